@@ -1,0 +1,96 @@
+#pragma once
+// The one object through which a recording is set up, started, paused, resumed and stopped.
+// All operations run on the UI thread; failures are returned and described by lastError().
+
+#include <QObject>
+#include <QPointer>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "settings/CaptureSettings.h"
+
+namespace torvane {
+
+namespace avi {
+class AviFile;
+class AviStream;
+}  // namespace avi
+class CScreenCaptureWorker;
+class CSoundCapture;
+
+enum RecorderState : int { kStateIdle = 0, kStateReady = 1, kStateRecording = 2, kStatePaused = 3 };
+
+// Counters of a recording, for progress displays and benchmarks.
+struct CaptureStatistics {
+    uint64_t framesWritten = 0;    // encoded pictures written to the file
+    uint64_t framesSkipped = 0;    // positions left empty because a turn came too late
+    uint64_t framesDuplicate = 0;  // turns whose position was already written (not encoded)
+};
+
+class CCaptureSession {
+public:
+    CCaptureSession();
+    ~CCaptureSession();   // runs stop() first when recording or paused
+    CCaptureSession(const CCaptureSession&) = delete;
+    CCaptureSession& operator=(const CCaptureSession&) = delete;
+
+    // Allowed in Idle and Ready only ("Please stop capture."); success moves Idle to Ready.
+    bool setScreenSettings(const ScreenSettings& s);
+    bool setSoundEnabled(int enabled);
+    bool setSoundOption(unsigned int option);
+    bool setCursorSettings(const CursorSettings& s);
+    bool setWebcamSettings(const WebcamSettings& s);
+    bool setPipSettings(const PipSettings& s);
+    bool setWatermarkSettings(const WatermarkSettings& s);
+
+    // `notify` receives WM_RECORDER_STOP when a recorded live-session window disappears.
+    bool start(const std::string& fileName, QObject* notify);
+    bool pause();
+    bool resume();
+    bool stop();   // always succeeds
+    void togglePip();
+
+    uint32_t recordedMilliseconds() const;
+    int state() const { return state_; }
+    const std::string& lastError() const { return lastError_; }
+
+    // After stop(): what the recording lost (failed writes, a sound source that died), empty when
+    // nothing was lost.
+    const std::string& lossReport() const { return lossReport_; }
+    CaptureStatistics statistics() const;
+
+    // The screen settings held for the next recording; the recorder writes the live-session
+    // geometry into them before start().
+    ScreenSettings& screenSettings() { return screen_; }
+    const ScreenSettings& screenSettings() const { return screen_; }
+    const PipSettings& pipSettings() const { return pip_; }
+    CScreenCaptureWorker* worker() const { return worker_.get(); }
+    const std::string& fileName() const { return fileName_; }
+
+private:
+    bool settable();
+    void releaseAll();
+    void collectLosses();
+
+    std::string fileName_;
+    int soundEnabled_ = 1;
+    int soundOption_ = 0;
+    int state_ = kStateIdle;
+    std::string lastError_;
+    std::unique_ptr<avi::AviFile> file_;
+    avi::AviStream* videoStream_ = nullptr;
+    avi::AviStream* audioStream_ = nullptr;
+    std::unique_ptr<CScreenCaptureWorker> worker_;
+    std::unique_ptr<CSoundCapture> sound_;
+    ScreenSettings screen_;
+    WatermarkSettings watermark_;
+    CursorSettings cursor_;
+    PipSettings pip_;
+    WebcamSettings webcam_;
+    QPointer<QObject> notify_;
+    std::string lossReport_;
+    CaptureStatistics lastStatistics_;
+};
+
+}  // namespace torvane

@@ -1,0 +1,43 @@
+#pragma once
+// The per-user settings store: section "MovieProperty" holds the record, section "SessionWindow"
+// the live-session handshake of the companion program.
+
+#include <QSettings>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "settings/CaptureSettings.h"
+
+namespace torvane {
+
+// The store of this program: $XDG_CONFIG_HOME/TORVANE COMMUNICATIONS/TorvaneRecorder.conf.
+std::unique_ptr<QSettings> openSettingsStore();
+
+// What loading needs from the video devices: whether any exists, and the first one's friendly
+// name and preferred resolution. The default answers "no video device".
+struct VideoDeviceQuery {
+    std::function<bool()> anyDevice = [] { return false; };
+    // Fills name, width and height of the default device; false when there is none.
+    std::function<bool(std::string& name, uint16_t& width, uint16_t& height)> defaultDevice =
+        [](std::string&, uint16_t&, uint16_t&) { return false; };
+};
+
+// The documents folder, created when missing; empty when it cannot be determined or created.
+std::string documentsFolder();
+// "<documents>/unitled.avi", or empty without a documents folder.
+std::string defaultCaptureFileName();
+
+CaptureSettings loadCaptureSettings(QSettings& store, const VideoDeviceQuery& devices = {});
+void saveCaptureSettings(QSettings& store, const CaptureSettings& settings);
+
+// "CaptureFileName" with the default file name as default (what Start reads).
+std::string readCaptureFileName(QSettings& store);
+
+// "Hwnd" of "SessionWindow": the X11 window id the companion program stored, 0 when none.
+uint64_t readLiveSessionWindow(QSettings& store);
+void writeLiveSessionWindow(QSettings& store, uint64_t window);
+
+}  // namespace torvane

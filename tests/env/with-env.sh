@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Runs one command inside a private test environment: its own Xvfb display, its own PulseAudio
+# daemon (null sink "torvane_sink" as default sink, sine source "torvane_sine" at 440 Hz as default
+# source) on a private socket, and its own settings folder. Everything is torn down when the command
+# ends, also when it fails or is interrupted.
+#
+#   with-env.sh [--no-sound] [--screen WxH] [--tray] -- command args...
+#
+# The command sees DISPLAY, PULSE_SERVER, XDG_CONFIG_HOME, XDG_RUNTIME_DIR, HOME and TORVANE_TEST_ENV
+# (the private folder) in its environment.
+set -u
+
+sound=1
+tray=0
+screen=1280x720
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-sound) sound=0; shift ;;
+    --tray) tray=1; shift ;;
+    --screen) screen="$2"; shift 2 ;;
+    --) shift; break ;;
+    *) break ;;
+  esac
+done
+[ $# -gt 0 ] || { echo "usage: with-env.sh [--no-sound] [--screen WxH] [--tray] -- command..." >&2; exit 2; }
+
+dir=$(mktemp -d "${TMPDIR:-/tmp}/torvane-env.XXXXXX")
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do
+    for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.05; done
+    kill -9 "$p" 2>/dev/null
+  done
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+mkdir -p "$dir/home" "$dir/config" "$dir/runtime" "$dir/documents"
+chmod 700 "$dir/runtime"
+export HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/runtime"
+export XDG_DOCUMENTS_DIR="$dir/documents" TORVANE_TEST_ENV="$dir"
+unset DBUS_SESSION_BUS_ADDRESS
+
+# Xvfb picks a free display number itself and tells it on the file descriptor we give it.
+exec 9>"$dir/display"
+Xvfb -displayfd 9 -screen 0 "${screen}x24" -nolisten tcp -noreset +extension MIT-SHM \
+  >"$dir/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 200); do [ -s "$dir/display" ] && break; sleep 0.05; done
+exec 9>&-
+[ -s "$dir/display" ] || { echo "with-env: Xvfb did not start:" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$dir/display")"
+
+if [ "$sound" = 1 ]; then
+  sock="$dir/runtime/pulse.sock"
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+    --load="module-native-protocol-unix socket=$sock auth-anonymous=1" \
+    --load="module-null-sink sink_name=torvane_sink rate=44100 channels=2" \
+    --load="module-sine-source source_name=torvane_sine rate=44100 frequency=440" \
+    --load="module-always-sink" \
+    >"$dir/pulse.log" 2>&1 &
+  pids+=($!)
+  export PULSE_SERVER="unix:$sock"
+  ok=0
+  for _ in $(seq 200); do pactl info >/dev/null 2>&1 && { ok=1; break; }; sleep 0.05; done
+  [ $ok = 1 ] || { echo "with-env: PulseAudio did not start:" >&2; cat "$dir/pulse.log" >&2; exit 1; }
+  pactl set-default-sink torvane_sink >/dev/null
+  pactl set-default-source torvane_sine >/dev/null
+else
+  export PULSE_SERVER="unix:$dir/runtime/no-such-server"
+fi
+
+if [ "$tray" = 1 ] && command -v stalonetray >/dev/null; then
+  stalonetray --geometry 4x1+0+0 >"$dir/tray.log" 2>&1 &
+  pids+=($!)
+fi
+
+"$@"
