@@ -1,0 +1,1 @@
+target_sources(torvane_engine PRIVATE Watermark.cpp Placement.cpp)
