@@ -39,5 +39,8 @@ std::string readCaptureFileName(QSettings& store);
 // "Hwnd" of "SessionWindow": the X11 window id the companion program stored, 0 when none.
 uint64_t readLiveSessionWindow(QSettings& store);
 void writeLiveSessionWindow(QSettings& store, uint64_t window);
+// A window id as the companion program or a script writes it: decimal or "0x" hex. False when
+// the text is not such a number.
+bool parseWindowId(const std::string& text, uint64_t& id);
 
 }  // namespace torvane

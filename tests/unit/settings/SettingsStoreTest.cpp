@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <cstring>
+
+#include "settings/SettingsStore.h"
+
+using namespace torvane;
+
+namespace {
+
+QTemporaryDir* g_root = nullptr;
+
+QString rootPath(const char* sub) { return g_root->path() + "/" + sub; }
+
+template <typename Record>
+QByteArray bytesOf(const Record& r, int extra = 0) {
+    QByteArray b(reinterpret_cast<const char*>(&r), sizeof(Record));
+    if (extra > 0) b.append(QByteArray(extra, '\0'));
+    if (extra < 0) b.chop(-extra);
+    return b;
+}
+
+VideoDeviceQuery oneDevice(const std::string& name, uint16_t w, uint16_t h) {
+    VideoDeviceQuery q;
+    q.anyDevice = [] { return true; };
+    q.defaultDevice = [name, w, h](std::string& n, uint16_t& cw, uint16_t& ch) {
+        n = name;
+        cw = w;
+        ch = h;
+        return true;
+    };
+    return q;
+}
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("XDG_DOCUMENTS_DIR", rootPath("documents").toLocal8Bit());
+        store = openSettingsStore();
+        store->clear();
+        store->sync();
+    }
+    void TearDown() override {
+        store->clear();
+        store->sync();
+    }
+    std::unique_ptr<QSettings> store;
+};
+
+TEST_F(SettingsStoreTest, StoreLivesInThePerUserConfigFolder) {
+    EXPECT_EQ(store->fileName(), rootPath("config") + "/TORVANE COMMUNICATIONS/TorvaneRecorder.conf");
+}
+
+TEST_F(SettingsStoreTest, FirstRunDefaults) {
+    const CaptureSettings s = loadCaptureSettings(*store);
+    EXPECT_EQ(s.screen.sourceKind, kSourceFullScreen);
+    EXPECT_EQ(s.screen.rect, (ScreenRect{0, 0, 200, 200}));
+    EXPECT_EQ(s.screen.frameRate, 8);
+    EXPECT_EQ(s.screen.quality, 0);
+    EXPECT_EQ(s.screen.sizeChoice, 0);
+    EXPECT_EQ(s.screen.includeTaskbar, 1);
+    EXPECT_EQ(s.soundEnabled, 1);
+    EXPECT_EQ(s.soundOption, kSoundMicrophone);
+    EXPECT_EQ(s.cursor.captureCursor, 1);
+    EXPECT_EQ(s.cursor.highlightType, kHighlightPointer);
+    EXPECT_EQ(s.cursor.highlightColor, 0x000000FFu);
+    EXPECT_EQ(s.cursor.highlightOpacity, 70);
+    EXPECT_EQ(s.cursor.highlightSize, 10);
+    EXPECT_EQ(s.watermark.on, 0);
+    EXPECT_EQ(s.watermark.opacity, 0);
+    EXPECT_EQ(s.pip.on, 0);
+    EXPECT_EQ(s.webcam.width, 0);
+    EXPECT_EQ(s.fileName, rootPath("documents").toStdString() + "/unitled.avi");
+}
+
+TEST_F(SettingsStoreTest, ScreenRecordIsTakenOnlyWithExactlyItsSize) {
+    ScreenSettings stored;
+    stored.sourceKind = kSourceArea;
+    stored.rect = {10, 20, 610, 420};
+    stored.frameRate = 25;
+    for (int extra : {-1, 1}) {
+        store->setValue("MovieProperty/Screen", bytesOf(stored, extra));
+        const CaptureSettings s = loadCaptureSettings(*store);
+        EXPECT_EQ(s.screen.sourceKind, kSourceFullScreen) << extra;
+        EXPECT_EQ(s.screen.frameRate, 8) << extra;
+    }
+    // The same bytes as text are not a binary record either.
+    store->setValue("MovieProperty/Screen", QString::fromLatin1(bytesOf(stored).toHex().left(48)));
+    EXPECT_EQ(loadCaptureSettings(*store).screen.frameRate, 8);
+
+    store->setValue("MovieProperty/Screen", bytesOf(stored));
+    const CaptureSettings s = loadCaptureSettings(*store);
+    EXPECT_EQ(s.screen.sourceKind, kSourceArea);
+    EXPECT_EQ(s.screen.rect, stored.rect);
+    EXPECT_EQ(s.screen.frameRate, 25);
+}
+
+TEST_F(SettingsStoreTest, LoadAppliesTheMinimumButNoRounding) {
+    ScreenSettings stored;
+    stored.rect = {30, 40, 30, 40};
+    store->setValue("MovieProperty/Screen", bytesOf(stored));
+    EXPECT_EQ(loadCaptureSettings(*store).screen.rect, (ScreenRect{30, 40, 230, 240}));
+
+    stored.rect = {0, 0, 250, 301};
+    store->setValue("MovieProperty/Screen", bytesOf(stored));
+    EXPECT_EQ(loadCaptureSettings(*store).screen.rect, (ScreenRect{0, 0, 250, 301}));
+
+    // Absurd stored values load without overflow; the engine refuses them later.
+    stored.rect = {INT32_MAX - 5, INT32_MIN, INT32_MIN, INT32_MAX};
+    stored.frameRate = 0;
+    stored.sourceKind = 9;
+    store->setValue("MovieProperty/Screen", bytesOf(stored));
+    const CaptureSettings s = loadCaptureSettings(*store);
+    EXPECT_EQ(s.screen.rect.right, INT32_MAX);
+    EXPECT_EQ(s.screen.rect.bottom, INT32_MAX);
+    EXPECT_EQ(s.screen.frameRate, 0);
+    EXPECT_EQ(s.screen.sourceKind, 9);
+}
+
+TEST_F(SettingsStoreTest, SoundIntegersFallBackWhenUnparsable) {
+    store->setValue("MovieProperty/SoundCapture", "0");
+    store->setValue("MovieProperty/OptionSound", 2);
+    CaptureSettings s = loadCaptureSettings(*store);
+    EXPECT_EQ(s.soundEnabled, 0);
+    EXPECT_EQ(s.soundOption, 2);
+
+    for (const char* junk : {"abc", "1.5", "", "99999999999", "0x1"}) {
+        store->setValue("MovieProperty/SoundCapture", junk);
+        store->setValue("MovieProperty/OptionSound", junk);
+        s = loadCaptureSettings(*store);
+        EXPECT_EQ(s.soundEnabled, 1) << junk;
+        EXPECT_EQ(s.soundOption, 0) << junk;
+    }
+    store->setValue("MovieProperty/OptionSound", QByteArray(48, '\x01'));
+    EXPECT_EQ(loadCaptureSettings(*store).soundOption, 0);
+}
+
+TEST_F(SettingsStoreTest, CursorAndWatermarkNeedTheirExactSizes) {
+    CursorSettings cursor;
+    cursor.highlightType = kHighlightEllipse;
+    WatermarkSettings watermark;
+    watermark.on = 1;
+    toUtf16Field("/tmp/logo.png", watermark.imagePath, 260);
+    store->setValue("MovieProperty/Cursor", bytesOf(cursor, 1));
+    store->setValue("MovieProperty/Watermark", bytesOf(watermark, -1));
+    CaptureSettings s = loadCaptureSettings(*store);
+    EXPECT_EQ(s.cursor.highlightType, kHighlightPointer);
+    EXPECT_EQ(s.watermark.on, 0);
+
+    store->setValue("MovieProperty/Cursor", bytesOf(cursor));
+    store->setValue("MovieProperty/Watermark", bytesOf(watermark));
+    s = loadCaptureSettings(*store);
+    EXPECT_EQ(s.cursor.highlightType, kHighlightEllipse);
+    EXPECT_EQ(s.watermark.on, 1);
+    EXPECT_EQ(fromUtf16Field(s.watermark.imagePath, 260), "/tmp/logo.png");
+}
+
+TEST_F(SettingsStoreTest, WebcamDefaultsToTheFirstDeviceAndPipCopiesItsSize) {
+    const std::string longName(250, 'c');
+    CaptureSettings s = loadCaptureSettings(*store, oneDevice(longName, 640, 480));
+    EXPECT_EQ(fromUtf16Field(s.webcam.deviceName, 200), std::string(199, 'c'));
+    EXPECT_EQ(s.webcam.width, 640);
+    EXPECT_EQ(s.webcam.height, 480);
+    EXPECT_EQ(s.pip.on, 0);
+    EXPECT_EQ(s.pip.width, 640);
+    EXPECT_EQ(s.pip.height, 480);
+    EXPECT_EQ(s.pip.marginX, 0);
+
+    // A stored webcam wins over the default device, and PIP copies the stored webcam's size.
+    WebcamSettings stored;
+    toUtf16Field("Stored Cam", stored.deviceName, 200);
+    stored.width = 320;
+    stored.height = 240;
+    store->setValue("MovieProperty/Webcam", bytesOf(stored));
+    s = loadCaptureSettings(*store, oneDevice("First Cam", 640, 480));
+    EXPECT_EQ(fromUtf16Field(s.webcam.deviceName, 200), "Stored Cam");
+    EXPECT_EQ(s.pip.width, 320);
+    EXPECT_EQ(s.pip.height, 240);
+
+    // A stored PIP record is taken as it is.
+    PipSettings pip;
+    pip.on = 1;
+    pip.position = 4;
+    store->setValue("MovieProperty/PIP", bytesOf(pip));
+    s = loadCaptureSettings(*store, oneDevice("First Cam", 640, 480));
+    EXPECT_EQ(s.pip.on, 1);
+    EXPECT_EQ(s.pip.position, 4);
+    EXPECT_EQ(s.pip.width, 0);
+}
+
+TEST_F(SettingsStoreTest, WithoutAnyVideoDeviceTheWebcamIsClearedAndWebcamOnlyBecomesFullScreen) {
+    ScreenSettings screen;
+    screen.sourceKind = kSourceWebcam;
+    WebcamSettings webcam;
+    toUtf16Field("Gone Cam", webcam.deviceName, 200);
+    webcam.width = 640;
+    webcam.height = 480;
+    store->setValue("MovieProperty/Screen", bytesOf(screen));
+    store->setValue("MovieProperty/Webcam", bytesOf(webcam));
+
+    CaptureSettings s = loadCaptureSettings(*store);
+    EXPECT_EQ(s.screen.sourceKind, kSourceFullScreen);
+    EXPECT_EQ(fromUtf16Field(s.webcam.deviceName, 200), "");
+    EXPECT_EQ(s.webcam.width, 0);
+    EXPECT_EQ(s.webcam.height, 0);
+    EXPECT_EQ(s.pip.width, 640);   // copied before the device test, as the load order has it
+
+    s = loadCaptureSettings(*store, oneDevice("Other Cam", 160, 120));
+    EXPECT_EQ(s.screen.sourceKind, kSourceWebcam);
+    EXPECT_EQ(fromUtf16Field(s.webcam.deviceName, 200), "Gone Cam");
+}
+
+TEST_F(SettingsStoreTest, MissingDocumentsFolderIsCreated) {
+    const QString docs = rootPath("fresh/Documents");
+    qputenv("XDG_DOCUMENTS_DIR", docs.toLocal8Bit());
+    ASSERT_FALSE(QDir(docs).exists());
+    EXPECT_EQ(documentsFolder(), docs.toStdString());
+    EXPECT_TRUE(QDir(docs).exists());
+    EXPECT_EQ(defaultCaptureFileName(), docs.toStdString() + "/unitled.avi");
+}
+
+TEST_F(SettingsStoreTest, UncreatableDocumentsFolderLeavesTheFileNameEmpty) {
+    QFile blocker(rootPath("plainfile"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    qputenv("XDG_DOCUMENTS_DIR", (rootPath("plainfile") + "/Documents").toLocal8Bit());
+    store->setValue("MovieProperty/CaptureFileName", "/tmp/stored.avi");
+    EXPECT_EQ(documentsFolder(), "");
+    EXPECT_EQ(loadCaptureSettings(*store).fileName, "");
+}
+
+TEST_F(SettingsStoreTest, StoredFileNameWinsOverTheDefault) {
+    store->setValue("MovieProperty/CaptureFileName", "/tmp/a, b/ünï.avi");
+    EXPECT_EQ(loadCaptureSettings(*store).fileName, "/tmp/a, b/ünï.avi");
+    EXPECT_EQ(readCaptureFileName(*store), "/tmp/a, b/ünï.avi");
+}
+
+TEST_F(SettingsStoreTest, SaveThenLoadIsByteExactAndTheFileHoldsExactSizes) {
+    CaptureSettings s;
+    s.screen.sourceKind = kSourceArea;
+    s.screen.rect = {12, 34, 812, 634};
+    s.screen.outputWidth = 528;
+    s.screen.outputHeight = 396;
+    s.screen.frameRate = 15;
+    s.screen.quality = 2;
+    s.screen.sizeChoice = 1;
+    s.screen.includeTaskbar = 0;
+    s.soundEnabled = 0;
+    s.soundOption = 2;
+    s.fileName = "/tmp/out dir/rec, 1.avi";
+    s.watermark.on = 1;
+    toUtf16Field("/tmp/wm.png", s.watermark.imagePath, 260);
+    s.watermark.opacity = 40;
+    s.cursor.highlightType = kHighlightRectangle;
+    s.cursor.highlightColor = 0x00FF8000;
+    s.pip.on = 1;
+    s.pip.marginX = 10;
+    toUtf16Field("Cam \xC3\xA9", s.webcam.deviceName, 200);
+    s.webcam.width = 1280;
+    s.webcam.height = 720;
+    saveCaptureSettings(*store, s);
+    store.reset();
+
+    // A fresh store object reads what reached the disk.
+    auto again = openSettingsStore();
+    const CaptureSettings l = loadCaptureSettings(*again, oneDevice("x", 1, 1));
+    EXPECT_EQ(std::memcmp(&l.screen, &s.screen, sizeof s.screen), 0);
+    EXPECT_EQ(std::memcmp(&l.cursor, &s.cursor, sizeof s.cursor), 0);
+    EXPECT_EQ(std::memcmp(&l.watermark, &s.watermark, sizeof s.watermark), 0);
+    EXPECT_EQ(std::memcmp(&l.webcam, &s.webcam, sizeof s.webcam), 0);
+    EXPECT_EQ(std::memcmp(&l.pip, &s.pip, sizeof s.pip), 0);
+    EXPECT_EQ(l.soundEnabled, 0);
+    EXPECT_EQ(l.soundOption, 2);
+    EXPECT_EQ(l.fileName, s.fileName);
+
+    QSettings file(rootPath("config") + "/TORVANE COMMUNICATIONS/TorvaneRecorder.conf", QSettings::IniFormat);
+    EXPECT_EQ(file.value("MovieProperty/Screen").toByteArray().size(), 48);
+    EXPECT_EQ(file.value("MovieProperty/Cursor").toByteArray().size(), 20);
+    EXPECT_EQ(file.value("MovieProperty/Watermark").toByteArray().size(), 548);
+    EXPECT_EQ(file.value("MovieProperty/Webcam").toByteArray().size(), 404);
+    EXPECT_EQ(file.value("MovieProperty/PIP").toByteArray().size(), 24);
+    store = std::move(again);
+}
+
+TEST_F(SettingsStoreTest, SessionWindowIsAPlainIntegerAndScriptsMayWriteHex) {
+    EXPECT_EQ(readLiveSessionWindow(*store), 0u);
+    writeLiveSessionWindow(*store, 0x1e00007);
+    EXPECT_EQ(readLiveSessionWindow(*store), 0x1e00007u);
+    QFile conf(store->fileName());
+    ASSERT_TRUE(conf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(conf.readAll().contains("[SessionWindow]\nHwnd=31457287\n"));
+
+    // What a shell script would append by hand.
+    store->setValue("SessionWindow/Hwnd", "0x1E00009");
+    EXPECT_EQ(readLiveSessionWindow(*store), 0x1e00009u);
+    store->setValue("SessionWindow/Hwnd", " 4711 ");
+    EXPECT_EQ(readLiveSessionWindow(*store), 4711u);
+    for (const char* junk : {"-5", "0x", "12ab", "window", "0x1g", "+7", "99999999999999999999999"}) {
+        store->setValue("SessionWindow/Hwnd", junk);
+        EXPECT_EQ(readLiveSessionWindow(*store), 0u) << junk;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Private configuration and documents folders, set before Qt first resolves its paths.
+    QTemporaryDir root;
+    g_root = &root;
+    qputenv("XDG_CONFIG_HOME", root.path().toLocal8Bit() + "/config");
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
