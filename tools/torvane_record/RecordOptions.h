@@ -1,0 +1,53 @@
+#pragma once
+// Command-line options of torvane-record, parsed into values the settings dialogs could produce.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/CaptureSettings.h"
+
+namespace torvane::record {
+
+// When `atMs` of recorded time is reached, pause for `durationMs` of wall-clock time.
+struct PauseSpec {
+    uint32_t atMs = 0;
+    uint32_t durationMs = 0;
+    bool operator==(const PauseSpec&) const = default;
+};
+
+enum class SoundChoice { Off, Microphone, System, Both };
+
+constexpr int32_t kCursorOff = -1;   // `cursor` value for "off"; otherwise a HighlightType
+
+struct RecordOptions {
+    std::optional<std::string> out;
+    std::optional<uint32_t> stopAfterMs;      // recorded time; none = until a signal
+    std::optional<int32_t> sourceKind;        // SourceKind
+    std::optional<ScreenRect> area;
+    std::optional<uint64_t> window;           // X11 window id for the live-session handshake
+    std::optional<int32_t> sizeChoice;
+    std::optional<int32_t> fps;
+    std::optional<int32_t> quality;
+    std::optional<int32_t> taskbar;
+    std::optional<int32_t> cursor;            // kCursorOff or a HighlightType
+    std::optional<uint32_t> highlightColor;   // COLORREF 0x00BBGGRR
+    std::optional<int32_t> highlightOpacity;
+    std::optional<int32_t> highlightSize;
+    std::vector<PauseSpec> pauses;            // ordered by recorded time
+    std::optional<SoundChoice> sound;
+};
+
+struct ParseOutcome {
+    enum Kind { Run, Help, BadUsage, BadValue };
+    Kind kind = Run;
+    RecordOptions options;
+    std::string message;   // for BadUsage and BadValue
+};
+
+// `args` excludes the program name. Accepts "--name value" and "--name=value".
+ParseOutcome parseRecordOptions(const std::vector<std::string>& args);
+std::string usageText();
+
+}  // namespace torvane::record

@@ -1,0 +1,59 @@
+#include "tools/torvane_record/RecordPlan.h"
+
+#include "settings/CaptureRules.h"
+
+namespace torvane::record {
+
+bool applyRecordOptions(CaptureSettings& s, const RecordOptions& o, bool anyVideoDevice, std::string& error) {
+    if (o.sourceKind)
+        s.screen.sourceKind = *o.sourceKind;
+    else if (o.area)
+        s.screen.sourceKind = kSourceArea;
+    else if (o.window)
+        s.screen.sourceKind = kSourceLiveSession;
+    if (s.screen.sourceKind == kSourceWebcam && !anyVideoDevice) {
+        error = "There is no video input device, so the webcam cannot be recorded.";
+        return false;
+    }
+    if (s.screen.sourceKind == kSourceWebcam && s.webcam.deviceName[0] == u'\0') {
+        error = "Please select the video input device.";
+        return false;
+    }
+    if (o.area) s.screen.rect = *o.area;
+    if (o.sizeChoice) s.screen.sizeChoice = *o.sizeChoice;
+    if (o.fps) s.screen.frameRate = *o.fps;
+    if (o.quality) s.screen.quality = *o.quality;
+    if (o.taskbar) s.screen.includeTaskbar = *o.taskbar;
+
+    if (o.cursor) {
+        s.cursor.captureCursor = *o.cursor == kCursorOff ? 0 : 1;
+        if (*o.cursor != kCursorOff) s.cursor.highlightType = *o.cursor;
+    }
+    if (o.highlightColor) s.cursor.highlightColor = *o.highlightColor;
+    if (o.highlightOpacity) s.cursor.highlightOpacity = *o.highlightOpacity;
+    if (o.highlightSize) s.cursor.highlightSize = *o.highlightSize;
+
+    if (o.sound) {
+        switch (*o.sound) {
+            case SoundChoice::Off: s.soundEnabled = 0; break;
+            case SoundChoice::Microphone: s.soundEnabled = 1; s.soundOption = kSoundMicrophone; break;
+            case SoundChoice::System: s.soundEnabled = 1; s.soundOption = kSoundSystem; break;
+            case SoundChoice::Both: s.soundEnabled = 1; s.soundOption = kSoundBoth; break;
+        }
+    }
+    if (o.out) s.fileName = *o.out;
+    return true;
+}
+
+void computeCaptureGeometry(CaptureSettings& s, const ScreenRect& screen, const ScreenRect& workArea) {
+    applyRectBySourceKind(s.screen, s.webcam, screen, workArea);
+    applyOutputSize(s.screen);
+    // The overlay shows the webcam picture at the webcam's own size.
+    if (s.pip.on) {
+        s.pip.width = s.webcam.width;
+        s.pip.height = s.webcam.height;
+    }
+    if (s.screen.sourceKind != kSourceLiveSession) s.screen.liveWindow = 0;
+}
+
+}  // namespace torvane::record

@@ -1,0 +1,110 @@
+// torvane-record: records with the stored settings and the engine of the recorder, without windows.
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/CaptureSession.h"
+#include "engine/LiveSession.h"
+#include "platform/x11/Screen.h"
+#include "settings/SettingsStore.h"
+#include "tools/torvane_record/RecordOptions.h"
+#include "tools/torvane_record/RecordPlan.h"
+#include "tools/torvane_record/Recorder.h"
+#include "tools/torvane_record/StopSignals.h"
+
+using namespace torvane;
+using namespace torvane::record;
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+void say(const std::string& text) { std::fprintf(stderr, "torvane-record: %s\n", text.c_str()); }
+
+int fail(const std::string& text) {
+    say(text);
+    return kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const ParseOutcome parsed = parseRecordOptions(std::vector<std::string>(argv + 1, argv + argc));
+    switch (parsed.kind) {
+        case ParseOutcome::Help:
+            std::fputs(usageText().c_str(), stdout);
+            return 0;
+        case ParseOutcome::BadUsage:
+            say(parsed.message);
+            std::fputs(usageText().c_str(), stderr);
+            return kExitUsage;
+        case ParseOutcome::BadValue:
+            say(parsed.message);
+            return kExitUsage;
+        case ParseOutcome::Run:
+            break;
+    }
+    const RecordOptions& options = parsed.options;
+
+    QCoreApplication app(argc, argv);
+    StopSignals stopSignals;
+    if (std::string error; !stopSignals.install(error)) return fail(error);
+
+    // The record as the movie properties dialog loads it; no video device is known to this tool.
+    const VideoDeviceQuery devices;
+    auto store = openSettingsStore();
+    CaptureSettings settings = loadCaptureSettings(*store, devices);
+    // The handshake the companion program performs, so the look-up below finds the window.
+    if (options.window) writeLiveSessionWindow(*store, *options.window);
+
+    if (std::string error; !applyRecordOptions(settings, options, devices.anyDevice(), error)) return fail(error);
+    x11::ScreenGeometry geometry;
+    if (settings.screen.sourceKind == kSourceFullScreen) {
+        std::string error;
+        geometry = x11::queryScreenGeometry(&error);
+        if (!error.empty()) return fail("cannot measure the screen: " + error);
+    }
+    computeCaptureGeometry(settings, geometry.screen, geometry.workArea);
+
+    // The setters in the order the recorder window uses after the dialog's OK.
+    CCaptureSession session;
+    const bool setUp = session.setScreenSettings(settings.screen) && session.setSoundEnabled(settings.soundEnabled) &&
+                       session.setSoundOption(static_cast<unsigned int>(settings.soundOption)) &&
+                       session.setCursorSettings(settings.cursor) && session.setWebcamSettings(settings.webcam) &&
+                       session.setPipSettings(settings.pip) && session.setWatermarkSettings(settings.watermark);
+    if (!setUp) return fail(session.lastError());
+
+    // What the recorder window does at Start before the countdown.
+    std::string file;
+    if (options.out) {
+        file = *options.out;
+    } else {
+        if (documentsFolder().empty()) return fail("Could not get personal document folder");
+        file = readCaptureFileName(*store);
+    }
+    if (file.empty()) return fail("Please select capture file");
+    if (settings.screen.sourceKind == kSourceLiveSession) {
+        const uint64_t window = lookUpLiveSession(*store);
+        if (window == 0)
+            return fail("You have selected to record an Torvane Live Session. \nTorvane Live however is not started."
+                        "\n\n Please start it first and try again.");
+        if (!applyLiveSessionGeometry(session.screenSettings(), window)) {
+            char id[32];
+            std::snprintf(id, sizeof id, "0x%llx", static_cast<unsigned long long>(window));
+            return fail(std::string("cannot measure the live-session window ") + id + " (does it still exist?)");
+        }
+    }
+
+    Recorder recorder(session, options.pauses, options.stopAfterMs, settings.screen.sourceKind);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &recorder, [&recorder](int number) {
+        say(number == SIGINT ? "interrupted; stopping" : "terminated; stopping");
+        recorder.finish(0);
+    });
+    if (!recorder.start(file)) return recorder.exitCode();
+    app.exec();
+    return recorder.exitCode();
+}
