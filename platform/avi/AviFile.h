@@ -4,10 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+struct iovec;
 
 namespace torvane::avi {
 
@@ -47,18 +50,33 @@ public:
 private:
     friend class AviFile;
     AviStream(AviFile& file, int index, const StreamInfo& info);
+    // 8 bytes per chunk: a 10-hour recording at 30 fps keeps ~1M of these in memory.
     struct Entry {
-        uint64_t offset;   // of the chunk header, from the start of the file
-        uint32_t size;     // of the data, without the chunk header
-        uint32_t flags;
+        uint32_t offset;    // of the chunk header, from the start of its RIFF segment
+        uint32_t sizeKey;   // data size (without header and pad byte); bit 31 = keyframe
     };
+    // The stream's share of one RIFF segment.
+    struct Segment {
+        uint64_t firstEntry = 0;
+        int64_t startLength = 0;
+        uint64_t ixOffset = 0;   // of its ix## chunk once written
+        uint32_t ixSize = 0;     // including the chunk header
+    };
+    bool fixedSize() const { return info_.sampleSize > 0; }
+
     AviFile& file_;
     int index_;
     StreamInfo info_;
+    uint32_t chunkId_ = 0;           // ##dc / ##wb
+    uint32_t indexId_ = 0;           // ix##
     std::vector<uint8_t> format_;
-    std::vector<Entry> entries_;
-    int64_t length_ = 0;          // in stream units
+    std::deque<Entry> entries_;      // grows without moving what is stored
+    std::vector<Segment> segments_;
+    std::vector<uint8_t> emptyChunks_;   // prebuilt headers of zero-length chunks, made on first gap
+    int64_t length_ = 0;             // in stream units
+    uint64_t dataBytes_ = 0;
     uint32_t maxChunk_ = 0;
+    uint8_t silence_ = 0;            // fill byte of an audio gap (0x80 for 8-bit PCM)
     bool started_ = false;
     bool released_ = false;
 };
@@ -89,21 +107,56 @@ public:
     std::string lastError() const;
     const std::string& path() const { return path_; }
 
+    // As create(), with RIFF segments of at most `segmentLimit` bytes (clamped to [4 KiB, 1 GiB]) so
+    // tests can reach the multi-segment layout with small files.
+    static std::unique_ptr<AviFile> create(const std::string& path, std::string* error,
+                                           uint64_t segmentLimit);
+
 private:
     friend class AviStream;
-    AviFile(std::string path, int fd);
+    AviFile(std::string path, int fd, uint64_t segmentLimit);
     bool writeChunk(AviStream& s, int64_t position, int sampleCount, const void* data, size_t bytes,
                     uint32_t flags);
+    bool refuse(const std::string& reason);
+    bool fail(const std::string& what, int err);
+    bool ownsStream(const AviStream* stream) const;
+    bool layOutHeaders();
+    std::vector<uint8_t> buildHeaders() const;
+    bool writeHeaders();
+    bool writeAt(uint64_t offset, const ::iovec* iov, int count);
+    bool patch32(uint64_t offset, uint32_t value);
+    bool makeRoom(uint64_t chunkBytes, uint64_t newEntries);
+    uint64_t indexReserve(uint64_t newEntries) const;
+    bool appendChunk(AviStream& s, const void* data, uint32_t size, bool key);
+    bool appendEmptyChunks(AviStream& s, int64_t count);
+    bool appendSilence(AviStream& s, int64_t samples);
+    bool closeSegment(bool last);
+    bool writeStandardIndex(AviStream& s);
+    bool writeIdx1();
+    bool startSegment();
+    bool nextSegment();
+    bool finish();
 
     std::string path_;
     int fd_ = -1;
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<AviStream>> streams_;
-    // Implementation state (RIFF segment bookkeeping etc.) lives in the .cpp via this pointer.
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    uint64_t segmentLimit_;
+    bool laidOut_ = false;         // headers placed; no more streams or format changes
+    bool openDml_ = false;         // more than one RIFF segment
+    bool hasIdx1_ = false;
+    uint64_t end_ = 0;             // where the next chunk goes
+    uint64_t segStart_ = 0;        // RIFF header of the open segment
+    uint64_t moviList_ = 0;        // LIST movi header of the open segment
+    uint64_t firstMovi_ = 0;       // LIST movi header of the first segment
+    uint64_t firstMoviEnd_ = 0;    // end of the first LIST movi once it is closed
+    uint64_t firstRiffEnd_ = 0;    // end of the first segment once it is closed
+    uint64_t segEntries_ = 0;      // chunks of all streams in the open segment
+    int segments_ = 0;
     bool released_ = false;
+    bool releaseOk_ = false;
     bool writeFailed_ = false;
+    std::string firstWriteError_;
     std::string lastError_;
 };
 

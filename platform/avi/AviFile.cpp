@@ -1,0 +1,728 @@
+#include "platform/avi/AviFile.h"
+
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+// File layout:
+//   RIFF 'AVI '  LIST hdrl (avih, LIST strl per stream (strh, strf, indx), LIST odml (dmlh)), JUNK,
+//                LIST movi (##dc/##wb chunks, ix## per stream when there is more than one segment), idx1
+//   RIFF 'AVIX'  LIST movi (chunks, ix## per stream)          (only beyond the segment limit)
+// Files that stay in one segment are plain AVI: indx and odml are kept as JUNK of the same size, so
+// the headers can always be rewritten in place. Until a segment is closed its RIFF and movi sizes are
+// 0, which readers take as "up to the end of the file": a file whose writer died stays readable.
+
+namespace torvane::avi {
+namespace {
+
+constexpr uint64_t kDefaultSegmentLimit = 1ull << 30;
+constexpr uint64_t kMinSegmentLimit = 4096;
+constexpr size_t kMaxStreams = 100;             // chunk ids carry the stream number in two digits
+constexpr size_t kMaxFormatBytes = 65536;
+constexpr size_t kMaxChunkBytes = 1u << 30;
+constexpr uint32_t kMaxSampleSize = 65535;      // nBlockAlign is 16-bit
+constexpr uint32_t kSuperIndexEntries = 256;    // segments per file: 256 GiB at the default limit
+constexpr int64_t kMaxEmptyGap = 1 << 22;       // positions (~38 h at 30 fps)
+constexpr uint64_t kMaxSilenceGapBytes = 1ull << 28;
+constexpr uint32_t kSilenceChunkBytes = 65536;
+constexpr int64_t kEmptyChunksPerWrite = 512;
+constexpr size_t kIndexBufferBytes = 65536;
+constexpr uint32_t kKeyBit = 0x80000000u;
+
+constexpr uint32_t kAvifHasIndex = 0x10;
+constexpr uint32_t kAviIndexOfIndexes = 0;
+constexpr uint32_t kAviIndexOfChunks = 1;
+
+constexpr uint32_t kAvihBytes = 56;
+constexpr uint32_t kStrhBytes = 56;
+constexpr uint32_t kDmlhBytes = 248;
+constexpr uint32_t kSuperIndexBytes = 24 + 16 * kSuperIndexEntries;   // without chunk header
+constexpr uint32_t kStdIndexHeaderBytes = 32;                         // with chunk header
+constexpr uint32_t kIdx1EntryBytes = 16;
+constexpr uint64_t kMoviAlign = 2048;
+
+constexpr uint32_t kRiff = fourcc('R', 'I', 'F', 'F');
+constexpr uint32_t kList = fourcc('L', 'I', 'S', 'T');
+constexpr uint32_t kJunk = fourcc('J', 'U', 'N', 'K');
+constexpr uint32_t kMovi = fourcc('m', 'o', 'v', 'i');
+
+std::string errorText(int err) {
+    char buf[256];
+    return strerror_r(err, buf, sizeof buf);
+}
+
+// Little-endian appender for header and index bytes.
+struct Bytes {
+    std::vector<uint8_t>& b;
+    void u8(uint32_t v) { b.push_back(uint8_t(v)); }
+    void u16(uint32_t v) { u8(v), u8(v >> 8); }
+    void u32(uint32_t v) { u16(v), u16(v >> 16); }
+    void u64(uint64_t v) { u32(uint32_t(v)), u32(uint32_t(v >> 32)); }
+    void zeros(size_t n) { b.insert(b.end(), n, 0); }
+    size_t pos() const { return b.size(); }
+    void set32(size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+    }
+    // Starts a chunk (or LIST when `listType` is set); returns where its size goes.
+    size_t open(uint32_t id, uint32_t listType = 0) {
+        u32(id);
+        size_t at = pos();
+        u32(0);
+        if (listType) u32(listType);
+        return at;
+    }
+    void close(size_t sizeAt) { set32(sizeAt, uint32_t(pos() - sizeAt - 4)); }
+};
+
+void putLe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+const uint8_t* silenceBuffer(uint8_t value) {
+    static const std::vector<uint8_t> zeros(kSilenceChunkBytes, 0);
+    static const std::vector<uint8_t> midpoints(kSilenceChunkBytes, 0x80);
+    return value ? midpoints.data() : zeros.data();
+}
+
+std::string streamName(int index) { return "stream " + std::to_string(index); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// AviStream
+
+AviStream::AviStream(AviFile& file, int index, const StreamInfo& info)
+    : file_(file), index_(index), info_(info) {
+    const char d1 = char('0' + index / 10), d2 = char('0' + index % 10);
+    const bool video = info.fccType == kStreamVideo;
+    chunkId_ = fourcc(d1, d2, video ? 'd' : 'w', video ? 'c' : 'b');
+    indexId_ = fourcc('i', 'x', d1, d2);
+}
+
+bool AviStream::write(int64_t position, int sampleCount, const void* data, size_t bytes,
+                      uint32_t flags) {
+    return file_.writeChunk(*this, position, sampleCount, data, bytes, flags);
+}
+
+int64_t AviStream::length() const {
+    std::lock_guard lock(file_.mutex_);
+    return length_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Creation and stream set-up
+
+AviFile::AviFile(std::string path, int fd, uint64_t segmentLimit)
+    : path_(std::move(path)), fd_(fd), segmentLimit_(segmentLimit) {}
+
+AviFile::~AviFile() { release(); }
+
+std::unique_ptr<AviFile> AviFile::create(const std::string& path, std::string* error) {
+    return create(path, error, kDefaultSegmentLimit);
+}
+
+std::unique_ptr<AviFile> AviFile::create(const std::string& path, std::string* error,
+                                         uint64_t segmentLimit) {
+    auto setError = [&](const std::string& text) {
+        if (error) *error = text;
+    };
+    if (path.empty()) {
+        setError("cannot create the AVI file: no file name");
+        return nullptr;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        setError("cannot create " + path + ": " + errorText(errno));
+        return nullptr;
+    }
+    segmentLimit = std::clamp(segmentLimit, kMinSegmentLimit, kDefaultSegmentLimit);
+    try {
+        return std::unique_ptr<AviFile>(new AviFile(path, fd, segmentLimit));
+    } catch (const std::bad_alloc&) {
+        ::close(fd);
+        setError("cannot create " + path + ": out of memory");
+        return nullptr;
+    }
+}
+
+bool AviFile::refuse(const std::string& reason) {
+    lastError_ = reason;
+    return false;
+}
+
+bool AviFile::fail(const std::string& what, int err) {
+    lastError_ = err ? what + ": " + errorText(err) : what;
+    if (!writeFailed_) {
+        writeFailed_ = true;
+        firstWriteError_ = lastError_;
+    }
+    return false;
+}
+
+bool AviFile::ownsStream(const AviStream* stream) const {
+    if (!stream) return false;
+    for (const auto& s : streams_)
+        if (s.get() == stream) return true;
+    return false;
+}
+
+AviStream* AviFile::createStream(const StreamInfo& info) {
+    std::lock_guard lock(mutex_);
+    auto refused = [&](const std::string& why) {
+        refuse("cannot create a stream in " + path_ + ": " + why);
+        return nullptr;
+    };
+    if (released_) return refused("the file is already released");
+    if (laidOut_) return refused("samples have already been written");
+    if (streams_.size() >= kMaxStreams) return refused("too many streams");
+    if (info.fccType != kStreamVideo && info.fccType != kStreamAudio)
+        return refused("the stream type is neither video nor audio");
+    if (info.scale == 0 || info.rate == 0) return refused("the rate and scale must not be 0");
+    if (info.sampleSize > kMaxSampleSize) return refused("the sample size is too large");
+    auto fitsShort = [](int32_t v) {
+        return v >= std::numeric_limits<int16_t>::min() && v <= std::numeric_limits<int16_t>::max();
+    };
+    if (!fitsShort(info.frameLeft) || !fitsShort(info.frameTop) || !fitsShort(info.frameRight) ||
+        !fitsShort(info.frameBottom) || info.frameRight < info.frameLeft ||
+        info.frameBottom < info.frameTop)
+        return refused("the frame rectangle is out of range");
+    try {
+        const int index = int(streams_.size());
+        streams_.push_back(std::unique_ptr<AviStream>(new AviStream(*this, index, info)));
+        return streams_.back().get();
+    } catch (const std::bad_alloc&) {
+        return refused("out of memory");
+    }
+}
+
+bool AviFile::setFormat(AviStream* stream, const void* format, size_t bytes) {
+    std::lock_guard lock(mutex_);
+    if (released_) return refuse("cannot set a format: " + path_ + " is already released");
+    if (!ownsStream(stream)) return refuse("cannot set a format: not a stream of " + path_);
+    AviStream& s = *stream;
+    const std::string name = streamName(s.index_);
+    if (s.released_) return refuse("cannot set the format of released " + name);
+    if (laidOut_) return refuse("cannot change the format of " + name + " after samples were written");
+    if (!format || bytes == 0) return refuse("cannot set an empty format for " + name);
+    if (bytes > kMaxFormatBytes) return refuse("the format of " + name + " is too large");
+    try {
+        const auto* p = static_cast<const uint8_t*>(format);
+        s.format_.assign(p, p + bytes);
+    } catch (const std::bad_alloc&) {
+        return refuse("cannot set the format of " + name + ": out of memory");
+    }
+    // WAVEFORMATEX: 8-bit PCM is unsigned, its silence is 0x80.
+    s.silence_ = 0;
+    if (s.info_.fccType == kStreamAudio && bytes >= 16) {
+        const auto* p = s.format_.data();
+        const unsigned tag = p[0] | p[1] << 8, bits = p[14] | p[15] << 8;
+        if (tag == 1 && bits == 8) s.silence_ = 0x80;
+    }
+    return true;
+}
+
+int AviFile::startStream(AviStream* stream) {
+    std::lock_guard lock(mutex_);
+    if (released_) return refuse("cannot start a stream: " + path_ + " is already released"), -1;
+    if (!ownsStream(stream)) return refuse("cannot start a stream: not a stream of " + path_), -1;
+    if (stream->released_) return refuse("cannot start released " + streamName(stream->index_)), -1;
+    stream->started_ = true;
+    return 0;
+}
+
+void AviFile::releaseStream(AviStream* stream) {
+    std::lock_guard lock(mutex_);
+    if (!ownsStream(stream)) {
+        refuse("cannot release a stream: not a stream of " + path_);
+        return;
+    }
+    stream->released_ = true;
+}
+
+bool AviFile::writeFailed() const {
+    std::lock_guard lock(mutex_);
+    return writeFailed_;
+}
+
+std::string AviFile::lastError() const {
+    std::lock_guard lock(mutex_);
+    return writeFailed_ ? firstWriteError_ : lastError_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Headers
+
+std::vector<uint8_t> AviFile::buildHeaders() const {
+    std::vector<uint8_t> buffer;
+    buffer.reserve(size_t(firstMovi_ ? firstMovi_ + 12 : 4096 * (streams_.size() + 1)));
+    Bytes b{buffer};
+    const AviStream* video = nullptr;
+    for (const auto& s : streams_)
+        if (!video && s->info_.fccType == kStreamVideo) video = s.get();
+    auto firstSegmentLength = [](const AviStream& s) {
+        return s.segments_.size() > 1 ? s.segments_[1].startLength : s.length_;
+    };
+
+    b.u32(kRiff);
+    b.u32(firstRiffEnd_ ? uint32_t(firstRiffEnd_ - 8) : 0);
+    b.u32(fourcc('A', 'V', 'I', ' '));
+    const size_t hdrl = b.open(kList, fourcc('h', 'd', 'r', 'l'));
+
+    // Main header.
+    uint32_t usPerFrame = 0, maxChunk = 0, width = 0, height = 0;
+    if (video) {
+        usPerFrame = uint32_t(std::llround(1e6 * video->info_.scale / video->info_.rate));
+        width = uint32_t(video->info_.frameRight - video->info_.frameLeft);
+        height = uint32_t(video->info_.frameBottom - video->info_.frameTop);
+    }
+    double seconds = 0;
+    uint64_t bytes = 0;
+    for (const auto& s : streams_) {
+        maxChunk = std::max(maxChunk, s->maxChunk_);
+        bytes += s->dataBytes_;
+        seconds = std::max(seconds, double(s->length_) * s->info_.scale / s->info_.rate);
+    }
+    const double perSecond = seconds > 0 ? std::min(bytes / seconds, 4294967295.0) : 0;
+    const size_t avih = b.open(fourcc('a', 'v', 'i', 'h'));
+    b.u32(usPerFrame);
+    b.u32(uint32_t(perSecond));
+    b.u32(0);                                  // padding granularity
+    b.u32(hasIdx1_ ? kAvifHasIndex : 0);
+    b.u32(video ? uint32_t(firstSegmentLength(*video)) : 0);
+    b.u32(0);                                  // initial frames
+    b.u32(uint32_t(streams_.size()));
+    b.u32(maxChunk);
+    b.u32(width);
+    b.u32(height);
+    b.zeros(16);
+    b.close(avih);
+
+    for (const auto& sp : streams_) {
+        const AviStream& s = *sp;
+        const StreamInfo& in = s.info_;
+        const size_t strl = b.open(kList, fourcc('s', 't', 'r', 'l'));
+        const size_t strh = b.open(fourcc('s', 't', 'r', 'h'));
+        b.u32(in.fccType);
+        b.u32(in.fccHandler);
+        b.u32(0);   // flags
+        b.u16(0);   // priority
+        b.u16(0);   // language
+        b.u32(0);   // initial frames
+        b.u32(in.scale);
+        b.u32(in.rate);
+        b.u32(0);   // start
+        b.u32(uint32_t(s.length_));
+        b.u32(std::max(in.suggestedBufferSize, s.maxChunk_));
+        b.u32(in.quality);
+        b.u32(in.sampleSize);
+        b.u16(uint16_t(in.frameLeft));
+        b.u16(uint16_t(in.frameTop));
+        b.u16(uint16_t(in.frameRight));
+        b.u16(uint16_t(in.frameBottom));
+        b.close(strh);
+
+        const size_t strf = b.open(fourcc('s', 't', 'r', 'f'));
+        buffer.insert(buffer.end(), s.format_.begin(), s.format_.end());
+        b.close(strf);
+        if (s.format_.size() & 1) b.u8(0);
+
+        // Super index, or the same room as JUNK while the file is a single segment.
+        b.u32(openDml_ ? fourcc('i', 'n', 'd', 'x') : kJunk);
+        b.u32(kSuperIndexBytes);
+        const size_t indexStart = b.pos();
+        if (openDml_) {
+            uint32_t used = 0;
+            for (const auto& seg : s.segments_) used += seg.ixOffset ? 1 : 0;
+            b.u16(4);   // longs per entry
+            b.u8(0);    // sub type
+            b.u8(kAviIndexOfIndexes);
+            b.u32(used);
+            b.u32(s.chunkId_);
+            b.zeros(12);
+            for (size_t i = 0; i < s.segments_.size(); ++i) {
+                const auto& seg = s.segments_[i];
+                if (!seg.ixOffset) continue;
+                const int64_t end =
+                    i + 1 < s.segments_.size() ? s.segments_[i + 1].startLength : s.length_;
+                b.u64(seg.ixOffset);
+                b.u32(seg.ixSize);
+                b.u32(uint32_t(end - seg.startLength));
+            }
+        }
+        b.zeros(kSuperIndexBytes - (b.pos() - indexStart));
+        b.close(strl);
+    }
+
+    if (openDml_) {
+        const size_t odml = b.open(kList, fourcc('o', 'd', 'm', 'l'));
+        const size_t dmlh = b.open(fourcc('d', 'm', 'l', 'h'));
+        b.u32(video ? uint32_t(video->length_) : 0);
+        b.zeros(kDmlhBytes - 4);
+        b.close(dmlh);
+        b.close(odml);
+    } else {
+        b.u32(kJunk);
+        b.u32(4 + 8 + kDmlhBytes);
+        b.zeros(4 + 8 + kDmlhBytes);
+    }
+    b.close(hdrl);
+
+    if (firstMovi_) {
+        const size_t junk = b.open(kJunk);
+        b.zeros(size_t(firstMovi_) - b.pos());
+        b.close(junk);
+        b.u32(kList);
+        b.u32(firstMoviEnd_ ? uint32_t(firstMoviEnd_ - firstMovi_ - 8) : 0);
+        b.u32(kMovi);
+    }
+    return buffer;
+}
+
+bool AviFile::layOutHeaders() {
+    if (streams_.empty()) return refuse("cannot write " + path_ + ": it has no streams");
+    for (const auto& s : streams_)
+        if (s->format_.empty())
+            return refuse("cannot write " + path_ + ": " + streamName(s->index_) + " has no format");
+    const uint64_t hdrlEnd = buildHeaders().size();
+    firstMovi_ = (hdrlEnd + 8 + kMoviAlign - 1) / kMoviAlign * kMoviAlign;
+    moviList_ = firstMovi_;
+    segStart_ = 0;
+    end_ = firstMovi_ + 12;
+    segments_ = 1;
+    segEntries_ = 0;
+    for (auto& s : streams_) s->segments_.push_back({});
+    laidOut_ = true;
+    return writeHeaders();
+}
+
+bool AviFile::writeHeaders() {
+    const std::vector<uint8_t> h = buildHeaders();
+    const iovec iov{const_cast<uint8_t*>(h.data()), h.size()};
+    return writeAt(0, &iov, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Raw output
+
+bool AviFile::writeAt(uint64_t offset, const ::iovec* iov, int count) {
+    if (fd_ < 0) return fail("cannot write " + path_ + ": the file is closed", 0);
+    iovec local[4];
+    count = std::min(count, 4);
+    std::copy(iov, iov + count, local);
+    int i = 0;
+    while (i < count) {
+        if (local[i].iov_len == 0) {
+            ++i;
+            continue;
+        }
+        const ssize_t n = ::pwritev(fd_, local + i, count - i, off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return fail("cannot write " + path_, n < 0 ? errno : ENOSPC);
+        offset += uint64_t(n);
+        size_t left = size_t(n);
+        while (left > 0 && i < count) {
+            const size_t take = std::min(left, local[i].iov_len);
+            local[i].iov_base = static_cast<uint8_t*>(local[i].iov_base) + take;
+            local[i].iov_len -= take;
+            left -= take;
+            if (local[i].iov_len == 0) ++i;
+        }
+    }
+    return true;
+}
+
+bool AviFile::patch32(uint64_t offset, uint32_t value) {
+    uint8_t b[4];
+    putLe32(b, value);
+    const iovec iov{b, 4};
+    return writeAt(offset, &iov, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Segments
+
+// Bytes the open segment still needs at its end for its indexes, counting `newEntries` more chunks.
+uint64_t AviFile::indexReserve(uint64_t newEntries) const {
+    const uint64_t entries = segEntries_ + newEntries;
+    uint64_t r = streams_.size() * kStdIndexHeaderBytes + 8 * entries;
+    if (segments_ == 1) r += 8 + kIdx1EntryBytes * entries;
+    return r;
+}
+
+bool AviFile::makeRoom(uint64_t chunkBytes, uint64_t newEntries) {
+    if (segEntries_ == 0) return true;   // every segment takes at least one chunk
+    if (end_ - segStart_ + chunkBytes + indexReserve(newEntries) <= segmentLimit_) return true;
+    return nextSegment();
+}
+
+bool AviFile::nextSegment() {
+    if (uint32_t(segments_) >= kSuperIndexEntries)
+        return fail("cannot write " + path_ + ": the file has reached its size limit", 0);
+    const bool closed = closeSegment(false);
+    return startSegment() && closed;
+}
+
+bool AviFile::startSegment() {
+    uint8_t h[24];
+    putLe32(h, kRiff);
+    putLe32(h + 4, 0);
+    putLe32(h + 8, fourcc('A', 'V', 'I', 'X'));
+    putLe32(h + 12, kList);
+    putLe32(h + 16, 0);
+    putLe32(h + 20, kMovi);
+    const iovec iov{h, sizeof h};
+    const bool ok = writeAt(end_, &iov, 1);
+    segStart_ = end_;
+    moviList_ = end_ + 12;
+    end_ += sizeof h;
+    ++segments_;
+    segEntries_ = 0;
+    for (auto& s : streams_) s->segments_.push_back({s->entries_.size(), s->length_, 0, 0});
+    return ok;
+}
+
+bool AviFile::writeStandardIndex(AviStream& s) {
+    AviStream::Segment& seg = s.segments_.back();
+    const uint64_t count = s.entries_.size() - seg.firstEntry;
+    if (count == 0) return true;
+    const uint64_t total = kStdIndexHeaderBytes + 8 * count;
+    std::vector<uint8_t> buffer;
+    buffer.reserve(kIndexBufferBytes);
+    Bytes b{buffer};
+    b.u32(s.indexId_);
+    b.u32(uint32_t(total - 8));
+    b.u16(2);   // longs per entry
+    b.u8(0);    // sub type
+    b.u8(kAviIndexOfChunks);
+    b.u32(uint32_t(count));
+    b.u32(s.chunkId_);
+    b.u64(segStart_);
+    b.u32(0);
+    uint64_t at = end_;
+    auto flush = [&] {
+        const iovec iov{buffer.data(), buffer.size()};
+        const bool ok = writeAt(at, &iov, 1);
+        at += buffer.size();
+        buffer.clear();
+        return ok;
+    };
+    for (uint64_t i = seg.firstEntry; i < s.entries_.size(); ++i) {
+        const AviStream::Entry& e = s.entries_[i];
+        b.u32(e.offset + 8);   // of the data, from the base offset
+        b.u32((e.sizeKey & ~kKeyBit) | ((e.sizeKey & kKeyBit) ? 0 : kKeyBit));   // bit 31: not a key
+        if (buffer.size() + 8 > kIndexBufferBytes && !flush()) return false;
+    }
+    if (!flush()) return false;
+    seg.ixOffset = end_;
+    seg.ixSize = uint32_t(total);
+    end_ += total;
+    return true;
+}
+
+// idx1 of the first segment: every stream's chunks in file order.
+bool AviFile::writeIdx1() {
+    uint64_t count = 0;
+    for (const auto& s : streams_) count += s->entries_.size();
+    std::vector<uint8_t> buffer;
+    buffer.reserve(kIndexBufferBytes);
+    Bytes b{buffer};
+    b.u32(fourcc('i', 'd', 'x', '1'));
+    b.u32(uint32_t(kIdx1EntryBytes * count));
+    uint64_t at = end_;
+    auto flush = [&] {
+        const iovec iov{buffer.data(), buffer.size()};
+        const bool ok = writeAt(at, &iov, 1);
+        at += buffer.size();
+        buffer.clear();
+        return ok;
+    };
+    std::vector<size_t> next(streams_.size(), 0);
+    const uint32_t moviData = uint32_t(firstMovi_ + 8);
+    for (uint64_t written = 0; written < count; ++written) {
+        size_t best = streams_.size();
+        for (size_t k = 0; k < streams_.size(); ++k) {
+            if (next[k] >= streams_[k]->entries_.size()) continue;
+            if (best == streams_.size() ||
+                streams_[k]->entries_[next[k]].offset < streams_[best]->entries_[next[best]].offset)
+                best = k;
+        }
+        const AviStream& s = *streams_[best];
+        const AviStream::Entry& e = s.entries_[next[best]++];
+        b.u32(s.chunkId_);
+        b.u32((e.sizeKey & kKeyBit) ? kKeyframe : 0);
+        b.u32(e.offset - moviData);   // from the 'movi' list type
+        b.u32(e.sizeKey & ~kKeyBit);
+        if (buffer.size() + kIdx1EntryBytes > kIndexBufferBytes && !flush()) return false;
+    }
+    if (!flush()) return false;
+    end_ += 8 + kIdx1EntryBytes * count;
+    hasIdx1_ = true;
+    return true;
+}
+
+// Ends the open segment: its indexes, its final sizes and, for the first one, idx1. Closing a
+// segment that is not the last rewrites the headers too, so every closed segment stays indexed even
+// if the writer dies later.
+bool AviFile::closeSegment(bool last) {
+    bool ok = true;
+    if (!last || openDml_)
+        for (auto& s : streams_) ok = writeStandardIndex(*s) && ok;
+    const uint64_t moviEnd = end_;
+    ok = patch32(moviList_ + 4, uint32_t(moviEnd - moviList_ - 8)) && ok;
+    if (segments_ == 1) {
+        firstMoviEnd_ = moviEnd;
+        ok = writeIdx1() && ok;
+        firstRiffEnd_ = end_;
+    }
+    ok = patch32(segStart_ + 4, uint32_t(end_ - segStart_ - 8)) && ok;
+    if (!last) {
+        openDml_ = true;
+        ok = writeHeaders() && ok;
+    }
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Chunks
+
+bool AviFile::appendChunk(AviStream& s, const void* data, uint32_t size, bool key) {
+    const uint32_t pad = size & 1;
+    const uint64_t bytes = 8 + uint64_t(size) + pad;
+    if (!makeRoom(bytes, 1)) return false;
+    uint8_t header[8];
+    putLe32(header, s.chunkId_);
+    putLe32(header + 4, size);
+    static const uint8_t padByte = 0;
+    const iovec iov[3] = {{header, 8},
+                          {const_cast<void*>(data), size},
+                          {const_cast<uint8_t*>(&padByte), pad}};
+    if (!writeAt(end_, iov, 3)) return false;
+    s.entries_.push_back({uint32_t(end_ - segStart_), size | (key ? kKeyBit : 0)});
+    end_ += bytes;
+    ++segEntries_;
+    s.maxChunk_ = std::max(s.maxChunk_, size);
+    s.dataBytes_ += size;
+    return true;
+}
+
+bool AviFile::appendEmptyChunks(AviStream& s, int64_t count) {
+    if (s.emptyChunks_.empty()) {
+        s.emptyChunks_.assign(size_t(8 * kEmptyChunksPerWrite), 0);
+        for (int64_t i = 0; i < kEmptyChunksPerWrite; ++i)
+            putLe32(s.emptyChunks_.data() + 8 * i, s.chunkId_);
+    }
+    while (count > 0) {
+        // Each empty chunk costs its header plus its entries in ix## and (first segment) idx1.
+        const uint64_t perChunk = 16 + (segments_ == 1 ? kIdx1EntryBytes : 0);
+        const uint64_t used = end_ - segStart_ + indexReserve(0);
+        int64_t fit = used < segmentLimit_ ? int64_t((segmentLimit_ - used) / perChunk) : 0;
+        if (fit == 0) {
+            if (segEntries_ > 0) {
+                if (!nextSegment()) return false;
+                continue;
+            }
+            fit = 1;
+        }
+        const int64_t n = std::min({count, fit, kEmptyChunksPerWrite});
+        const iovec iov{s.emptyChunks_.data(), size_t(8 * n)};
+        if (!writeAt(end_, &iov, 1)) return false;
+        for (int64_t i = 0; i < n; ++i)
+            s.entries_.push_back({uint32_t(end_ - segStart_ + 8 * i), 0});
+        end_ += uint64_t(8 * n);
+        segEntries_ += uint64_t(n);
+        s.length_ += n;
+        count -= n;
+    }
+    return true;
+}
+
+bool AviFile::appendSilence(AviStream& s, int64_t samples) {
+    const int64_t perChunk = std::max<int64_t>(1, kSilenceChunkBytes / s.info_.sampleSize);
+    while (samples > 0) {
+        const int64_t n = std::min(samples, perChunk);
+        if (!appendChunk(s, silenceBuffer(s.silence_), uint32_t(n * s.info_.sampleSize), false))
+            return false;
+        s.length_ += n;
+        samples -= n;
+    }
+    return true;
+}
+
+bool AviFile::writeChunk(AviStream& s, int64_t position, int sampleCount, const void* data,
+                         size_t bytes, uint32_t flags) {
+    std::lock_guard lock(mutex_);
+    const std::string name = streamName(s.index_);
+    auto refused = [&](const std::string& why) {
+        return refuse("cannot write to " + name + " of " + path_ + ": " + why);
+    };
+    if (released_) return refused("the file is already released");
+    if (s.released_) return refused("the stream is released");
+    if (position < 0) return refused("negative position");
+    if (sampleCount <= 0) return refused("no samples");
+    if (!data || bytes == 0) return refused("no data");
+    if (bytes > kMaxChunkBytes) return refused("the sample is too large");
+    if (flags & ~kKeyframe) return refused("unknown flags");
+    const bool fixed = s.fixedSize();
+    if (fixed && bytes != uint64_t(sampleCount) * s.info_.sampleSize)
+        return refused("the data is not " + std::to_string(sampleCount) + " samples of " +
+                       std::to_string(s.info_.sampleSize) + " bytes");
+    if (!fixed && sampleCount != 1) return refused("a variable-size sample is written one at a time");
+    if (position < s.length_)
+        return refused("position " + std::to_string(position) + " is before the stream's end " +
+                       std::to_string(s.length_));
+    const int64_t gap = position - s.length_;
+    if (position > int64_t(std::numeric_limits<uint32_t>::max()) - sampleCount)
+        return refused("the stream would be too long");
+    if (fixed ? uint64_t(gap) * s.info_.sampleSize > kMaxSilenceGapBytes : gap > kMaxEmptyGap)
+        return refused("position " + std::to_string(position) + " is too far beyond the end " +
+                       std::to_string(s.length_));
+    try {
+        if (!laidOut_ && !layOutHeaders()) return false;
+        if (gap > 0 && !(fixed ? appendSilence(s, gap) : appendEmptyChunks(s, gap))) return false;
+        if (!appendChunk(s, data, uint32_t(bytes), flags & kKeyframe)) return false;
+        s.length_ += sampleCount;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return fail("cannot write to " + name + " of " + path_ + ": out of memory", 0);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Release
+
+bool AviFile::finish() {
+    if (!laidOut_ && !layOutHeaders()) return false;
+    bool ok = closeSegment(true);
+    ok = writeHeaders() && ok;
+    // A failed chunk may have left bytes beyond the end.
+    if (::ftruncate(fd_, off_t(end_)) != 0 && errno != EINVAL) ok = fail("cannot truncate " + path_, errno) && ok;
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
+        ok = fail("cannot flush " + path_, errno) && ok;
+    return ok;
+}
+
+bool AviFile::release() {
+    std::lock_guard lock(mutex_);
+    if (released_) return releaseOk_;
+    bool ok = false;
+    try {
+        ok = finish();
+    } catch (const std::bad_alloc&) {
+        ok = fail("cannot finish " + path_ + ": out of memory", 0);
+    }
+    if (fd_ >= 0 && ::close(fd_) != 0) ok = fail("cannot close " + path_, errno);
+    fd_ = -1;
+    released_ = true;
+    for (auto& s : streams_) s->released_ = true;
+    releaseOk_ = ok && !writeFailed_;
+    return releaseOk_;
+}
+
+}  // namespace torvane::avi
