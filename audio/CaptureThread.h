@@ -1,0 +1,70 @@
+#pragma once
+// The reading thread shared by the microphone and the system-sound capture: takes data from a
+// device as it arrives, puts silence in front of the first data for the time the device took to
+// deliver it (so the track starts when the recording starts), discards what arrives while paused,
+// and at stop keeps reading until the sound covers the recording's time or a short grace ends.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/RecordingTimeline.h"
+#include "audio/SoundDevices.h"
+#include "audio/WaveFormat.h"
+
+namespace torvane {
+
+class CCaptureThread {
+public:
+    using Clock = std::chrono::steady_clock;
+    virtual ~CCaptureThread();
+
+    void pause() { timeline_.pause(Clock::now()); }
+    void resume() { timeline_.resume(Clock::now()); }
+    bool isPaused() const { return timeline_.paused(); }
+    bool running() const { return thread_.joinable(); }
+
+    // Sample frames delivered so far (silence in front included, paused data excluded).
+    int64_t framesDelivered() const { return delivered_.load(); }
+    // Set when the device failed during the recording: the recording time (ms) of the failure.
+    bool deviceLost(int64_t* atMs, std::string* error) const;
+
+protected:
+    // Starts reading `device` on a new thread. chunkBytes: the most read at once.
+    bool startThread(std::unique_ptr<IWaveInDevice> device, const WaveFormat& format,
+                     Clock::time_point origin, size_t chunkBytes);
+    // drain: keep reading until the sound reaches the stop time (at most graceMs).
+    void stopThread(bool drain, int graceMs = 500);
+
+    // On the capture thread: takes `bytes` bytes (whole frames; zeros when `silence`).
+    // Returning false ends the thread.
+    virtual bool consume(const uint8_t* data, size_t bytes) = 0;
+    // On the capture thread after its loop ended.
+    virtual void finish() {}
+
+    WaveFormat threadFormat_{};
+
+private:
+    void run();
+
+    std::unique_ptr<IWaveInDevice> device_;
+    std::thread thread_;
+    RecordingTimeline timeline_;
+    size_t chunkBytes_ = 0;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> abort_{false};
+    std::atomic<int> graceMs_{500};
+    std::atomic<int64_t> stopAtTicks_{0};
+    std::atomic<int64_t> delivered_{0};
+    mutable std::mutex lossLock_;
+    bool lost_ = false;
+    int64_t lostAtMs_ = 0;
+    std::string lostError_;
+};
+
+}  // namespace torvane

@@ -1,0 +1,134 @@
+#include "audio/SoundCapture.h"
+
+#include <cstdio>
+
+#include "audio/AudioRing.h"
+#include "audio/AudioSink.h"
+#include "audio/SoundDevices.h"
+#include "audio/SoundPlatform.h"
+#include "audio/SystemSoundSource.h"
+#include "audio/WaveInCapture.h"
+
+namespace torvane {
+namespace {
+
+std::string clockText(int64_t ms) {
+    int64_t s = ms / 1000;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", (long long)(s / 3600), (long long)(s / 60 % 60),
+                  (long long)(s % 60));
+    return buf;
+}
+
+}  // namespace
+
+CSoundCapture::CSoundCapture(int soundEnabled, int soundOption)
+    : CSoundCapture(soundEnabled, soundOption, defaultSoundDevices()) {}
+
+CSoundCapture::CSoundCapture(int soundEnabled, int soundOption, ISoundDevices& devices)
+    : enabled_(soundEnabled), option_(soundOption), devices_(devices) {
+    detectSoundPlatform();
+    construct();
+}
+
+void CSoundCapture::construct() {
+    if (option_ == 1 || (option_ == 2 && g_bVistaOrLater))
+        system_ = std::make_unique<CSystemSoundSource>(this, format_, devices_);
+    if (option_ == 0 || option_ == 2)
+        // With a system-sound source the microphone records in its format, which the
+        // sample-by-sample mixing relies on.
+        mic_ = std::make_unique<CWaveInCapture>(format_, this, system_ != nullptr, devices_);
+    if (option_ == 2 && g_bVistaOrLater && format_.avgBytesPerSec > 0)
+        ring_ = std::make_unique<CAudioRing>(int(20 * format_.avgBytesPerSec));
+}
+
+CSoundCapture::~CSoundCapture() {
+    // Sources first (they use the ring), then the ring.
+    mic_.reset();
+    system_.reset();
+    ring_.reset();
+}
+
+void CSoundCapture::setAudioStream(avi::AviStream* stream) {
+    stream_ = stream;
+    aviSink_ = std::make_unique<CAviAudioSink>(stream);
+    sink_ = aviSink_.get();
+}
+
+void CSoundCapture::setTimeOrigin(std::chrono::steady_clock::time_point origin) {
+    origin_ = origin;
+    haveOrigin_ = true;
+}
+
+int CSoundCapture::start() {
+    auto origin = haveOrigin_ ? origin_ : std::chrono::steady_clock::now();
+    switch (option_) {
+    case 0:
+        return mic_->start(sink_, origin);
+    case 1:
+        return system_->start(sink_, origin);
+    case 2: {
+        int rc = mic_->start(sink_, origin);
+        if (rc != 0 || !g_bVistaOrLater) return rc;
+        return system_->start(sink_, origin);
+    }
+    default:
+        return 0;
+    }
+}
+
+int CSoundCapture::pause() {
+    if (mic_) mic_->setPaused(true);
+    if (system_) system_->setPaused(true);
+    return 0;
+}
+
+int CSoundCapture::resume() {
+    if (mic_) mic_->setPaused(false);
+    if (system_) system_->setPaused(false);
+    return 0;
+}
+
+void CSoundCapture::stopSources() {
+    if (mic_) mic_->stop();
+    if (system_) system_->stop();
+}
+
+std::string CSoundCapture::lossReport() const {
+    std::string report;
+    auto add = [&](const std::string& s) {
+        if (!report.empty()) report += " ";
+        report += s;
+    };
+    auto deviceLoss = [&](const CCaptureThread* t, const char* what) {
+        int64_t at = 0;
+        if (t && t->deviceLost(&at, nullptr))
+            add(std::string("The ") + what + " stopped delivering sound at " + clockText(at) +
+                " (the sound device or sound server went away); the sound after that is missing.");
+    };
+    // In mixed mode the microphone only feeds the system-sound thread; its loss still matters.
+    deviceLoss(mic_.get(), "microphone");
+    deviceLoss(system_ ? system_->active() : nullptr, "system sound recording");
+    int failed = 0;
+    if (mic_) failed += mic_->failedWrites();
+    if (system_ && system_->waveIn()) failed += system_->waveIn()->failedWrites();
+    if (failed > 0) add(std::to_string(failed) + " audio block" + (failed == 1 ? "" : "s") +
+                        " could not be written to the file.");
+    if (system_ && system_->loopback() && system_->loopback()->writeFailed())
+        add("The system sound could not be written to the file; the sound after " +
+            clockText(system_->loopback()->position() * 1000 / std::max<int64_t>(format_.samplesPerSec, 1)) +
+            " is missing.");
+    return report;
+}
+
+std::string CSoundCapture::lastError() const {
+    if (mic_ && !mic_->lastError().empty()) return mic_->lastError();
+    if (system_) {
+        if (system_->loopback()) return system_->loopback()->lastError();
+        if (system_->waveIn()) return system_->waveIn()->lastError();
+    }
+    if (option_ < 0 || option_ > 2) return "no sound source for this option";
+    return {};
+}
+
+}  // namespace torvane
