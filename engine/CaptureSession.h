@@ -71,14 +71,14 @@ public:
 private:
     bool settable();
     void releaseAll();
-    void collectLosses();
+    void collectLosses(const std::string& soundLoss, bool fileCompleted);
 
     std::string fileName_;
     int soundEnabled_ = 1;
     int soundOption_ = 0;
     int state_ = kStateIdle;
     std::string lastError_;
-    std::unique_ptr<avi::AviFile> file_;
+    std::shared_ptr<avi::AviFile> file_;   // shared with the capture thread
     avi::AviStream* videoStream_ = nullptr;
     avi::AviStream* audioStream_ = nullptr;
     std::unique_ptr<CScreenCaptureWorker> worker_;

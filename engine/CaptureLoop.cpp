@@ -1,0 +1,194 @@
+#include <libyuv/convert.h>
+#include <libyuv/convert_argb.h>
+#include <libyuv/scale_argb.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <vector>
+
+#include "engine/BaseCapture.h"
+#include "engine/CaptureRun.h"
+#include "engine/CursorOverlay.h"
+#include "engine/FrameClock.h"
+#include "engine/H264Encoder.h"
+#include "engine/Watermark.h"
+#include "platform/avi/AviFile.h"
+#include "platform/core/Clock.h"
+#include "platform/core/WindowMessage.h"
+#include "platform/x11/ScreenGrabber.h"
+
+namespace torvane {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct StageTimer {
+    explicit StageTimer(std::atomic<uint64_t>& sink) : sink_(sink), start_(Clock::now()) {}
+    ~StageTimer() {
+        sink_.fetch_add(uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_).count()),
+                        std::memory_order_relaxed);
+    }
+    std::atomic<uint64_t>& sink_;
+    Clock::time_point start_;
+};
+
+// Above normal, as far as the process may raise it; recording goes on at normal priority otherwise.
+void raiseThreadPriority() {
+    const pid_t tid = pid_t(syscall(SYS_gettid));
+    if (setpriority(PRIO_PROCESS, id_t(tid), -5) != 0) setpriority(PRIO_PROCESS, id_t(tid), 0);
+}
+
+// Buffers made once per run.
+struct TurnBuffers {
+    QImage webcamPicture;   // webcam frames, converted to 32-bit
+    QImage scaled;          // the picture at output size when the capture size differs
+    std::vector<uint8_t> yuv;
+};
+
+// Takes the picture of this turn. Null when there is none (webcam without a frame yet).
+QImage* takePicture(CaptureRun& run, TurnBuffers& b) {
+    if (run.settings.screen.sourceKind == kSourceWebcam) {
+        std::unique_ptr<WebcamFrame> frame = run.webcam ? run.webcam->latestFrame() : nullptr;
+        if (!frame || frame->width <= 0 || frame->height <= 0 ||
+            frame->data.size() < size_t(frame->width) * size_t(frame->height) * 3)
+            return nullptr;
+        if (b.webcamPicture.width() != frame->width || b.webcamPicture.height() != frame->height)
+            b.webcamPicture = QImage(frame->width, frame->height, QImage::Format_RGB32);
+        // Bottom-up rows: a negative height flips them.
+        libyuv::RGB24ToARGB(frame->data.data(), frame->width * 3, b.webcamPicture.bits(),
+                            int(b.webcamPicture.bytesPerLine()), frame->width, -frame->height);
+        return &b.webcamPicture;
+    }
+    run.grabber->grab(run.settings.screen.rect.left, run.settings.screen.rect.top);
+    return &run.grabber->picture();
+}
+
+void drawPointer(CaptureRun& run, QImage& picture) {
+    int px = 0, py = 0;
+    x11::XConnection& conn = run.grabber->connection();
+    if (!conn.pointer(px, py)) return;
+    const ScreenRect desktop = conn.rootRect();
+    if (px < desktop.left || px >= desktop.right || py < desktop.top || py >= desktop.bottom) return;
+    drawCursor(picture, run.settings.cursor, px - run.settings.screen.rect.left, py - run.settings.screen.rect.top);
+}
+
+// Live-session window: follow its top-left corner; false once it is gone.
+bool followLiveWindow(CaptureRun& run) {
+    const uint32_t window = uint32_t(run.settings.screen.liveWindow);
+    ScreenRect r;
+    x11::XConnection& conn = run.grabber->connection();
+    if (!conn.windowExists(window) || !conn.windowRect(window, r)) return false;
+    ScreenRect& c = run.settings.screen.rect;
+    const int32_t w = c.width(), h = c.height();
+    c = {r.left, r.top, r.left + w, r.top + h};
+    return true;
+}
+
+// Waits until recorded time `targetMs`, or until asked to stop; false when asked to stop.
+bool waitUntil(CaptureRun& run, uint64_t targetMs) {
+    for (;;) {
+        if (!run.running.load()) return false;
+        const uint64_t now = recordedAt(run.recordedBefore, run.segmentStart, tickMilliseconds());
+        if (now >= targetMs) return true;
+        if (run.stopEvent.wait(std::chrono::milliseconds(targetMs - now)) && !run.running.load()) return false;
+    }
+}
+
+}  // namespace
+
+void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
+    if (!runPtr) return;
+    CaptureRun& run = *runPtr;
+    raiseThreadPriority();
+    CaptureCounters& counters = *run.counters;
+    const int fps = run.frameRate;
+    const int W = run.outWidth, H = run.outHeight;
+    TurnBuffers b;
+    b.yuv.resize(size_t(W) * size_t(H) * 3 / 2);
+    uint8_t* const yPlane = b.yuv.data();
+    uint8_t* const uPlane = yPlane + size_t(W) * H;
+    uint8_t* const vPlane = uPlane + size_t(W / 2) * (H / 2);
+    bool firstPicture = true;
+    const bool liveWindow = run.settings.screen.sourceKind == kSourceLiveSession;
+    const bool webcamOnly = run.settings.screen.sourceKind == kSourceWebcam;
+
+    while (run.running.load()) {
+        const uint32_t t0 = tickMilliseconds();
+        if (run.stopEvent.wait(std::chrono::milliseconds(0)) && !run.running.load()) break;
+        const int64_t position = framePosition(recordedAt(run.recordedBefore, run.segmentStart, t0), fps);
+        const int64_t last = counters.lastPosition.load();
+        if (position <= last) {
+            // That position is written already; a second picture there would corrupt the stream.
+            counters.duplicates.fetch_add(1);
+            if (!waitUntil(run, positionStartMs(last + 1, fps))) break;
+            continue;
+        }
+
+        if (liveWindow && !followLiveWindow(run)) {
+            postWindowMessage(run.notify, WM_RECORDER_STOP);
+            break;
+        }
+
+        QImage* picture = nullptr;
+        {
+            StageTimer t(counters.grabUs);
+            picture = takePicture(run, b);
+        }
+        if (!picture) {
+            // No webcam picture yet: poll again shortly, without taking a position.
+            if (run.stopEvent.wait(std::chrono::milliseconds(2)) && !run.running.load()) break;
+            continue;
+        }
+        if (run.settings.cursor.captureCursor && !webcamOnly && run.grabber) {
+            StageTimer t(counters.cursorUs);
+            drawPointer(run, *picture);
+        }
+        if (run.settings.watermark.on && run.watermark) {
+            StageTimer t(counters.watermarkUs);
+            run.watermark->draw(*picture);
+        }
+        const QImage* out = picture;
+        if (picture->width() != W || picture->height() != H) {
+            StageTimer t(counters.scaleUs);
+            if (b.scaled.width() != W || b.scaled.height() != H) b.scaled = QImage(W, H, QImage::Format_RGB32);
+            // The whole capture is stretched to the output size, bilinear, aspect not kept.
+            libyuv::ARGBScale(picture->constBits(), int(picture->bytesPerLine()), picture->width(), picture->height(),
+                              b.scaled.bits(), int(b.scaled.bytesPerLine()), W, H, libyuv::kFilterBilinear);
+            out = &b.scaled;
+        }
+        {
+            StageTimer t(counters.convertUs);
+            libyuv::ARGBToI420(out->constBits(), int(out->bytesPerLine()), yPlane, W, uPlane, W / 2, vPlane, W / 2, W, H);
+        }
+        EncodedPicture encoded;
+        bool ok;
+        {
+            StageTimer t(counters.encodeUs);
+            ok = run.encoder->encode(yPlane, uPlane, vPlane, position, firstPicture, encoded);
+        }
+        firstPicture = false;
+        if (!ok) {
+            counters.encodeFailures.fetch_add(1);
+            firstPicture = true;
+        } else {
+            StageTimer t(counters.writeUs);
+            if (run.stream->write(encoded.pts, 1, encoded.data, encoded.size, encoded.keyframe ? avi::kKeyframe : 0)) {
+                const int64_t prev = counters.lastPosition.exchange(encoded.pts);
+                counters.written.fetch_add(1);
+                if (encoded.pts > prev + 1) counters.skipped.fetch_add(uint64_t(encoded.pts - prev - 1));
+            } else {
+                // The pictures after a lost one would refer to it: start afresh with an IDR picture.
+                counters.writeFailures.fetch_add(1);
+                firstPicture = true;
+            }
+        }
+        // Sleep out the frame period: until the first millisecond of the next position.
+        if (!waitUntil(run, positionStartMs(position + 1, fps))) break;
+    }
+    run.finished.store(true);
+}
+
+}  // namespace torvane

@@ -1,0 +1,65 @@
+#pragma once
+// Everything one run of the capture thread uses. The worker and the thread share it, so a thread
+// that outlives its stop request never touches freed memory.
+
+#include <QImage>
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "engine/WorkerSettings.h"
+#include "platform/core/AutoResetEvent.h"
+
+namespace torvane {
+
+namespace avi {
+class AviFile;
+class AviStream;
+}  // namespace avi
+namespace x11 {
+class ScreenGrabber;
+}
+class CH264Encoder;
+class CBaseCapture;
+class CWatermark;
+
+// Counters that live across the runs of one recording.
+struct CaptureCounters {
+    std::atomic<uint64_t> written{0};
+    std::atomic<uint64_t> skipped{0};
+    std::atomic<uint64_t> duplicates{0};
+    std::atomic<uint64_t> writeFailures{0};
+    std::atomic<uint64_t> encodeFailures{0};
+    std::atomic<int64_t> lastPosition{-1};   // last position written to the video stream
+    // Time spent per stage, in microseconds, for benchmarks.
+    std::atomic<uint64_t> grabUs{0}, cursorUs{0}, watermarkUs{0}, scaleUs{0}, convertUs{0}, encodeUs{0}, writeUs{0};
+};
+
+struct CaptureRun {
+    WorkerSettings settings;          // the thread moves the capture rectangle (live-session window)
+    int frameRate = 8;
+    int outWidth = 0, outHeight = 0;
+    uint32_t segmentStart = 0;
+    uint32_t recordedBefore = 0;
+
+    std::shared_ptr<CH264Encoder> encoder;
+    std::shared_ptr<avi::AviFile> file;
+    avi::AviStream* stream = nullptr;
+    std::shared_ptr<x11::ScreenGrabber> grabber;   // null for webcam only
+    std::shared_ptr<CBaseCapture> webcam;          // may be null: no picture yet
+    std::shared_ptr<CWatermark> watermark;
+    std::shared_ptr<CaptureCounters> counters;
+    QObject* notify = nullptr;
+
+    std::atomic<bool> running{true};   // cleared to ask the thread to stop
+    AutoResetEvent stopEvent;
+    std::atomic<bool> finished{false};
+};
+
+// The thread body: turns until asked to stop or the live-session window is gone.
+void runCaptureLoop(std::shared_ptr<CaptureRun> run);
+
+}  // namespace torvane

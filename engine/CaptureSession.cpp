@@ -1,0 +1,354 @@
+#include "engine/CaptureSession.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/ScreenCaptureWorker.h"
+#include "engine/SettingsValidation.h"
+#include "platform/avi/AviFile.h"
+#include "platform/core/Clock.h"
+#include "settings/CaptureRules.h"
+
+#ifdef TORVANE_HAVE_SOUND
+#include "audio/SoundCapture.h"
+#else
+namespace torvane {
+class CSoundCapture {};   // built without sound: never created
+}  // namespace torvane
+#endif
+
+namespace torvane {
+
+namespace {
+
+std::string format(const char* fmt, const std::string& a, unsigned b = 0) {
+    char buf[1024];
+    std::snprintf(buf, sizeof buf, fmt, a.c_str(), b);
+    return buf;
+}
+
+// Keeps the fixed text as the first line and adds the reason below it, when there is one.
+std::string withReason(const char* text, const std::string& reason) {
+    return reason.empty() ? std::string(text) : std::string(text) + "\n" + reason;
+}
+
+// The 40-byte BITMAPINFOHEADER of the video stream.
+#pragma pack(push, 1)
+struct BitmapInfoHeader {
+    uint32_t biSize = 40;
+    int32_t biWidth = 0;
+    int32_t biHeight = 0;
+    uint16_t biPlanes = 1;
+    uint16_t biBitCount = 24;
+    uint32_t biCompression = avi::fourcc('x', '2', '6', '4');
+    uint32_t biSizeImage = 0;
+    int32_t biXPelsPerMeter = 0;
+    int32_t biYPelsPerMeter = 0;
+    uint32_t biClrUsed = 0;
+    uint32_t biClrImportant = 0;
+};
+#pragma pack(pop)
+static_assert(sizeof(BitmapInfoHeader) == 40);
+
+}  // namespace
+
+CCaptureSession::CCaptureSession() {
+    watermark_.opacity = 70;
+    cursor_.captureCursor = 0;
+    cursor_.highlightType = kHighlightPointer;
+    cursor_.highlightColor = 0x000000FF;
+    cursor_.highlightOpacity = 70;
+    cursor_.highlightSize = 10;
+}
+
+CCaptureSession::~CCaptureSession() {
+    if (state_ == kStateRecording || state_ == kStatePaused) stop();
+}
+
+bool CCaptureSession::settable() {
+    if (state_ == kStateRecording || state_ == kStatePaused) {
+        lastError_ = "Please stop capture.";
+        return false;
+    }
+    state_ = kStateReady;
+    return true;
+}
+
+bool CCaptureSession::setScreenSettings(const ScreenSettings& s) {
+    if (!settable()) return false;
+    screen_ = s;
+    return true;
+}
+bool CCaptureSession::setSoundEnabled(int enabled) {
+    if (!settable()) return false;
+    soundEnabled_ = enabled;
+    return true;
+}
+bool CCaptureSession::setSoundOption(unsigned int option) {
+    if (state_ == kStateRecording || state_ == kStatePaused) {
+        lastError_ = "Please stop capture.";
+        return false;
+    }
+    if (option > 2) {
+        lastError_ = "Sound option is range out.";
+        return false;
+    }
+    state_ = kStateReady;
+    soundOption_ = int(option);
+    return true;
+}
+bool CCaptureSession::setCursorSettings(const CursorSettings& s) {
+    if (!settable()) return false;
+    cursor_ = s;
+    return true;
+}
+bool CCaptureSession::setWebcamSettings(const WebcamSettings& s) {
+    if (!settable()) return false;
+    webcam_ = s;
+    return true;
+}
+bool CCaptureSession::setPipSettings(const PipSettings& s) {
+    if (!settable()) return false;
+    pip_ = s;
+    return true;
+}
+bool CCaptureSession::setWatermarkSettings(const WatermarkSettings& s) {
+    if (!settable()) return false;
+    watermark_ = s;
+    return true;
+}
+
+void CCaptureSession::releaseAll() {
+    // Reverse order of creation: worker, video stream, sound capture, audio stream, file.
+    if (worker_) worker_->fullStop();
+    if (file_ && videoStream_) file_->releaseStream(videoStream_);
+    videoStream_ = nullptr;
+    sound_.reset();
+    if (file_ && audioStream_) file_->releaseStream(audioStream_);
+    audioStream_ = nullptr;
+    if (file_) file_->release();
+    file_.reset();
+    worker_.reset();
+}
+
+bool CCaptureSession::start(const std::string& fileName, QObject* notify) {
+    if (state_ != kStateReady) {
+        lastError_ = "Please set capture setting";
+        return false;
+    }
+    fileName_ = fileName;
+    notify_ = notify;
+    lossReport_.clear();
+
+    // Stored settings are trusted only for their size: refuse what would crash or misbehave.
+    if (std::string why = validateForRecording(screen_); !why.empty()) {
+        lastError_ = why;
+        return false;
+    }
+
+    WorkerSettings block{screen_, cursor_, watermark_, webcam_, pip_};
+    worker_ = std::make_unique<CScreenCaptureWorker>(block, notify);
+
+    // Can the file be created at all? The empty file stays.
+    const int fd = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fileName.empty() || fd < 0) {
+        lastError_ = format("Could not create the file named %s", fileName);
+        worker_.reset();
+        return false;
+    }
+    ::close(fd);
+
+    std::string why;
+    std::unique_ptr<avi::AviFile> created = avi::AviFile::create(fileName, &why);
+    if (!created) {
+        const int code = errno ? errno : 1;
+        lastError_ = format("Could not create the file named %s, error=0x%x", fileName, unsigned(code));
+        worker_.reset();
+        return false;
+    }
+    file_ = std::move(created);
+
+    const int fps = effectiveFrameRate(screen_);
+    avi::StreamInfo video;
+    video.fccType = avi::kStreamVideo;
+    video.fccHandler = avi::fourcc('x', '2', '6', '4');
+    video.scale = 1;
+    video.rate = uint32_t(fps);
+    video.quality = 0xFFFFFFFF;
+    video.frameRight = roundUpTo4(screen_.outputWidth);
+    video.frameBottom = roundUpTo4(screen_.outputHeight);
+    videoStream_ = file_->createStream(video);
+    if (!videoStream_) {
+        lastError_ = "Could not create the video stream";
+        releaseAll();
+        return false;
+    }
+    BitmapInfoHeader bih;
+    bih.biWidth = video.frameRight;
+    bih.biHeight = video.frameBottom;
+    if (!file_->setFormat(videoStream_, &bih, sizeof bih)) {
+        lastError_ = "Could not set the video stream format";
+        releaseAll();
+        return false;
+    }
+    if (file_->startStream(videoStream_) != 0) {
+        lastError_ = "Could not start the video stream";
+        releaseAll();
+        return false;
+    }
+    worker_->setVideoStream(file_, videoStream_);
+    if (!worker_->start(&why)) {
+        lastError_ = withReason("Cannot start video capture.", why);
+        releaseAll();
+        return false;
+    }
+
+    if (!soundEnabled_) {
+        state_ = kStateRecording;
+        return true;
+    }
+#ifdef TORVANE_HAVE_SOUND
+    sound_ = std::make_unique<CSoundCapture>(soundEnabled_, soundOption_);
+    const WaveFormat& wf = sound_->recordingFormat();
+    avi::StreamInfo audio;
+    audio.fccType = avi::kStreamAudio;
+    audio.scale = wf.blockAlign;
+    audio.rate = wf.avgBytesPerSec;
+    audio.sampleSize = wf.blockAlign;
+    audioStream_ = file_->createStream(audio);
+    if (!audioStream_) {
+        lastError_ = "Could not create the audio stream";
+        releaseAll();
+        return false;
+    }
+    if (!file_->setFormat(audioStream_, &wf, sizeof wf)) {
+        lastError_ = "Could not set the audio stream format";
+        releaseAll();
+        return false;
+    }
+    if (file_->startStream(audioStream_) != 0) {
+        lastError_ = "Could not start the audio stream";
+        releaseAll();
+        return false;
+    }
+    sound_->setAudioStream(audioStream_);
+    // The audio track starts where the video's time line starts.
+    sound_->setTimeOrigin(worker_->segmentStartTime());
+    if (sound_->start() != 0) {
+        lastError_ = "Cannot start audio capture.";
+        releaseAll();
+        return false;
+    }
+#endif
+    state_ = kStateRecording;
+    return true;
+}
+
+bool CCaptureSession::pause() {
+    if (state_ != kStateRecording) {
+        lastError_ = "Capture is not running";
+        return false;
+    }
+    bool ok = worker_ && worker_->pause();
+#ifdef TORVANE_HAVE_SOUND
+    if (ok && sound_) ok = sound_->pause() == 0;
+#endif
+    if (ok) {
+        state_ = kStatePaused;
+        return true;
+    }
+    stop();
+    lastError_ = "Could not pause video capture";
+    return false;
+}
+
+bool CCaptureSession::resume() {
+    if (state_ != kStatePaused) {
+        lastError_ = "Capture is not paused";
+        return false;
+    }
+    std::string why;
+    bool ok = worker_ && worker_->resume(&why);
+#ifdef TORVANE_HAVE_SOUND
+    if (ok && sound_) ok = sound_->resume() == 0;
+#endif
+    if (ok) {
+        state_ = kStateRecording;
+        return true;
+    }
+    stop();
+    lastError_ = withReason("Could not resume video capture", why);
+    return false;
+}
+
+void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompleted) {
+    std::string report;
+    auto add = [&report](const std::string& line) {
+        if (!line.empty()) report += (report.empty() ? "" : "\n") + line;
+    };
+    const CaptureCounters& c = worker_->counters();
+    lastStatistics_.framesWritten = c.written.load();
+    lastStatistics_.framesSkipped = c.skipped.load();
+    lastStatistics_.framesDuplicate = c.duplicates.load();
+    if (const uint64_t n = c.writeFailures.load())
+        add(std::to_string(n) + " video picture(s) could not be written to the file.");
+    add(soundLoss);
+    if (file_->writeFailed() || !fileCompleted) add("Writing the file failed: " + file_->lastError());
+    lossReport_ = report;
+}
+
+bool CCaptureSession::stop() {
+    if (state_ != kStateRecording && state_ != kStatePaused) {
+        lastError_ = "Capture is not paused or not stopped";
+        return false;
+    }
+    worker_->fullStop();
+    if (videoStream_) file_->releaseStream(videoStream_);
+    videoStream_ = nullptr;
+    std::string soundLoss;
+#ifdef TORVANE_HAVE_SOUND
+    if (sound_) {
+        sound_->stopSources();
+        soundLoss = sound_->lossReport();
+    }
+#endif
+    sound_.reset();
+    if (audioStream_) file_->releaseStream(audioStream_);
+    audioStream_ = nullptr;
+    const bool completed = file_->release();
+    collectLosses(soundLoss, completed);
+    file_.reset();
+    worker_.reset();
+    state_ = kStateIdle;
+    return true;
+}
+
+void CCaptureSession::togglePip() {
+    if (state_ != kStateRecording && state_ != kStatePaused) return;
+    if (pip_.width == 0 || pip_.height == 0) return;
+    pip_.on = pip_.on ? 0 : 1;
+    if (worker_) worker_->togglePip(pip_.on != 0);
+}
+
+uint32_t CCaptureSession::recordedMilliseconds() const {
+    if (!worker_) return 0;
+    if (state_ == kStateRecording) return tickMilliseconds() + worker_->recordedBefore() - worker_->segmentStart();
+    if (state_ == kStatePaused) return worker_->recordedBefore();
+    return 0;
+}
+
+CaptureStatistics CCaptureSession::statistics() const {
+    if (!worker_) return lastStatistics_;
+    const CaptureCounters& c = worker_->counters();
+    CaptureStatistics s;
+    s.framesWritten = c.written.load();
+    s.framesSkipped = c.skipped.load();
+    s.framesDuplicate = c.duplicates.load();
+    return s;
+}
+
+}  // namespace torvane

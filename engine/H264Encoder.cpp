@@ -1,0 +1,116 @@
+#include "engine/H264Encoder.h"
+
+#include <x264.h>
+
+#include <cstring>
+
+namespace torvane {
+
+int quantiserForQuality(int quality) {
+    switch (quality) {
+        case 1: return 23;
+        case 2: return 20;
+        default: return 26;
+    }
+}
+
+std::unique_ptr<CH264Encoder> CH264Encoder::open(const EncoderConfig& c, std::string* error) {
+    if (c.width < 2 || c.height < 2 || c.width % 2 || c.height % 2 || c.frameRate < 1) {
+        if (error) *error = "Invalid encoder picture size or frame rate";
+        return nullptr;
+    }
+    x264_param_t p;
+    x264_param_default(&p);
+    p.i_width = c.width;
+    p.i_height = c.height;
+    p.i_csp = X264_CSP_I420;
+    p.i_fps_num = uint32_t(c.frameRate);
+    p.i_fps_den = 1;
+    p.i_keyint_max = 10 * c.frameRate;
+    p.i_keyint_min = c.frameRate;
+    p.i_frame_reference = 1;
+    p.i_bframe = 0;
+    p.b_cabac = 1;
+    p.b_repeat_headers = 1;
+    p.analyse.b_transform_8x8 = 0;
+    p.analyse.i_direct_mv_pred = X264_DIRECT_PRED_AUTO;
+    p.analyse.i_me_method = X264_ME_HEX;
+    p.analyse.i_subpel_refine = 6;
+    p.rc.i_rc_method = X264_RC_CQP;
+    // The quality choice works through the constant quantiser: a maximum quantiser has no effect
+    // in constant-quantiser mode.
+    p.rc.i_qp_constant = quantiserForQuality(c.quality);
+    if (c.quality >= 0 && c.quality <= 2) p.rc.i_qp_max = 28 + 4 * c.quality;
+    // Every picture must come back from the call that was given it, so that the file gets every
+    // picture and none is left in the encoder when it closes.
+    p.i_threads = 1;
+    p.b_sliced_threads = 0;
+    p.b_vfr_input = 0;
+    p.rc.i_lookahead = 0;
+    p.i_sync_lookahead = 0;
+    p.rc.b_mb_tree = 0;
+    // Length-prefixed units: each prefix becomes a four-byte start code in the packed sample.
+    p.b_annexb = 0;
+    p.i_log_level = X264_LOG_ERROR;
+
+    x264_t* h = x264_encoder_open(&p);
+    if (!h) {
+        if (error) *error = "The H.264 encoder could not be opened for " + std::to_string(c.width) + "x" +
+                            std::to_string(c.height) + " at " + std::to_string(c.frameRate) + " fps";
+        return nullptr;
+    }
+    std::unique_ptr<CH264Encoder> e(new CH264Encoder);
+    e->handle_ = h;
+    e->config_ = c;
+    e->sample_.reserve(size_t(c.width) * size_t(c.height) / 2);
+    return e;
+}
+
+CH264Encoder::~CH264Encoder() {
+    if (handle_) x264_encoder_close(handle_);
+}
+
+bool CH264Encoder::encode(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, bool forceIdr,
+                          EncodedPicture& out) {
+    out = EncodedPicture{};
+    x264_picture_t in;
+    x264_picture_init(&in);
+    in.i_type = forceIdr ? X264_TYPE_IDR : X264_TYPE_AUTO;
+    in.i_qpplus1 = 0;
+    in.i_pts = pts;
+    in.img.i_csp = X264_CSP_I420;
+    in.img.i_plane = 3;
+    in.img.i_stride[0] = config_.width;
+    in.img.i_stride[1] = config_.width / 2;
+    in.img.i_stride[2] = config_.width / 2;
+    in.img.plane[0] = const_cast<uint8_t*>(y);
+    in.img.plane[1] = const_cast<uint8_t*>(u);
+    in.img.plane[2] = const_cast<uint8_t*>(v);
+
+    x264_picture_t pic;
+    x264_nal_t* nals = nullptr;
+    int count = 0;
+    const int bytes = x264_encoder_encode(handle_, &nals, &count, &in, &pic);
+    if (bytes < 0) return false;
+    if (bytes == 0 || count <= 0) return false;   // would mean a held-back picture: not configured so
+
+    // Each unit is a 4-byte big-endian length, the header byte and the escaped payload; replacing
+    // the length by a start code gives the Annex B form.
+    sample_.clear();
+    for (int i = 0; i < count; ++i) {
+        const x264_nal_t& n = nals[i];
+        if (n.i_payload < 5) continue;
+        const size_t at = sample_.size();
+        sample_.resize(at + size_t(n.i_payload));
+        std::memcpy(sample_.data() + at, n.p_payload, size_t(n.i_payload));
+        static const uint8_t kStartCode[4] = {0, 0, 0, 1};
+        std::memcpy(sample_.data() + at, kStartCode, 4);
+    }
+    out.data = sample_.data();
+    out.size = sample_.size();
+    out.pts = pic.i_pts;
+    out.keyframe = pic.i_type == X264_TYPE_IDR || pic.i_type == X264_TYPE_I || pic.b_keyframe;
+    return true;
+}
+
+}  // namespace torvane

@@ -1,0 +1,54 @@
+#pragma once
+// The H.264 encoder of one run of the capture thread. Each picture given is returned by the same
+// call (one thread, no B pictures, no look-ahead), so nothing is held back when it closes.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct x264_t;
+
+namespace torvane {
+
+struct EncoderConfig {
+    int width = 0;          // even
+    int height = 0;         // even
+    int frameRate = 8;      // pictures per second
+    int quality = 0;        // 0 Normal, 1 Higher, 2 Highest; others keep the library default
+};
+
+// The constant quantiser of a quality choice: Normal 26, Higher 23, Highest 20.
+int quantiserForQuality(int quality);
+
+struct EncodedPicture {
+    const uint8_t* data = nullptr;   // Annex B access unit: 00 00 00 01 + NAL, for every NAL unit
+    size_t size = 0;
+    int64_t pts = 0;
+    bool keyframe = false;           // IDR or I picture
+};
+
+class CH264Encoder {
+public:
+    // Null and `error` filled when the library refuses the parameters.
+    static std::unique_ptr<CH264Encoder> open(const EncoderConfig& config, std::string* error);
+    ~CH264Encoder();
+    CH264Encoder(const CH264Encoder&) = delete;
+    CH264Encoder& operator=(const CH264Encoder&) = delete;
+
+    // Encodes one I420 picture (planes of stride width, width/2, width/2). `forceIdr` makes it an
+    // IDR picture with SPS and PPS in front. False when the library fails; `out` then stays empty.
+    bool encode(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, bool forceIdr,
+                EncodedPicture& out);
+
+    const EncoderConfig& config() const { return config_; }
+
+private:
+    CH264Encoder() = default;
+    x264_t* handle_ = nullptr;
+    EncoderConfig config_;
+    std::vector<uint8_t> sample_;   // packed access unit, reused
+};
+
+}  // namespace torvane

@@ -1,0 +1,80 @@
+#pragma once
+// The per-recording worker: owns the capture thread of each run, the encoder, the screen grabber,
+// the webcam source and the watermark. Every operation runs on the UI thread.
+
+#include <QObject>
+
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "engine/CaptureRun.h"
+#include "engine/WorkerSettings.h"
+
+namespace torvane {
+
+struct CaptureStatistics;
+
+class CScreenCaptureWorker {
+public:
+    // Copies the settings and opens the encoder at once; hasEncoder() tells whether that worked.
+    CScreenCaptureWorker(const WorkerSettings& settings, QObject* notify);
+    ~CScreenCaptureWorker();
+    CScreenCaptureWorker(const CScreenCaptureWorker&) = delete;
+    CScreenCaptureWorker& operator=(const CScreenCaptureWorker&) = delete;
+
+    bool hasEncoder() const { return encoder_ != nullptr; }
+    void setVideoStream(std::shared_ptr<avi::AviFile> file, avi::AviStream* stream);
+
+    // Start the first run. False (with the reason in `error`) when it cannot; everything is
+    // stopped again then.
+    bool start(std::string* error);
+    bool pause();
+    bool resume(std::string* error);
+    // Halts the thread and releases the encoder, the webcam source and the watermark's use.
+    void fullStop();
+    void togglePip(bool on);
+
+    bool paused() const { return paused_; }
+    bool threadRunning() const { return thread_.joinable(); }
+    uint32_t segmentStart() const { return segmentStart_; }
+    std::chrono::steady_clock::time_point segmentStartTime() const { return segmentStartTime_; }
+    uint32_t recordedBefore() const { return recordedBefore_; }
+    int frameRate() const { return frameRate_; }
+    const WorkerSettings& settings() const { return settings_; }
+    const CaptureCounters& counters() const { return *counters_; }
+
+    // How long halting waits for the thread before leaving it to end by itself.
+    static constexpr int kHaltTimeoutMs = 2000;
+
+private:
+    bool startThread(std::string* error);
+    void haltThread();
+
+    WorkerSettings settings_;
+    QObject* notify_;
+    int frameRate_;
+    int outWidth_, outHeight_;
+    bool paused_ = false;
+    uint32_t segmentStart_ = 0;
+    std::chrono::steady_clock::time_point segmentStartTime_;   // the same moment as segmentStart_
+    uint32_t recordedBefore_ = 0;
+    std::string encoderError_;
+
+    std::shared_ptr<CH264Encoder> encoder_;
+    std::shared_ptr<avi::AviFile> file_;
+    avi::AviStream* stream_ = nullptr;
+    std::shared_ptr<x11::ScreenGrabber> grabber_;
+    std::shared_ptr<CBaseCapture> webcam_;
+    std::shared_ptr<CWatermark> watermark_;
+    std::shared_ptr<CaptureCounters> counters_;
+
+    std::shared_ptr<CaptureRun> run_;
+    std::thread thread_;
+    std::future<void> threadDone_;
+};
+
+}  // namespace torvane

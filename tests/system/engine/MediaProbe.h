@@ -1,0 +1,96 @@
+#pragma once
+// Reads recorded files back with ffprobe and ffmpeg.
+
+#include <array>
+#include <cstring>
+#include <cstdio>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+inline std::string runCommand(const std::string& cmd) {
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        std::array<char, 4096> buf;
+        size_t n;
+        while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+        pclose(p);
+    }
+    return out;
+}
+
+// What ffmpeg says while decoding the whole file; empty for a clean file.
+inline std::string decodeErrors(const std::string& file) {
+    return runCommand("ffmpeg -nostdin -v error -i '" + file + "' -f null - 2>&1");
+}
+
+struct Packet {
+    int64_t pts = 0;
+    int size = 0;
+    bool key = false;
+};
+
+// Video packets in file order, with positions (decoding timestamps) in frame units.
+inline std::vector<Packet> videoPackets(const std::string& file) {
+    std::vector<Packet> out;
+    std::istringstream in(runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=dts,size,flags -of csv=p=0 '" +
+                                     file + "'"));
+    std::string line;
+    while (std::getline(in, line)) {
+        Packet p;
+        char flags[16] = {};
+        if (std::sscanf(line.c_str(), "%ld,%d,%15s", &p.pts, &p.size, flags) >= 2) {
+            p.key = flags[0] == 'K';
+            out.push_back(p);
+        }
+    }
+    return out;
+}
+
+inline std::string probeStream(const std::string& file, const std::string& stream, const std::string& entries) {
+    std::string s = runCommand("ffprobe -v error -select_streams " + stream + " -show_entries stream=" + entries +
+                               " -of default=nw=1 '" + file + "'");
+    return s;
+}
+
+// One decoded picture (0-based index among decoded frames) as packed RGB.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    std::array<int, 3> at(int x, int y) const {
+        const size_t i = (size_t(y) * size_t(width) + size_t(x)) * 3;
+        return {rgb[i], rgb[i + 1], rgb[i + 2]};
+    }
+};
+
+inline Picture decodePicture(const std::string& file, int index, int width, int height) {
+    Picture p;
+    p.width = width;
+    p.height = height;
+    const std::string raw = runCommand("ffmpeg -nostdin -v error -i '" + file + "' -vf 'select=eq(n\\," +
+                                       std::to_string(index) + ")' -vsync 0 -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    p.rgb.assign(raw.begin(), raw.end());
+    return p;
+}
+
+inline std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// The first BITMAPINFOHEADER in the file's headers: (biWidth, biHeight).
+inline std::pair<int32_t, int32_t> aviFrameSize(const std::string& path) {
+    const std::vector<uint8_t> b = readFile(path);
+    for (size_t i = 0; i + 20 < b.size() && i < 65536; ++i) {
+        if (b[i] == 's' && b[i + 1] == 't' && b[i + 2] == 'r' && b[i + 3] == 'f') {
+            int32_t w, h;
+            std::memcpy(&w, &b[i + 12], 4);
+            std::memcpy(&h, &b[i + 16], 4);
+            return {w, h};
+        }
+    }
+    return {0, 0};
+}
