@@ -1,0 +1,66 @@
+#include "app/BorderDlg.h"
+
+#include <QPainter>
+#include <QTimerEvent>
+
+namespace torvane {
+
+CBorderDlg::CBorderDlg()
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint |
+                           Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus) {
+    setObjectName(QStringLiteral("CBorderDlg"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+    setAutoFillBackground(false);
+}
+
+QRegion CBorderDlg::ring(const QRect& outer) {
+    const QRect inner = outer.adjusted(kFrameWidth, kFrameWidth, -kFrameWidth, -kFrameWidth);
+    return QRegion(outer).subtracted(QRegion(inner));
+}
+
+void CBorderDlg::showRound(const ScreenRect& r) {
+    timer_.stop();
+    shape_ = QRegion();
+    hide();
+    // QRect takes width and height; the rectangle's right and bottom are exclusive.
+    setGeometry(r.left - kFrameWidth, r.top - kFrameWidth, r.width() + 2 * kFrameWidth, r.height() + 2 * kFrameWidth);
+    buildShape();
+    show();
+    timer_.start(kBlinkMs, this);
+}
+
+void CBorderDlg::hideBorder() {
+    timer_.stop();
+    shape_ = QRegion();
+    hide();
+}
+
+void CBorderDlg::buildShape() {
+    shape_ = ring(QRect(QPoint(0, 0), size()));
+    setMask(shape_);
+}
+
+void CBorderDlg::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    if (timer_.isActive() || !shape_.isEmpty()) buildShape();
+    update();
+}
+
+void CBorderDlg::timerEvent(QTimerEvent* e) {
+    if (e->timerId() == timer_.timerId()) {
+        setVisible(!isVisible());
+        buildShape();
+        update();
+        return;
+    }
+    QWidget::timerEvent(e);
+}
+
+void CBorderDlg::paintEvent(QPaintEvent*) {
+    if (!isVisible()) return;
+    QPainter p(this);
+    p.fillRect(rect(), QColor(255, 0, 0));
+}
+
+}  // namespace torvane

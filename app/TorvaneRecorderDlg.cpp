@@ -1,0 +1,424 @@
+#include "app/TorvaneRecorderDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QUrlQuery>
+
+#include "app/AboutDlg.h"
+#include "app/AppIcon.h"
+#include "app/BorderDlg.h"
+#include "app/CounterDlg.h"
+#include "app/KeyState.h"
+#include "app/RecorderResources.h"
+#include "app/ShellOpen.h"
+#include "app/StatusText.h"
+#include "engine/LiveSession.h"
+#include "platform/core/WindowMessage.h"
+#include "platform/hook/HotkeyKeys.h"
+#include "platform/hook/ScreenCapture.h"
+#include "platform/ui/MessageBox.h"
+#include "settings/SettingsStore.h"
+
+namespace torvane {
+
+namespace {
+
+constexpr int kStatusFastMs = 50;     // after Start
+constexpr int kStatusSlowMs = 1000;   // after Resume
+
+// Dialog units of the window's font to pixels, as dialog templates measure.
+struct DialogUnits {
+    explicit DialogUnits(const QFont& font) {
+        const QFontMetricsF fm(font);
+        baseX = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
+        baseY = fm.height();
+    }
+    QRect rect(int x, int y, int w, int h) const {
+        return QRect(qRound(x * baseX / 4), qRound(y * baseY / 8), qRound(w * baseX / 4), qRound(h * baseY / 8));
+    }
+    qreal baseX, baseY;
+};
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& where) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setGeometry(where);
+    b->setAutoDefault(false);
+    return b;
+}
+
+}  // namespace
+
+CTorvaneRecorderDlg::CTorvaneRecorderDlg() : CTorvaneRecorderDlg(Options{}) {}
+
+CTorvaneRecorderDlg::CTorvaneRecorderDlg(const Options& options)
+    : border_(std::make_unique<CBorderDlg>()), countdown_(&CTorvaneRecorderDlg::runCountdown) {
+    setObjectName(QStringLiteral("CTorvaneRecorderDlg"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowIcon(recorderIcon());
+
+    const DialogUnits du(font());
+    new_ = makeButton(this, "IDC_NEW", QStringLiteral("New..."), du.rect(4, 4, 50, 24));
+    start_ = makeButton(this, "IDC_START", QStringLiteral("Start"), du.rect(59, 4, 50, 24));
+    pause_ = makeButton(this, "IDC_PAUSE", QStringLiteral("Pause"), du.rect(114, 4, 50, 24));
+    stop_ = makeButton(this, "IDC_STOP", QStringLiteral("Stop"), du.rect(169, 4, 50, 24));
+    connect(new_, &QPushButton::clicked, this, [this] { onCommand(IDC_NEW); });
+    connect(start_, &QPushButton::clicked, this, [this] { onCommand(IDC_START); });
+    connect(pause_, &QPushButton::clicked, this, [this] { onCommand(IDC_PAUSE); });
+    connect(stop_, &QPushButton::clicked, this, [this] { onCommand(IDC_STOP); });
+
+    // The help link sits where the status placeholder of the layout is.
+    helpLink_ = makeButton(this, "IDC_HELP_LINK", text::kHelpCaption.arg(text::kVersion), du.rect(4, 31, 215, 11));
+    helpLink_->setFlat(true);
+    helpLink_->setCursor(Qt::PointingHandCursor);
+    helpLink_->setToolTip(text::kHelpTooltip);
+    helpLink_->setFocusPolicy(Qt::TabFocus);
+    helpLink_->setStyleSheet(QStringLiteral("QPushButton { color: #0645ad; text-decoration: underline; border: none; "
+                                            "padding: 0; text-align: center; }"));
+    connect(helpLink_, &QPushButton::clicked, this, [this] { shellOpen(helpAddress()); });
+    setFixedSize(du.rect(0, 0, 224, 45).size());
+
+    // Tray: hide there on minimise, keep the icon when restored.
+    setMinimizeToTray(true);
+    setKeepIconOnRestore(true);
+    setTrayMenu(buildTrayMenu());
+    setDefaultItem(0);
+    setTrayImage(recorderIcon());
+    trayShow();
+
+    // The about box has no system menu to live in on X11: it is on the window's context menu.
+    auto* about = new QAction(text::kAboutMenu, this);
+    about->setObjectName(QStringLiteral("IDM_ABOUTBOX"));
+    connect(about, &QAction::triggered, this, [this] { onCommand(IDM_ABOUTBOX); });
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    connect(&statusTimer_, &QTimer::timeout, this, &CTorvaneRecorderDlg::statusUpdate);
+
+    buttonUpdate();
+    statusUpdate();
+    placeAtWorkAreaCorner();
+
+    hookRequested_ = options.installHook;
+    if (options.installHook) {
+        const QByteArray path = QCoreApplication::applicationFilePath().toLocal8Bit();
+        hooked_ = Hook(static_cast<QObject*>(this), path.constData()) != 0;
+    }
+}
+
+CTorvaneRecorderDlg::~CTorvaneRecorderDlg() {
+    trayHide();
+    if (hookRequested_) Unhook();   // no shortcut message arrives after it
+    border_.reset();
+    // The session (a member) stops a recording that still runs when it is destroyed.
+}
+
+QPushButton* CTorvaneRecorderDlg::button(int id) const {
+    switch (id) {
+    case IDC_NEW: return new_;
+    case IDC_START: return start_;
+    case IDC_PAUSE: return pause_;
+    case IDC_STOP: return stop_;
+    case IDC_HELP_LINK: return helpLink_;
+    default: return nullptr;
+    }
+}
+
+QMenu* CTorvaneRecorderDlg::buildTrayMenu() {
+    auto* menu = new QMenu;
+    menu->setObjectName(QStringLiteral("TrayMenu"));
+    auto add = [&](int id, const char* name, const QString& caption) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(QLatin1String(name));
+        a->setData(id);
+        connect(a, &QAction::triggered, this, [this, id] { onCommand(id); });
+    };
+    add(ID_TRAY_SHOW, "ID_TRAY_SHOW", text::kTrayShow);
+    add(ID_TRAY_START, "ID_TRAY_START", text::kTrayStart);
+    add(ID_TRAY_PAUSE, "ID_TRAY_PAUSE", text::kTrayPause);
+    add(ID_TRAY_STOP, "ID_TRAY_STOP", text::kTrayStop);
+    menu->addSeparator();
+    add(ID_TRAY_EXIT, "ID_TRAY_EXIT", text::kTrayExit);
+    return menu;
+}
+
+QUrl CTorvaneRecorderDlg::helpAddress() const {
+    QString page = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help/recorder.html"));
+#ifdef TORVANE_HELP_PAGE
+    if (!QFileInfo::exists(page)) page = QStringLiteral(TORVANE_HELP_PAGE);
+#endif
+    QUrl url = QUrl::fromLocalFile(page);
+    url.setQuery(text::kHelpQuery);
+    return url;
+}
+
+QUrl CTorvaneRecorderDlg::feedbackAddress() { return QUrl(text::kFeedbackAddress.arg(text::kVersion)); }
+
+void CTorvaneRecorderDlg::placeAtWorkAreaCorner() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect work = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    const QPoint offset = pos() - frame.topLeft();   // the title bar and borders of a managed window
+    move(QPoint(work.width() - frame.width(), work.height() - frame.height()) + offset);
+}
+
+void CTorvaneRecorderDlg::showEvent(QShowEvent* e) {
+    CTrayDialog::showEvent(e);
+    if (placed_) return;
+    placed_ = true;
+    // The frame is known only once the window is mapped.
+    QTimer::singleShot(0, this, &CTorvaneRecorderDlg::placeAtWorkAreaCorner);
+}
+
+void CTorvaneRecorderDlg::buttonUpdate() {
+    const int s = session_.state();
+    new_->setEnabled(s == kStateIdle || s == kStateReady);
+    start_->setEnabled(s == kStateReady);
+    pause_->setEnabled(s == kStateRecording || s == kStatePaused);
+    stop_->setEnabled(s == kStateRecording || s == kStatePaused);
+    if (s == kStateRecording) pause_->setText(QStringLiteral("Pause"));
+    if (s == kStatePaused) pause_->setText(QStringLiteral("Resume"));
+}
+
+void CTorvaneRecorderDlg::statusUpdate() {
+    const int s = session_.state();
+    const uint32_t t = session_.worker() ? session_.recordedMilliseconds() : 0;
+    const QString status = statusText(s, t);
+    setWindowTitle(status);
+    setTrayTip(status);
+}
+
+void CTorvaneRecorderDlg::applyCaptureSettings(const CaptureSettings& s) {
+    session_.setScreenSettings(s.screen);
+    session_.setSoundEnabled(s.soundEnabled);
+    session_.setSoundOption(static_cast<unsigned>(s.soundOption));
+    session_.setCursorSettings(s.cursor);
+    session_.setWebcamSettings(s.webcam);
+    session_.setPipSettings(s.pip);
+    session_.setWatermarkSettings(s.watermark);
+}
+
+bool CTorvaneRecorderDlg::runMovieProperties(CaptureSettings&) {
+    // The movie properties dialog is not part of the program yet: New... only refreshes the title.
+    return false;
+}
+
+void CTorvaneRecorderDlg::onNew() {
+    if (!new_->isEnabled()) return;
+    CaptureSettings settings;
+    if (runMovieProperties(settings)) {
+        applyCaptureSettings(settings);
+        buttonUpdate();
+    }
+    statusUpdate();
+}
+
+int CTorvaneRecorderDlg::runCountdown(CTorvaneRecorderDlg& owner) {
+    CCounterDlg counter(&owner);
+    counter.count = 5;
+    // The recorder goes to the taskbar while the count runs, not to the notification area.
+    owner.plainMinimize_ = true;
+    const int result = counter.exec();
+    owner.plainMinimize_ = false;
+    return result;
+}
+
+void CTorvaneRecorderDlg::onStart() {
+    if (!start_->isEnabled()) return;
+    if (documentsFolder().empty()) {
+        ui::messageBox(this, text::kNoDocuments);
+        return;
+    }
+    std::unique_ptr<QSettings> store = openSettingsStore();
+    const std::string fileName = readCaptureFileName(*store);
+    if (fileName.empty()) {
+        ui::messageBox(this, text::kNoFile);
+        return;
+    }
+    ScreenSettings& screen = session_.screenSettings();
+    if (screen.sourceKind == kSourceLiveSession) {
+        const uint64_t window = lookUpLiveSession(*store);
+        // A stored id whose window cannot be measured any more is a companion that has gone.
+        if (!window || !applyLiveSessionGeometry(screen, window)) {
+            ui::messageBox(this, text::kNoLiveSession);
+            return;
+        }
+    }
+    if (countdown_(*this) == QDialog::Rejected) return;
+
+    if (session_.start(fileName, this)) {
+        statusTimer_.start(kStatusFastMs);
+        buttonUpdate();
+        sysCommandMinimize();
+        statusUpdate();
+        if (session_.screenSettings().sourceKind == kSourceArea) border_->showRound(session_.screenSettings().rect);
+    } else {
+        showNormal();
+        ui::messageBox(this, QString::fromStdString(session_.lastError()));
+    }
+}
+
+void CTorvaneRecorderDlg::onPauseOrResume() {
+    if (!pause_->isEnabled()) return;
+    if (session_.state() == kStateRecording) {
+        border_->hideBorder();
+        const bool ok = session_.pause();
+        showNormal();
+        if (ok) {
+            buttonUpdate();
+            statusUpdate();
+        } else {
+            // The session has stopped itself; show that instead of stale buttons.
+            buttonUpdate();
+            statusUpdate();
+            ui::messageBox(this, QString::fromStdString(session_.lastError()));
+        }
+        statusTimer_.stop();
+    } else if (session_.state() == kStatePaused) {
+        if (session_.resume()) {
+            statusTimer_.start(kStatusSlowMs);
+            buttonUpdate();
+            sysCommandMinimize();
+            if (session_.screenSettings().sourceKind == kSourceArea)
+                border_->showRound(session_.screenSettings().rect);
+            statusUpdate();
+        } else {
+            border_->hideBorder();
+            statusTimer_.stop();
+            buttonUpdate();
+            statusUpdate();
+            ui::messageBox(this, QString::fromStdString(session_.lastError()));
+        }
+    }
+}
+
+void CTorvaneRecorderDlg::onStop() {
+    if (!stop_->isEnabled()) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    statusTimer_.stop();
+    border_->hideBorder();
+    const bool ok = session_.stop();
+    showNormal();
+    if (ok) {
+        bringToFront();
+        QApplication::restoreOverrideCursor();
+        buttonUpdate();
+        statusUpdate();
+        // A recording that lost something is not announced as simply ready.
+        if (!session_.lossReport().empty())
+            ui::messageBox(this, text::kLosses.arg(QString::fromStdString(session_.lossReport())), {},
+                           ui::MB_OK | ui::MB_ICONWARNING);
+        if (ui::messageBox(this, text::kReview, {}, ui::MB_YESNO) == ui::IDYES)
+            shellOpen(QUrl::fromLocalFile(QString::fromStdString(session_.fileName())));
+    } else {
+        QApplication::restoreOverrideCursor();
+        ui::messageBox(this, QString::fromStdString(session_.lastError()));
+    }
+}
+
+void CTorvaneRecorderDlg::onClose() {
+    if (closing_) return;
+    closing_ = true;
+    if (session_.state() == kStateRecording || session_.state() == kStatePaused) {
+        statusTimer_.stop();
+        border_->hideBorder();
+        session_.stop();
+    }
+    QDialog::done(QDialog::Rejected);
+    if (ui::messageBox(this, text::kFeedback, text::kFeedbackCaption, ui::MB_YESNO | ui::MB_ICONQUESTION) == ui::IDYES)
+        shellOpen(feedbackAddress());
+}
+
+void CTorvaneRecorderDlg::reject() { onClose(); }
+
+void CTorvaneRecorderDlg::closeEvent(QCloseEvent* e) {
+    onClose();
+    e->accept();
+}
+
+void CTorvaneRecorderDlg::bringToFront() {
+    raise();
+    activateWindow();
+}
+
+void CTorvaneRecorderDlg::showAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CTorvaneRecorderDlg::onCommand(int id) {
+    switch (id) {
+    case IDC_NEW: onNew(); break;
+    case IDC_START:
+    case ID_TRAY_START: onStart(); break;
+    case IDC_PAUSE:
+    case ID_HOTKEY_PAUSE:
+    case ID_TRAY_PAUSE: onPauseOrResume(); break;
+    case IDC_STOP:
+    case ID_HOTKEY_STOP:
+    case ID_TRAY_STOP: onStop(); break;
+    case ID_TRAY_EXIT: onClose(); break;
+    case ID_TRAY_SHOW:
+        if (isVisible())
+            sysCommandMinimize();
+        else
+            showNormal();
+        break;
+    case IDM_ABOUTBOX: showAbout(); break;
+    default: break;
+    }
+}
+
+void CTorvaneRecorderDlg::OnUpdateTrayMenu(QMenu* menu) {
+    for (QAction* a : menu->actions()) {
+        switch (a->data().toInt()) {
+        case ID_TRAY_START: a->setEnabled(start_->isEnabled()); break;
+        case ID_TRAY_STOP: a->setEnabled(stop_->isEnabled()); break;
+        case ID_TRAY_PAUSE:
+            a->setEnabled(pause_->isEnabled());
+            a->setText(pause_->text());
+            break;
+        case ID_TRAY_SHOW: a->setText(isVisible() ? QStringLiteral("Hide") : QStringLiteral("Show")); break;
+        default: break;
+        }
+    }
+}
+
+void CTorvaneRecorderDlg::onHotkey(uintptr_t virtualKey, intptr_t lParam) {
+    const ModifierState mods = shortcutModifiers(lParam);
+    if (!(mods.control && mods.alt)) return;
+    switch (virtualKey) {
+    case VK_SHORTCUT_STOP:
+        onStop();
+        if (isVisible())
+            bringToFront();
+        else
+            QApplication::alert(this);   // cannot come to the front: ask for attention instead
+        break;
+    case VK_SHORTCUT_PAUSE:
+        onPauseOrResume();
+        if (isVisible()) bringToFront();
+        break;
+    case VK_SHORTCUT_PIP: session_.togglePip(); break;
+    default: break;
+    }
+}
+
+bool CTorvaneRecorderDlg::windowMessage(const WindowMessageEvent& m) {
+    switch (m.message) {
+    case WM_RECORDER_STOP: onStop(); return true;
+    case WM_RECORDER_HOTKEY: onHotkey(m.wParam, m.lParam); return true;
+    default: return CTrayDialog::windowMessage(m);
+    }
+}
+
+}  // namespace torvane

@@ -1,0 +1,91 @@
+#pragma once
+// The recorder control window: New..., Start, Pause and Stop, the help link, the state and recorded
+// time in the title and the tray tip. It owns the one recording session, the border window and the
+// notification-area icon for the whole life of the program.
+
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "app/TrayDialog.h"
+#include "engine/CaptureSession.h"
+#include "settings/CaptureSettings.h"
+
+class QMenu;
+
+namespace torvane {
+
+class CBorderDlg;
+
+class CTorvaneRecorderDlg : public CTrayDialog {
+    Q_OBJECT
+public:
+    struct Options {
+        bool installHook = true;   // the global shortcuts of libScreenCapture.so
+    };
+    CTorvaneRecorderDlg();
+    explicit CTorvaneRecorderDlg(const Options& options);
+    ~CTorvaneRecorderDlg() override;   // removes the icon, releases the shortcuts, destroys the border
+
+    // The commands, each doing nothing while its button is disabled.
+    void onNew();
+    void onStart();
+    void onPauseOrResume();
+    void onStop();
+    void onCommand(int id);   // IDC_* buttons, ID_TRAY_*, ID_HOTKEY_*, IDM_ABOUTBOX
+    void onClose();           // the close box, Esc and tray Exit
+
+    void buttonUpdate();
+    void statusUpdate();
+
+    // Hands the settings to the session through its seven setters, in the order the session expects.
+    void applyCaptureSettings(const CaptureSettings& s);
+
+    // How the countdown is run: returns QDialog::Accepted or Rejected. Tests replace it.
+    using CountdownRunner = std::function<int(CTorvaneRecorderDlg&)>;
+    void setCountdownRunner(CountdownRunner runner) { countdown_ = std::move(runner); }
+    static int runCountdown(CTorvaneRecorderDlg& owner);
+
+    CCaptureSession& session() { return session_; }
+    CBorderDlg& border() { return *border_; }
+    QPushButton* button(int id) const;
+    QPushButton* helpLink() const { return helpLink_; }
+    QUrl helpAddress() const;
+    static QUrl feedbackAddress();
+    int statusIntervalMs() const { return statusTimer_.isActive() ? statusTimer_.interval() : 0; }
+    bool hooked() const { return hooked_; }
+
+protected:
+    bool windowMessage(const WindowMessageEvent& m) override;
+    void OnUpdateTrayMenu(QMenu* menu) override;
+    void reject() override;
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+private:
+    void onHotkey(uintptr_t virtualKey, intptr_t lParam);
+    // The movie properties dialog: fills `s` and returns true when the user confirmed it.
+    bool runMovieProperties(CaptureSettings& s);
+    void placeAtWorkAreaCorner();
+    void bringToFront();
+    QMenu* buildTrayMenu();
+    void showAbout();
+
+    CCaptureSession session_;
+    std::unique_ptr<CBorderDlg> border_;
+    QPushButton* new_;
+    QPushButton* start_;
+    QPushButton* pause_;
+    QPushButton* stop_;
+    QPushButton* helpLink_;
+    QTimer statusTimer_;
+    CountdownRunner countdown_;
+    bool hooked_ = false;
+    bool hookRequested_ = false;
+    bool placed_ = false;
+    bool closing_ = false;
+};
+
+}  // namespace torvane

@@ -1,0 +1,118 @@
+#include "app/TrayDialog.h"
+
+#include <QCursor>
+#include <QMenu>
+#include <QTimer>
+#include <QWindowStateChangeEvent>
+
+#include "app/RecorderResources.h"
+#include "platform/core/WindowMessage.h"
+
+namespace torvane {
+
+CTrayDialog::CTrayDialog(QWidget* parent) : QDialog(parent), icon_(new QSystemTrayIcon(this)) {
+    connect(icon_, &QSystemTrayIcon::activated, this, &CTrayDialog::onActivated);
+}
+
+CTrayDialog::~CTrayDialog() { trayHide(); }
+
+void CTrayDialog::setTrayMenu(QMenu* menu) {
+    if (menu_ && menu_ != menu) delete menu_;
+    menu_ = menu;
+}
+
+void CTrayDialog::setTrayImage(const QIcon& icon) { icon_->setIcon(icon); }
+
+void CTrayDialog::setTrayTip(const QString& tip) {
+    tip_ = tip.left(kMaxTipLength);
+    icon_->setToolTip(tip_);
+}
+
+bool CTrayDialog::trayShow() {
+    if (iconShown_) return true;
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+    icon_->show();
+    iconShown_ = icon_->isVisible();
+    return iconShown_;
+}
+
+bool CTrayDialog::trayHide() {
+    if (!iconShown_) return false;
+    icon_->hide();
+    iconShown_ = false;
+    return true;
+}
+
+void CTrayDialog::sysCommandMinimize() {
+    if (!minimizeToTray_) {
+        showMinimized();
+        return;
+    }
+    trayShow();   // a failed add is tried again at the next minimise; the dialog hides regardless
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    hide();
+}
+
+void CTrayDialog::restoreFromTray() {
+    if (!keepIconOnRestore_) {
+        if (!(minimizeToTray_ && iconShown_ && trayHide())) return;
+    }
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void CTrayDialog::showTrayMenu(QPoint at) {
+    if (!menu_) return;
+    OnUpdateTrayMenu(menu_);
+    const QList<QAction*> items = menu_->actions();
+    if (defaultItem_ >= 0 && defaultItem_ < items.size()) menu_->setDefaultAction(items[defaultItem_]);
+    // Bottom-aligned at the cursor, as a notification-area menu opens upwards.
+    menu_->popup(QPoint(at.x(), at.y() - menu_->sizeHint().height()));
+}
+
+void CTrayDialog::onActivated(QSystemTrayIcon::ActivationReason reason) {
+    int mouse = 0;
+    switch (reason) {
+    case QSystemTrayIcon::Trigger: mouse = WM_LBUTTONDOWN; break;
+    case QSystemTrayIcon::DoubleClick: mouse = WM_LBUTTONDBLCLK; break;
+    case QSystemTrayIcon::Context: mouse = WM_RBUTTONUP; break;
+    default: return;
+    }
+    postWindowMessage(this, WM_TRAY_NOTIFY, kTrayIconId, mouse);
+}
+
+bool CTrayDialog::windowMessage(const WindowMessageEvent& m) {
+    if (m.message != WM_TRAY_NOTIFY) return false;
+    if (m.wParam != uintptr_t(kTrayIconId)) return true;
+    const QPoint at = QCursor::pos();
+    switch (m.lParam) {
+    case WM_CONTEXTMENU:
+    case WM_RBUTTONUP: OnTrayRButtonUp(at); break;
+    case WM_MOUSEMOVE: OnTrayMouseMove(at); break;
+    case WM_LBUTTONDOWN: OnTrayLButtonDown(at); break;
+    case WM_LBUTTONDBLCLK: OnTrayLButtonDblClk(at); break;
+    case WM_RBUTTONDBLCLK: OnTrayRButtonDblClk(at); break;
+    default: break;
+    }
+    return true;
+}
+
+bool CTrayDialog::event(QEvent* e) {
+    if (e->type() == WindowMessageEvent::eventType()) {
+        windowMessage(*static_cast<WindowMessageEvent*>(e));
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+void CTrayDialog::changeEvent(QEvent* e) {
+    QDialog::changeEvent(e);
+    // The minimise box: hide in the notification area instead, once the state change is complete.
+    if (e->type() == QEvent::WindowStateChange && isMinimized() && minimizeToTray_ && !plainMinimize_)
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && !plainMinimize_) sysCommandMinimize();
+        });
+}
+
+}  // namespace torvane

@@ -1,0 +1,1 @@
+target_sources(torvane_platform_ui PRIVATE DdxDataExchange.cpp)
