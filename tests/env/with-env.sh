@@ -75,6 +75,12 @@ fi
 if [ "$tray" = 1 ] && command -v stalonetray >/dev/null; then
   stalonetray --geometry 4x1+0+0 >"$dir/tray.log" 2>&1 &
   pids+=($!)
+elif [ "$tray" = 1 ] && command -v trayer >/dev/null; then
+  # Debian 12 has no stalonetray; trayer is a stand-alone XEmbed tray that needs no window manager.
+  trayer --edge top --align right --widthtype request --height 24 --transparent false \
+    >"$dir/tray.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do xwininfo -root -children 2>/dev/null | grep -q '"panel"' && break; sleep 0.05; done
 fi
 
 "$@"
