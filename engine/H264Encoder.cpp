@@ -66,6 +66,27 @@ std::unique_ptr<CH264Encoder> CH264Encoder::open(const EncoderConfig& c, std::st
     return e;
 }
 
+EncoderParameters CH264Encoder::parameters() const {
+    x264_param_t p;
+    x264_encoder_parameters(handle_, &p);
+    EncoderParameters e;
+    e.keyintMax = p.i_keyint_max;
+    e.keyintMin = p.i_keyint_min;
+    e.references = p.i_frame_reference;
+    e.bframes = p.i_bframe;
+    e.threads = p.i_threads;
+    e.qpConstant = p.rc.i_qp_constant;
+    e.qpMax = p.rc.i_qp_max;
+    e.rcMethod = p.rc.i_rc_method;
+    e.meMethod = p.analyse.i_me_method;
+    e.subpelRefine = p.analyse.i_subpel_refine;
+    e.cabac = p.b_cabac;
+    e.repeatHeaders = p.b_repeat_headers;
+    e.transform8x8 = p.analyse.b_transform_8x8;
+    e.vfrInput = p.b_vfr_input;
+    return e;
+}
+
 CH264Encoder::~CH264Encoder() {
     if (handle_) x264_encoder_close(handle_);
 }

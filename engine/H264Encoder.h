@@ -29,6 +29,13 @@ struct EncodedPicture {
     bool keyframe = false;           // IDR or I picture
 };
 
+// The parameters the open encoder really uses.
+struct EncoderParameters {
+    int keyintMax = 0, keyintMin = 0, references = 0, bframes = 0, threads = 0;
+    int qpConstant = 0, qpMax = 0, rcMethod = 0, meMethod = 0, subpelRefine = 0;
+    bool cabac = false, repeatHeaders = false, transform8x8 = true, vfrInput = true;
+};
+
 class CH264Encoder {
 public:
     // Null and `error` filled when the library refuses the parameters.
@@ -43,6 +50,7 @@ public:
                 EncodedPicture& out);
 
     const EncoderConfig& config() const { return config_; }
+    EncoderParameters parameters() const;
 
 private:
     CH264Encoder() = default;

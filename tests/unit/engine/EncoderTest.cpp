@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/H264Encoder.h"
+
+using namespace torvane;
+
+namespace {
+
+struct Yuv {
+    Yuv(int w, int h) : w(w), h(h), data(size_t(w) * h * 3 / 2, 128) {}
+    uint8_t* y() { return data.data(); }
+    uint8_t* u() { return data.data() + size_t(w) * h; }
+    uint8_t* v() { return u() + size_t(w / 2) * (h / 2); }
+    void pattern(int t) {
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c) data[size_t(r) * w + c] = uint8_t((r * 3 + c * 5 + t * 7) ^ (c * r));
+    }
+    int w, h;
+    std::vector<uint8_t> data;
+};
+
+// NAL unit types of an Annex B sample, checking that every unit starts with a 4-byte start code
+// and that no payload holds a sequence that only emulation prevention may produce.
+std::vector<int> nalTypes(const EncodedPicture& p, bool& escapedOk) {
+    std::vector<int> types;
+    escapedOk = true;
+    size_t i = 0;
+    const uint8_t* d = p.data;
+    while (i + 4 < p.size) {
+        if (!(d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 0 && d[i + 3] == 1)) {
+            escapedOk = false;
+            return types;
+        }
+        types.push_back(d[i + 4] & 0x1F);
+        size_t j = i + 5;
+        while (j + 3 < p.size && !(d[j] == 0 && d[j + 1] == 0 && d[j + 2] == 0 && d[j + 3] == 1)) {
+            if (d[j] == 0 && d[j + 1] == 0 && d[j + 2] <= 2) escapedOk = false;
+            ++j;
+        }
+        i = (j + 3 < p.size) ? j : p.size;
+    }
+    return types;
+}
+
+}  // namespace
+
+TEST(Encoder, ParametersFollowRateAndQuality) {
+    std::string err;
+    auto e = CH264Encoder::open({320, 240, 8, 1}, &err);
+    ASSERT_TRUE(e) << err;
+    const EncoderParameters p = e->parameters();
+    EXPECT_EQ(p.keyintMax, 80);
+    EXPECT_EQ(p.keyintMin, 8);
+    EXPECT_EQ(p.references, 1);
+    EXPECT_EQ(p.bframes, 0);
+    EXPECT_EQ(p.threads, 1);
+    EXPECT_FALSE(p.vfrInput);
+    EXPECT_TRUE(p.cabac);
+    EXPECT_TRUE(p.repeatHeaders);
+    EXPECT_FALSE(p.transform8x8);
+    EXPECT_EQ(p.subpelRefine, 6);
+    EXPECT_EQ(p.qpConstant, 23);
+
+    auto rate24 = CH264Encoder::open({320, 240, 24, 0}, &err);
+    ASSERT_TRUE(rate24);
+    EXPECT_EQ(rate24->parameters().keyintMax, 240);
+    EXPECT_EQ(rate24->parameters().qpConstant, 26);
+    EXPECT_EQ(quantiserForQuality(2), 20);
+    EXPECT_EQ(quantiserForQuality(7), 26);
+}
+
+TEST(Encoder, RefusesImpossiblePictures) {
+    std::string err;
+    EXPECT_FALSE(CH264Encoder::open({321, 240, 8, 0}, &err));
+    EXPECT_FALSE(err.empty());
+    EXPECT_FALSE(CH264Encoder::open({320, 240, 0, 0}, &err));
+    EXPECT_FALSE(CH264Encoder::open({0, 0, 8, 0}, &err));
+}
+
+TEST(Encoder, EveryPictureComesBackFromItsOwnCall) {
+    std::string err;
+    auto e = CH264Encoder::open({320, 240, 30, 0}, &err);
+    ASSERT_TRUE(e) << err;
+    Yuv pic(320, 240);
+    for (int i = 0; i < 60; ++i) {
+        pic.pattern(i);
+        EncodedPicture out;
+        const int64_t pts = i * 2 + (i > 30 ? 5 : 0);   // gaps, as late turns leave them
+        ASSERT_TRUE(e->encode(pic.y(), pic.u(), pic.v(), pts, i == 0 || i == 40, out)) << i;
+        ASSERT_GT(out.size, 0u);
+        EXPECT_EQ(out.pts, pts);
+        bool escapedOk = false;
+        const std::vector<int> types = nalTypes(out, escapedOk);
+        EXPECT_TRUE(escapedOk) << "picture " << i;
+        if (i == 0 || i == 40) {
+            EXPECT_TRUE(out.keyframe) << i;
+            // SPS and PPS travel in front of every IDR picture.
+            ASSERT_GE(types.size(), 3u);
+            EXPECT_EQ(types[0], 7);
+            EXPECT_EQ(types[1], 8);
+            EXPECT_EQ(types.back(), 5);
+        } else if (i == 1) {
+            EXPECT_FALSE(out.keyframe);
+            EXPECT_EQ(types.back(), 1);
+        }
+    }
+}
+
+TEST(Encoder, HigherQualityGivesLargerPictures) {
+    std::string err;
+    Yuv pic(320, 240);
+    pic.pattern(3);
+    size_t sizes[3];
+    for (int q = 0; q < 3; ++q) {
+        auto e = CH264Encoder::open({320, 240, 10, q}, &err);
+        ASSERT_TRUE(e);
+        EncodedPicture out;
+        ASSERT_TRUE(e->encode(pic.y(), pic.u(), pic.v(), 0, true, out));
+        sizes[q] = out.size;
+    }
+    EXPECT_LT(sizes[0], sizes[1]);
+    EXPECT_LT(sizes[1], sizes[2]);
+}
