@@ -1,0 +1,394 @@
+#include "settings/CNewCaptureDlg.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QShowEvent>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "platform/ui/DdxDataExchange.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/x11/Screen.h"
+#include "settings/CScreenCapSettingDlg.h"
+#include "settings/CSelectRegionDlg.h"
+#include "settings/CWatermarkSettingDlg.h"
+#include "settings/CaptureRules.h"
+#include "settings/DlgControls.h"
+
+namespace torvane {
+
+namespace {
+
+// How long the hidden windows get to vanish from the screen before it is frozen.
+constexpr int kHideDelayMs = 333;
+
+void waitProcessingEvents(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+QRadioButton* radio(const char* caption, const char* name, int id) {
+    return withId(new QRadioButton(QString::fromLatin1(caption)), name, id);
+}
+
+QPushButton* button(const char* caption, const char* name, int id) {
+    return withId(new QPushButton(QString::fromLatin1(caption)), name, id);
+}
+
+}  // namespace
+
+CNewCaptureDlg::CNewCaptureDlg(QWidget* parent, QSettings* store, VideoDeviceQuery devices)
+    : QDialog(parent), store_(store), devices_(std::move(devices)) {
+    if (!store_) {
+        ownStore_ = openSettingsStore();
+        store_ = ownStore_.get();
+    }
+
+    systemSoundAvailable = [] { return true; };
+    chooseRecordingLine = [](int) {};
+    screenGeometry = [](ScreenRect& screen, ScreenRect& workArea, std::string& error) {
+        const x11::ScreenGeometry g = x11::queryScreenGeometry(&error);
+        if (g.screen.width() <= 0 || g.screen.height() <= 0) {
+            if (error.empty()) error = "The screen size could not be determined.";
+            return false;
+        }
+        screen = g.screen;
+        workArea = g.workArea;
+        return true;
+    };
+    chooseSaveFile = [](QWidget* owner) {
+        QFileDialog dialog(owner);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(QStringLiteral("avi"));
+        dialog.setNameFilter(QStringLiteral("AVI files(*.avi) (*.avi)"));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+        return dialog.selectedFiles().front();
+    };
+    selectArea = [](ScreenRect& selected) {
+        CSelectRegionDlg dlg;
+        const int result = dlg.exec();
+        selected = dlg.selectedRect();
+        return result;
+    };
+    openMicSettings = [] {
+        const QStringList command = micSettingsCommand();
+        if (!command.isEmpty()) QProcess::startDetached(command.front(), command.mid(1));
+    };
+
+    setWindowTitle(QStringLiteral("Movie Properties"));
+    setObjectName(QStringLiteral("IDD_NEW_CAPTURE"));
+
+    sourceRadios_ = {radio("Full Screen Recording", "IDC_FULL_SCREEN", IDC_FULL_SCREEN),
+                     radio("Screen Area Recording", "IDC_SCREEN_AREA", IDC_SCREEN_AREA),
+                     radio("Webcam Only", "IDC_WEBCAM_ONLY", IDC_WEBCAM_ONLY),
+                     radio("Torvane Live Session Only", "IDC_LIVE_SESSION", IDC_LIVE_SESSION)};
+    screenSettingsButton_ = button("Screen Settings", "IDC_SCREEN_SETTINGS", IDC_SCREEN_SETTINGS);
+    webcamSettingsButton_ = button("Webcam Settings", "IDC_WEBCAM_SETTINGS", IDC_WEBCAM_SETTINGS);
+    watermarkButton_ = button("Configure Watermark", "IDC_CONFIGURE_WATERMARK", IDC_CONFIGURE_WATERMARK);
+    presenterVideoButton_ = button("Configure Presenter Video", "IDC_PRESENTER_VIDEO", IDC_PRESENTER_VIDEO);
+    recordAudioBox_ = withId(new QCheckBox(QStringLiteral("Record Audio")), "IDC_RECORD_AUDIO", IDC_RECORD_AUDIO);
+    soundRadios_ = {radio("Record from Microphone", "IDC_SOUND_MICROPHONE", IDC_SOUND_MICROPHONE),
+                    radio("Record System Sounds only", "IDC_SOUND_SYSTEM", IDC_SOUND_SYSTEM),
+                    radio("Record Both Microphone and System Sounds", "IDC_SOUND_BOTH", IDC_SOUND_BOTH)};
+    micSettingsButton_ = button("Mic Settings", "IDC_MIC_SETTINGS", IDC_MIC_SETTINGS);
+    fileNameEdit_ = withId(new QLineEdit, "IDC_FILE_NAME", IDC_FILE_NAME);
+    fileNameEdit_->setReadOnly(true);
+    browseButton_ = button("...", "IDC_BROWSE", IDC_BROWSE);
+    browseButton_->setMaximumWidth(32);
+
+    // Two exclusive groups, as two radio groups in one template.
+    auto* sourceGroup = new QButtonGroup(this);
+    for (QAbstractButton* b : sourceRadios_) sourceGroup->addButton(b);
+    auto* soundGroup = new QButtonGroup(this);
+    for (QAbstractButton* b : soundRadios_) soundGroup->addButton(b);
+
+    auto* video = new QGroupBox(QStringLiteral("Video Settings"));
+    auto* videoGrid = new QGridLayout(video);
+    for (int i = 0; i < sourceRadios_.size(); ++i) videoGrid->addWidget(sourceRadios_[i], i, 0);
+    videoGrid->addWidget(screenSettingsButton_, 0, 1);
+    videoGrid->addWidget(webcamSettingsButton_, 1, 1);
+    videoGrid->addWidget(watermarkButton_, 2, 1);
+    videoGrid->addWidget(presenterVideoButton_, 3, 1);
+
+    auto* audio = new QGroupBox(QStringLiteral("Audio Settings"));
+    auto* audioGrid = new QGridLayout(audio);
+    audioGrid->addWidget(recordAudioBox_, 0, 0);
+    for (int i = 0; i < soundRadios_.size(); ++i) audioGrid->addWidget(soundRadios_[i], i + 1, 0);
+    audioGrid->addWidget(micSettingsButton_, 1, 1);
+
+    auto* file = new QGroupBox(QStringLiteral("Movie File"));
+    auto* fileRow = new QHBoxLayout(file);
+    fileRow->addWidget(fileNameEdit_, 1);
+    fileRow->addWidget(browseButton_);
+
+    auto* ok = button("OK", "IDOK", IDOK);
+    auto* cancel = button("Cancel", "IDCANCEL", IDCANCEL);
+    ok->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(video);
+    top->addWidget(audio);
+    top->addWidget(file);
+    top->addLayout(buttons);
+
+    connect(ok, &QPushButton::clicked, this, &CNewCaptureDlg::accept);
+    connect(cancel, &QPushButton::clicked, this, &CNewCaptureDlg::reject);
+    connect(sourceRadios_[kSourceFullScreen], &QAbstractButton::clicked, this,
+            &CNewCaptureDlg::applyPresenterVideoRule);
+    connect(sourceRadios_[kSourceArea], &QAbstractButton::clicked, this, &CNewCaptureDlg::onScreenArea);
+    connect(sourceRadios_[kSourceWebcam], &QAbstractButton::clicked, this,
+            &CNewCaptureDlg::applyPresenterVideoRule);
+    connect(recordAudioBox_, &QAbstractButton::clicked, this, &CNewCaptureDlg::applySoundRule);
+    for (QAbstractButton* b : soundRadios_)
+        connect(b, &QAbstractButton::clicked, this, &CNewCaptureDlg::onSoundOption);
+    connect(micSettingsButton_, &QPushButton::clicked, this, [this] {
+        if (openMicSettings) openMicSettings();
+    });
+    connect(browseButton_, &QPushButton::clicked, this, &CNewCaptureDlg::onBrowse);
+    connect(screenSettingsButton_, &QPushButton::clicked, this, &CNewCaptureDlg::onScreenSettings);
+    connect(watermarkButton_, &QPushButton::clicked, this, &CNewCaptureDlg::onWatermark);
+    connect(webcamSettingsButton_, &QPushButton::clicked, this, &CNewCaptureDlg::onWebcamSettings);
+    connect(presenterVideoButton_, &QPushButton::clicked, this, &CNewCaptureDlg::onPresenterVideo);
+}
+
+CNewCaptureDlg::~CNewCaptureDlg() = default;
+
+QStringList CNewCaptureDlg::micSettingsCommand() {
+    if (!QStandardPaths::findExecutable(QStringLiteral("pavucontrol")).isEmpty())
+        return {QStringLiteral("pavucontrol"), QStringLiteral("--tab=4")};   // its input devices
+    if (!QStandardPaths::findExecutable(QStringLiteral("alsamixer")).isEmpty()) {
+        for (const char* terminal : {"x-terminal-emulator", "xterm"}) {
+            const QString t = QString::fromLatin1(terminal);
+            if (!QStandardPaths::findExecutable(t).isEmpty())
+                return {t, QStringLiteral("-e"), QStringLiteral("alsamixer"), QStringLiteral("--view=capture")};
+        }
+    }
+    return {};
+}
+
+int CNewCaptureDlg::exec() {
+    // Our own modal loop: the dialog hides itself during the area selection, and hiding a dialog
+    // that runs QDialog::exec() would end it.
+    setModal(true);
+    setResult(QDialog::Rejected);
+    QPointer<CNewCaptureDlg> self(this);
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    if (isVisible()) loop.exec(QEventLoop::DialogExec);
+    return self ? result() : int(QDialog::Rejected);
+}
+
+void CNewCaptureDlg::showEvent(QShowEvent* event) {
+    if (!initialised_) initDialog();
+    QDialog::showEvent(event);
+}
+
+void CNewCaptureDlg::initDialog() {
+    initialised_ = true;
+    updateData(false);   // the constructor's defaults
+
+    systemSoundAvailable_ = !systemSoundAvailable || systemSoundAvailable();
+    if (!systemSoundAvailable_) {
+        soundRadios_[kSoundSystem]->setEnabled(false);
+        soundRadios_[kSoundBoth]->setEnabled(false);
+    }
+
+    settings_ = loadCaptureSettings(*store_, devices_);
+    sourceKind_ = settings_.screen.sourceKind;
+    // A stored kind outside the four choices would leave no source selected.
+    if (sourceKind_ < kSourceFullScreen || sourceKind_ > kSourceLiveSession) sourceKind_ = kSourceFullScreen;
+    soundEnabled_ = settings_.soundEnabled;
+    soundOption_ = settings_.soundOption;
+    fileName_ = QString::fromStdString(settings_.fileName);
+
+    videoDevice_ = devices_.anyDevice && devices_.anyDevice();
+    if (!videoDevice_) {
+        sourceRadios_[kSourceWebcam]->setEnabled(false);
+        presenterVideoButton_->setEnabled(false);
+    }
+
+    updateData(false);
+    applySoundRule();
+    applyPresenterVideoRule();
+}
+
+void CNewCaptureDlg::updateData(bool save) {
+    ui::CDataExchange dx(this, save);
+    int source = sourceKind_;
+    dx.radio(sourceRadios_, source);
+    if (source >= 0) sourceKind_ = source;
+    dx.check(recordAudioBox_, soundEnabled_);
+    int option = soundOption_;
+    dx.radio(soundRadios_, option);
+    if (option >= 0) soundOption_ = option;
+    dx.text(fileNameEdit_, fileName_);
+}
+
+int CNewCaptureDlg::sourceFromRadios() const {
+    for (int i = 0; i < sourceRadios_.size(); ++i)
+        if (sourceRadios_[i]->isChecked()) return i;
+    return sourceKind_;
+}
+
+void CNewCaptureDlg::applySoundRule() {
+    const bool on = recordAudioBox_->isChecked();
+    soundRadios_[kSoundMicrophone]->setEnabled(on);
+    micSettingsButton_->setEnabled(on);
+    soundRadios_[kSoundSystem]->setEnabled(on && systemSoundAvailable_);
+    soundRadios_[kSoundBoth]->setEnabled(on && systemSoundAvailable_);
+}
+
+void CNewCaptureDlg::applyPresenterVideoRule() {
+    presenterVideoButton_->setEnabled(videoDevice_ && sourceFromRadios() != kSourceWebcam);
+}
+
+void CNewCaptureDlg::onScreenArea() {
+    updateData(true);
+    QWidget* recorder = parentWidget() ? parentWidget()->window() : nullptr;
+    const bool recorderWasVisible = recorder && recorder->isVisible();
+    if (recorderWasVisible) recorder->hide();
+    hide();
+    waitProcessingEvents(kHideDelayMs);
+
+    ScreenRect selected;
+    const int result = selectArea ? selectArea(selected) : int(QDialog::Rejected);
+    if (result != QDialog::Accepted) {
+        sourceKind_ = kSourceFullScreen;
+        updateData(false);
+    } else {
+        settings_.screen.rect = normaliseCaptureRect(selected);
+    }
+    if (recorderWasVisible) recorder->show();
+    show();
+    raise();
+    activateWindow();
+    if (result == QDialog::Accepted) applyPresenterVideoRule();
+}
+
+void CNewCaptureDlg::onSoundOption() {
+    updateData(true);
+    if (chooseRecordingLine) chooseRecordingLine(soundOption_);
+}
+
+void CNewCaptureDlg::onBrowse() {
+    updateData(true);
+    const QString chosen = chooseSaveFile ? chooseSaveFile(this) : QString();
+    if (chosen.isEmpty()) return;
+    fileName_ = chosen;
+    updateData(false);
+}
+
+void CNewCaptureDlg::onScreenSettings() {
+    CScreenCapSettingDlg dlg(&settings_.screen, settings_.cursor, this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    dlg.writeTo(settings_.screen);
+    settings_.cursor = dlg.cursorSettings();
+}
+
+void CNewCaptureDlg::onWatermark() {
+    CWatermarkSettingDlg dlg(&settings_.watermark, this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    dlg.writeTo(settings_.watermark);
+}
+
+void CNewCaptureDlg::onWebcamSettings() {
+    if (!runWebcamSettings) return;
+    std::string name;
+    uint32_t resolution = 0;
+    if (!runWebcamSettings(this, settings_.webcam, name, resolution)) return;
+    std::fill(std::begin(settings_.webcam.deviceName), std::end(settings_.webcam.deviceName), u'\0');
+    if (name.empty()) {
+        settings_.webcam.width = settings_.webcam.height = 0;
+        return;
+    }
+    toUtf16Field(name, settings_.webcam.deviceName, std::size(settings_.webcam.deviceName));
+    settings_.webcam.width = static_cast<uint16_t>(resolution & 0xFFFF);
+    settings_.webcam.height = static_cast<uint16_t>(resolution >> 16);
+}
+
+void CNewCaptureDlg::onPresenterVideo() {
+    if (!runPipSettings) return;
+    int on = 0, position = 0;
+    if (!runPipSettings(this, settings_.pip, on, position)) return;
+    settings_.pip.on = on;
+    settings_.pip.width = 0;
+    settings_.pip.height = 0;
+    settings_.pip.position = position;
+    settings_.pip.marginX = 10;
+    settings_.pip.marginY = 10;
+}
+
+void CNewCaptureDlg::accept() {
+    updateData(true);
+
+    if (!fileName_.isEmpty() && QFileInfo::exists(fileName_)) {
+        const int answer = ui::messageBox(this, QStringLiteral("The file already exists. Do you want to overwrite it?"),
+                                          {}, ui::MB_YESNO);
+        if (answer != ui::IDYES) {
+            const QString chosen = chooseSaveFile ? chooseSaveFile(this) : QString();
+            if (chosen.isEmpty()) return;
+            fileName_ = chosen;
+            updateData(false);
+        }
+    }
+
+    // Work on a copy so that a refusal below leaves the working copy as it was.
+    ScreenSettings screen = settings_.screen;
+    screen.sourceKind = sourceKind_;
+    if (sourceKind_ == kSourceWebcam && settings_.webcam.deviceName[0] == u'\0') {
+        ui::messageBox(this, QStringLiteral("Please select the video input device."), {}, ui::MB_OK | ui::MB_ICONERROR);
+        return;
+    }
+    ScreenRect screenRect, workArea;
+    if (sourceKind_ == kSourceFullScreen) {
+        std::string error;
+        if (!screenGeometry || !screenGeometry(screenRect, workArea, error)) {
+            ui::messageBox(this, QString::fromStdString(error), {}, ui::MB_OK | ui::MB_ICONERROR);
+            return;
+        }
+    }
+    applyRectBySourceKind(screen, settings_.webcam, screenRect, workArea);
+    applyOutputSize(screen);
+
+    settings_.screen = screen;
+    if (settings_.pip.on) {
+        settings_.pip.width = settings_.webcam.width;
+        settings_.pip.height = settings_.webcam.height;
+    }
+    settings_.soundEnabled = soundEnabled_;
+    settings_.soundOption = soundOption_;
+    settings_.fileName = fileName_.toStdString();
+    saveCaptureSettings(*store_, settings_);
+    store_->sync();
+    QDialog::accept();
+}
+
+bool runMovieProperties(QWidget* parent, CaptureSettings& out) {
+    CNewCaptureDlg dlg(parent);
+    if (dlg.exec() != QDialog::Accepted) return false;
+    out = dlg.settings();
+    return true;
+}
+
+}  // namespace torvane

@@ -1,0 +1,142 @@
+#include "settings/CSelectRegionDlg.h"
+
+#include <QFont>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QScreen>
+
+namespace torvane {
+
+CSelectRegionDlg::CSelectRegionDlg() : QDialog(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    setObjectName(QStringLiteral("IDD_SELECT_REGION"));
+    setAttribute(Qt::WA_OpaquePaintEvent, true);   // the frozen picture covers everything
+    setAttribute(Qt::WA_NoSystemBackground, true);
+    setCursor(Qt::CrossCursor);
+
+    QScreen* screen = QGuiApplication::primaryScreen();
+    screenGeometry_ = screen ? screen->geometry() : QRect(0, 0, 640, 480);
+    if (screen) {
+        const QPixmap grab = screen->grabWindow(0, screenGeometry_.x(), screenGeometry_.y(),
+                                                screenGeometry_.width(), screenGeometry_.height());
+        picture_ = grab.toImage().convertToFormat(QImage::Format_RGB32);
+    }
+    // A platform that cannot grab still gets a picture of the screen's size to draw on.
+    if (picture_.size() != screenGeometry_.size()) {
+        picture_ = QImage(screenGeometry_.size(), QImage::Format_RGB32);
+        picture_.fill(Qt::black);
+    }
+    drawHint(picture_);
+    setGeometry(screenGeometry_);
+}
+
+void CSelectRegionDlg::drawHint(QImage& picture) {
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(48);
+    QPainterPath path;
+    path.addText(0, 0, font, hintText());
+    // Centre the text's bounding box in the picture.
+    const QRectF box = path.boundingRect();
+    path.translate(picture.width() / 2.0 - box.center().x(), picture.height() / 2.0 - box.center().y());
+    const QColor glow(0, 128, 192, 32);
+    for (int width = 1; width <= 7; ++width) {
+        p.strokePath(path, QPen(glow, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    }
+    p.fillPath(path, Qt::white);
+}
+
+QRect CSelectRegionDlg::band() const {
+    auto extent = [](int from, int to) {
+        int size = to - from;
+        // Too short: the minimum, in the direction of the drag (rightward / downward when none).
+        if (size >= 0 && size < kMinTrackSize) size = kMinTrackSize;
+        if (size < 0 && size > -kMinTrackSize) size = -kMinTrackSize;
+        return std::pair{std::min(from, from + size), std::max(from, from + size)};
+    };
+    const auto [l, r] = extent(anchor_.x(), current_.x());
+    const auto [t, b] = extent(anchor_.y(), current_.y());
+    return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
+}
+
+void CSelectRegionDlg::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.drawImage(0, 0, picture_);
+    if (dragging_ && moved_) {
+        // A dotted band drawn with inverted colours stays visible on any picture.
+        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        p.setPen(QPen(Qt::white, 1, Qt::DotLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(band().adjusted(0, 0, -1, -1));
+    }
+}
+
+void CSelectRegionDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && !dragging_) {
+        dragging_ = true;
+        moved_ = false;
+        anchor_ = current_ = event->position().toPoint();
+        grabMouse();
+        return;
+    }
+    if (event->button() == Qt::RightButton && dragging_) {
+        finish(false);   // abandoned
+        return;
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void CSelectRegionDlg::mouseMoveEvent(QMouseEvent* event) {
+    if (!dragging_) return;
+    const QPoint p = event->position().toPoint();
+    if (p != anchor_) moved_ = true;
+    current_ = p;
+    update();
+}
+
+void CSelectRegionDlg::mouseReleaseEvent(QMouseEvent* event) {
+    if (!dragging_ || event->button() != Qt::LeftButton) return;
+    current_ = event->position().toPoint();
+    if (current_ != anchor_) moved_ = true;
+    finish(moved_);
+}
+
+void CSelectRegionDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+            if (dragging_)
+                finish(false);
+            else
+                reject();
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (!dragging_) accept();   // the empty rectangle from construction
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+void CSelectRegionDlg::finish(bool moved) {
+    releaseMouse();
+    dragging_ = false;
+    const QPoint origin = screenGeometry_.topLeft();
+    if (moved) {
+        const QRect r = band().translated(origin);
+        selected_ = {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    } else {
+        // A click or an abandoned drag: an empty rectangle at the pressed point.
+        const QPoint p = anchor_ + origin;
+        selected_ = {p.x(), p.y(), p.x(), p.y()};
+    }
+    accept();
+}
+
+}  // namespace torvane

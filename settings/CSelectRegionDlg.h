@@ -1,0 +1,60 @@
+#pragma once
+// The screen area selection: a topmost window over the whole primary screen showing a frozen
+// picture of it with a glowing hint; the user drags a rubber band (at least 200 x 200) and the
+// window closes when the button is released.
+
+#include <QDialog>
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+
+#include "settings/CaptureSettings.h"
+
+namespace torvane {
+
+class CSelectRegionDlg : public QDialog {
+    Q_OBJECT
+public:
+    enum : int { IDD = 130 };
+    static constexpr int kMinTrackSize = 200;
+    static QString hintText() { return QStringLiteral("Drag the mouse to mark the screen area."); }
+
+    // Freezes the primary screen at once.
+    CSelectRegionDlg();
+
+    // After Accepted: the normalised rectangle in screen coordinates; empty (at the clicked point,
+    // or (0, 0, 0, 0) after Enter) when nothing was dragged.
+    ScreenRect selectedRect() const { return selected_; }
+
+    // The frozen picture with the hint drawn into it.
+    const QImage& frozenPicture() const { return picture_; }
+    // The rubber band while dragging, in window coordinates; empty otherwise.
+    QRect trackerRect() const { return dragging_ ? band() : QRect(); }
+
+    // Draws the hint into `picture`, centred: the text stroked seven times with widening
+    // translucent blue pens, then filled white.
+    static void drawHint(QImage& picture);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // The rubber band from the anchor to the current point, widened to the minimum size in the
+    // direction of the drag.
+    QRect band() const;
+    void finish(bool moved);
+
+    QImage picture_;
+    QRect screenGeometry_;
+    ScreenRect selected_;
+    bool dragging_ = false;
+    bool moved_ = false;
+    QPoint anchor_;
+    QPoint current_;
+};
+
+}  // namespace torvane

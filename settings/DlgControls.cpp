@@ -1,0 +1,44 @@
+#include "settings/DlgControls.h"
+
+#include <QVariant>
+
+namespace torvane {
+
+QWidget* findControl(QWidget* dialog, int id) {
+    if (!dialog) return nullptr;
+    const auto children = dialog->findChildren<QWidget*>();
+    for (QWidget* w : children) {
+        if (w->window() != dialog) continue;   // a control of another (child) dialog
+        const QVariant v = w->property("controlId");
+        if (v.isValid() && v.toInt() == id) return w;
+    }
+    return nullptr;
+}
+
+QStringList opacityCaptions() {
+    QStringList list;
+    for (int i = 0; i <= 10; ++i) list << QStringLiteral("%1%").arg(i * 10);
+    return list;
+}
+
+QStringList watermarkPositionCaptions() {
+    return {"TopLeft",    "TopRight",    "TopCenter",  "BottomLeft",  "BottomRight",
+            "BottomCenter", "MiddleLeft", "MiddleRight", "MiddleCenter"};
+}
+
+QStringList captureSizeCaptions() {
+    return {"Keep Original Size", "Proportional 2/3", "Proportional 1/2", "Proportional 1/3",
+            "Fixed - 800x600",    "Fixed - 640x480",  "Fixed - 320x240"};
+}
+
+QStringList qualityCaptions() { return {"Normal", "Higher", "Highest"}; }
+
+QColor colorFromColorref(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+
+uint32_t colorrefFromColor(const QColor& color) {
+    const QColor rgb = color.toRgb();
+    return static_cast<uint32_t>(rgb.red()) | (static_cast<uint32_t>(rgb.green()) << 8) |
+           (static_cast<uint32_t>(rgb.blue()) << 16);
+}
+
+}  // namespace torvane
