@@ -112,20 +112,23 @@ TEST(Recording, AreaWithOddSizeIsAValidFileWithRoundedHeaders) {
     EXPECT_NE(v.find("height=602"), std::string::npos) << v;
     EXPECT_EQ(probeStream(file, "a", "codec_name"), "");
 
-    // Positions follow the recording clock: 5 s at 8 fps.
+    // Positions follow the recording clock: 5 s at 8 fps. A position filled late stays empty.
     const auto packets = videoPackets(file);
-    ASSERT_GE(packets.size(), 38u);
-    EXPECT_LE(packets.size(), 42u);
+    ASSERT_FALSE(packets.empty());
+    EXPECT_GE(packets.back().pts + 1, 38);
+    EXPECT_LE(packets.back().pts + 1, 42);
     EXPECT_TRUE(packets.front().key);
     EXPECT_EQ(packets.front().pts, 0);
     size_t filled = 0;
     for (size_t i = 0; i < packets.size(); ++i) {
-        EXPECT_EQ(packets[i].pts, int64_t(i));
+        if (i > 0) {
+            EXPECT_GT(packets[i].pts, packets[i - 1].pts);
+        }
         if (packets[i].size > 0) ++filled;
     }
     // Every picture the encoder was given is in the file.
     EXPECT_EQ(filled, s.statistics().framesWritten);
-    EXPECT_GE(filled, packets.size() - 2);
+    EXPECT_GE(filled, 36u);
     x.destroy(bg);
 }
 
@@ -273,15 +276,18 @@ TEST(Recording, PauseLeavesNoGapAndEachRunStartsWithAKeyframe) {
     EXPECT_EQ(decodeErrors(file), "");
     const auto packets = videoPackets(file);
     // 3 s recorded at 10 fps: about 30 positions, not 50.
-    EXPECT_NEAR(double(packets.size()), 30.0, 3.0);
+    ASSERT_FALSE(packets.empty());
+    EXPECT_NEAR(double(packets.back().pts + 1), 30.0, 3.0);
     const int64_t resumedAt = int64_t(atPause) * 10 / 1000;
     bool sawResumeKey = false;
-    for (const Packet& p : packets) {
-        if (p.pts == resumedAt || (p.pts == resumedAt + 1 && !sawResumeKey)) sawResumeKey = sawResumeKey || p.key;
-    }
+    for (const Packet& p : packets)
+        if (p.pts >= resumedAt && p.pts <= resumedAt + 1 && p.key) sawResumeKey = true;
     EXPECT_TRUE(packets.front().key);
     EXPECT_TRUE(sawResumeKey) << "no keyframe where the second run begins (position " << resumedAt << ")";
-    for (size_t i = 1; i < packets.size(); ++i) EXPECT_EQ(packets[i].pts, packets[i - 1].pts + 1);
+    for (size_t i = 1; i < packets.size(); ++i) {
+        EXPECT_GT(packets[i].pts, packets[i - 1].pts);
+        EXPECT_LE(packets[i].pts - packets[i - 1].pts, 3) << "a gap in the time line at " << packets[i].pts;
+    }
     x.destroy(bg);
 }
 
@@ -317,8 +323,10 @@ TEST(Recording, LiveSessionWindowIsFollowedAndItsEndStopsTheThread) {
     EXPECT_EQ(decodeErrors(file), "");
     // After the move the window is still what is recorded.
     const auto packets = videoPackets(file);
-    ASSERT_GE(packets.size(), 12u);
-    const Picture late = decodePicture(file, int(packets.size()) - 2, 204, 152);
+    int pictures = 0;
+    for (const Packet& p : packets) pictures += p.size > 0;
+    ASSERT_GE(pictures, 12);
+    const Picture late = decodePicture(file, pictures - 2, 204, 152);
     EXPECT_TRUE(colourIs(late, 100, 70, {255, 0, 0}));
     x.destroy(bg);
 }

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds and runs every test: a normal build, the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the threaded engine and sound tests under ThreadSanitizer.
+# The tests start their own virtual display and sound server.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+status=0
+jobs=$(nproc)
+
+run_suite() {   # name, build folder, ctest arguments...
+  local name=$1 dir=$2
+  shift 2
+  echo "=== $name ==="
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@" || status=1
+}
+
+scripts/setup.sh build || exit 1
+run_suite "tests" build
+
+scripts/setup.sh build-asan -DTORVANE_SANITIZE=address,undefined || exit 1
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite "tests under AddressSanitizer and UndefinedBehaviorSanitizer" build-asan
+
+scripts/setup.sh build-tsan -DTORVANE_SANITIZE=thread || exit 1
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  run_suite "threaded tests under ThreadSanitizer" build-tsan -R '^(engine|audio|avi|sound)'
+
+exit $status
