@@ -12,6 +12,7 @@
 
 #include "platform/avi/AviFile.h"
 #include "tests/unit/avi/AviTestFormats.h"
+#include "tests/unit/avi/RiffReader.h"
 
 namespace torvane::avi::test {
 namespace {
@@ -182,10 +183,12 @@ TEST(AviFiles, H264AndPcmDecodeWithTheirPositionsAndKeyframes) {
     x264_picture_t picture, out;
     ASSERT_EQ(x264_picture_alloc(&picture, X264_CSP_I420, kWidth, kHeight), 0);
 
+    // The same samples into a plain file and into one of many small segments.
     TempDir dir;
-    const std::string path = dir.file("h264.avi");
-    Writer w = openFile(path, kWidth, kHeight, 0, false);
-    ASSERT_TRUE(w.video && w.audio);
+    const std::string path = dir.file("h264.avi"), segmented = dir.file("h264-segments.avi");
+    Writer files[2] = {openFile(path, kWidth, kHeight, 0, false),
+                       openFile(segmented, kWidth, kHeight, 48 * 1024, false)};
+    for (auto& w : files) ASSERT_TRUE(w.video && w.audio);
     std::vector<std::string> expected;
     int64_t audioPos = 0;
     std::vector<uint8_t> block(4 * 1470);
@@ -205,35 +208,60 @@ TEST(AviFiles, H264AndPcmDecodeWithTheirPositionsAndKeyframes) {
         ASSERT_GT(size, 0) << i;
         ASSERT_EQ(out.i_pts, pos);
         const bool key = out.i_type == X264_TYPE_IDR || out.i_type == X264_TYPE_I;
-        ASSERT_TRUE(w.video->write(out.i_pts, 1, nals[0].p_payload, size_t(size), key ? kKeyframe : 0))
-            << w.file->lastError();
         expected.push_back(std::to_string(pos) + (key ? ",K_" : ",__"));
         // 440 Hz, one video frame's worth of sound per picture.
         for (int s = 0; s < 1470; ++s) {
             const auto v = int16_t(8000 * std::sin(2 * M_PI * 440 * double(audioPos + s) / 44100));
-            for (int c = 0; c < 2; ++c) block[size_t(4 * s + 2 * c)] = uint8_t(v), block[size_t(4 * s + 2 * c + 1)] = uint8_t(v >> 8);
+            for (int c = 0; c < 2; ++c) {
+                block[size_t(4 * s + 2 * c)] = uint8_t(v);
+                block[size_t(4 * s + 2 * c + 1)] = uint8_t(v >> 8);
+            }
         }
-        ASSERT_TRUE(w.audio->write(audioPos, 1470, block.data(), block.size(), 0));
+        for (auto& w : files) {
+            ASSERT_TRUE(w.video->write(out.i_pts, 1, nals[0].p_payload, size_t(size), key ? kKeyframe : 0))
+                << w.file->lastError();
+            ASSERT_TRUE(w.audio->write(audioPos, 1470, block.data(), block.size(), 0));
+        }
         audioPos += 1470;
     }
     x264_picture_clean(&picture);
     x264_encoder_close(encoder);
-    w.file->releaseStream(w.video);
-    w.file->releaseStream(w.audio);
-    ASSERT_TRUE(w.file->release()) << w.file->lastError();
+    for (auto& w : files) {
+        w.file->releaseStream(w.video);
+        w.file->releaseStream(w.audio);
+        ASSERT_TRUE(w.file->release()) << w.file->lastError();
+    }
     EXPECT_EQ(expected[0], "0,K_");
     EXPECT_EQ(expected[10], "15,K_");
+    EXPECT_EQ(std::count_if(expected.begin(), expected.end(),
+                            [](const std::string& e) { return e.ends_with("K_"); }),
+              2);
+    EXPECT_GT(RiffFile(segmented).root.children.size(), 3u);
 
-    EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1"), "");
-    EXPECT_EQ(packets(path, "v"), expected);
-    EXPECT_EQ(lines(run("ffprobe -v error -select_streams v -count_frames -show_entries "
-                        "stream=codec_name,codec_tag_string,width,height,nb_read_frames -of csv=p=0 '" +
-                        path + "'")),
-              std::vector<std::string>{"h264,x264,802,602,30"});
-    EXPECT_EQ(lines(run("ffprobe -v error -select_streams a -show_entries "
-                        "stream=codec_name,codec_tag_string,sample_rate,channels -of csv=p=0 '" + path + "'")),
-              std::vector<std::string>{"pcm_s16le,[1][0][0][0],44100,2"});
-    EXPECT_EQ(audioEnd(path), kPictures * 1470);
+    for (const std::string& f : {path, segmented}) {
+        SCOPED_TRACE(f);
+        EXPECT_EQ(run("ffmpeg -nostdin -v error -i '" + f + "' -f null - 2>&1"), "");
+        EXPECT_EQ(packets(f, "v"), expected);
+        EXPECT_EQ(lines(run("ffprobe -v error -select_streams v -count_frames -show_entries "
+                            "stream=codec_name,codec_tag_string,width,height,nb_read_frames -of csv=p=0 '" +
+                            f + "'")),
+                  std::vector<std::string>{"h264,x264,802,602,30"});
+        EXPECT_EQ(lines(run("ffprobe -v error -select_streams a -show_entries "
+                            "stream=codec_name,codec_tag_string,sample_rate,channels -of csv=p=0 '" + f + "'")),
+                  std::vector<std::string>{"pcm_s16le,[1][0][0][0],44100,2"});
+        EXPECT_EQ(audioEnd(f), kPictures * 1470);
+    }
+    // Both decode to the same pictures and sound.
+    auto md5 = [](const std::string& f) {
+        const auto l = lines(run("ffmpeg -nostdin -v error -i '" + f + "' -f framemd5 - 2>&1"));
+        std::vector<std::string> frames;
+        for (const auto& line : l)
+            if (line[0] != '#') frames.push_back(line);
+        return frames;
+    };
+    const auto a = md5(path);
+    EXPECT_EQ(a.size(), 30u + 60u);   // 30 pictures, PCM in the demuxer's packets
+    EXPECT_EQ(a, md5(segmented));
 }
 
 }  // namespace
