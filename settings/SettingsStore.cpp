@@ -70,6 +70,10 @@ std::unique_ptr<QSettings> openSettingsStore() {
 std::string documentsFolder() {
     // The desktop's own setting wins over the user-dirs file Qt reads.
     QString path = QString::fromLocal8Bit(qgetenv("XDG_DOCUMENTS_DIR"));
+    // Written the way user-dirs.dirs writes it, "$HOME/..." is relative to the home folder.
+    if (path.startsWith(QLatin1String("$HOME/")) || path == QLatin1String("$HOME"))
+        path.replace(0, 5, QDir::homePath());
+    if (QDir::isRelativePath(path)) path.clear();
     if (path.isEmpty()) path = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (path.isEmpty()) return {};
     path = QDir::cleanPath(path);

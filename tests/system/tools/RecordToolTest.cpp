@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -202,6 +203,22 @@ TEST_F(RecordToolTest, RefusalsAndFailuresHaveClearMessagesAndExitCodes) {
     r = record({"--seconds", "1", "--sound", "off", "--out", missing});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("Could not create the file named " + missing)) << r.err.toStdString();
+}
+
+TEST_F(RecordToolTest, AbsurdStoredSettingsAreRefusedNotCrashedOn) {
+    // A record a broken companion or an old version could leave behind: frame rate 0, source 9.
+    int32_t screen[12] = {9, 0, 0, 640, 480, 640, 480, 0, 0, 0, 1, 0};
+    {
+        QSettings store(QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + "/TORVANE COMMUNICATIONS/TorvaneRecorder.conf",
+                        QSettings::IniFormat);
+        store.setValue("MovieProperty/Screen", QByteArray(reinterpret_cast<const char*>(screen), sizeof screen));
+    }
+    const ToolRun r = record({"--seconds", "1", "--sound", "off", "--out", outPath("absurd.avi")});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_FALSE(r.err.trimmed().isEmpty());
+    // With a frame rate the dialogs allow, the source kind 9 alone is still refused.
+    const ToolRun again = record({"--seconds", "1", "--fps", "8", "--sound", "off", "--out", outPath("absurd.avi")});
+    EXPECT_EQ(again.exitCode, 1) << again.err.toStdString();
 }
 
 TEST_F(RecordToolTest, DefaultFileIsUnitledInTheDocumentsFolder) {

@@ -224,6 +224,13 @@ TEST_F(SettingsStoreTest, MissingDocumentsFolderIsCreated) {
     EXPECT_EQ(defaultCaptureFileName(), docs.toStdString() + "/unitled.avi");
 }
 
+TEST_F(SettingsStoreTest, DocumentsFolderWrittenRelativeToHome) {
+    qputenv("HOME", rootPath("home").toLocal8Bit());
+    qputenv("XDG_DOCUMENTS_DIR", "$HOME/Docs");
+    EXPECT_EQ(documentsFolder(), rootPath("home/Docs").toStdString());
+    EXPECT_TRUE(QDir(rootPath("home/Docs")).exists());
+}
+
 TEST_F(SettingsStoreTest, UncreatableDocumentsFolderLeavesTheFileNameEmpty) {
     QFile blocker(rootPath("plainfile"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
