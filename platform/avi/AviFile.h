@@ -41,8 +41,10 @@ class AviStream {
 public:
     // Writes `sampleCount` samples at `position` (in the stream's own units: frames for video,
     // sample frames for audio). Positions must not go backwards; a gap before `position` becomes
-    // empty (zero-length) entries for a stream of variable-size samples. Returns false on failure,
-    // with the reason kept by the file.
+    // empty (zero-length) entries for a stream of variable-size samples, and silence for a stream
+    // of fixed-size samples. Returns false on failure, with the reason kept by the file.
+    // A variable-size stream takes one sample per call; a fixed-size one takes `bytes` ==
+    // `sampleCount` * sampleSize. `flags` is 0 or kKeyframe.
     bool write(int64_t position, int sampleCount, const void* data, size_t bytes, uint32_t flags);
     // Position after the last sample written.
     int64_t length() const;
@@ -103,7 +105,9 @@ public:
     bool release();
 
     // True when any write failed since creation (disk full, I/O error); the first reason is kept.
+    // Refused calls (bad arguments, wrong order) are not write failures: nothing was written.
     bool writeFailed() const;
+    // The first write failure once there is one, else the reason of the last refused call.
     std::string lastError() const;
     const std::string& path() const { return path_; }
 
