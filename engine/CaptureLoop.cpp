@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <vector>
 
 #include "engine/BaseCapture.h"
@@ -23,16 +24,18 @@ namespace torvane {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// CPU time of this thread, so stage figures are not inflated when the machine is busy.
+uint64_t threadCpuMicroseconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec) / 1000u;
+}
 
 struct StageTimer {
-    explicit StageTimer(std::atomic<uint64_t>& sink) : sink_(sink), start_(Clock::now()) {}
-    ~StageTimer() {
-        sink_.fetch_add(uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_).count()),
-                        std::memory_order_relaxed);
-    }
+    explicit StageTimer(std::atomic<uint64_t>& sink) : sink_(sink), start_(threadCpuMicroseconds()) {}
+    ~StageTimer() { sink_.fetch_add(threadCpuMicroseconds() - start_, std::memory_order_relaxed); }
     std::atomic<uint64_t>& sink_;
-    Clock::time_point start_;
+    uint64_t start_;
 };
 
 // Above normal, as far as the process may raise it; recording goes on at normal priority otherwise.

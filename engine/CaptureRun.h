@@ -34,7 +34,7 @@ struct CaptureCounters {
     std::atomic<uint64_t> writeFailures{0};
     std::atomic<uint64_t> encodeFailures{0};
     std::atomic<int64_t> lastPosition{-1};   // last position written to the video stream
-    // Time spent per stage, in microseconds, for benchmarks.
+    // CPU time of the capture thread per stage, in microseconds, for benchmarks.
     std::atomic<uint64_t> grabUs{0}, cursorUs{0}, watermarkUs{0}, scaleUs{0}, convertUs{0}, encodeUs{0}, writeUs{0};
 };
 

@@ -291,9 +291,7 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
         if (!line.empty()) report += (report.empty() ? "" : "\n") + line;
     };
     const CaptureCounters& c = worker_->counters();
-    lastStatistics_.framesWritten = c.written.load();
-    lastStatistics_.framesSkipped = c.skipped.load();
-    lastStatistics_.framesDuplicate = c.duplicates.load();
+    lastStatistics_ = statistics();
     if (const uint64_t n = c.writeFailures.load())
         add(std::to_string(n) + " video picture(s) could not be written to the file.");
     add(soundLoss);
@@ -348,6 +346,13 @@ CaptureStatistics CCaptureSession::statistics() const {
     s.framesWritten = c.written.load();
     s.framesSkipped = c.skipped.load();
     s.framesDuplicate = c.duplicates.load();
+    s.grabUs = c.grabUs.load();
+    s.cursorUs = c.cursorUs.load();
+    s.watermarkUs = c.watermarkUs.load();
+    s.scaleUs = c.scaleUs.load();
+    s.convertUs = c.convertUs.load();
+    s.encodeUs = c.encodeUs.load();
+    s.writeUs = c.writeUs.load();
     return s;
 }
 

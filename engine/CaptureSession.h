@@ -26,6 +26,8 @@ struct CaptureStatistics {
     uint64_t framesWritten = 0;    // encoded pictures written to the file
     uint64_t framesSkipped = 0;    // positions left empty because a turn came too late
     uint64_t framesDuplicate = 0;  // turns whose position was already written (not encoded)
+    // CPU time spent in each stage of the capture loop, microseconds.
+    uint64_t grabUs = 0, cursorUs = 0, watermarkUs = 0, scaleUs = 0, convertUs = 0, encodeUs = 0, writeUs = 0;
 };
 
 class CCaptureSession {

@@ -1,0 +1,81 @@
+// Records the display for a given time with the engine and prints what the benchmark compares:
+// positions filled, CPU seconds per recorded second and the time per stage.
+//   bench-record FILE SECONDS FPS
+
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "engine/CaptureSession.h"
+#include "platform/x11/Screen.h"
+#include "settings/CaptureRules.h"
+
+using namespace torvane;
+
+static double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: bench-record FILE SECONDS FPS\n");
+        return 2;
+    }
+    const std::string file = argv[1];
+    const int seconds = std::atoi(argv[2]), fps = std::atoi(argv[3]);
+    std::string error;
+    const x11::ScreenGeometry g = x11::queryScreenGeometry(&error);
+    if (g.screen.width() <= 0) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    ScreenSettings s;
+    s.sourceKind = kSourceFullScreen;
+    s.frameRate = fps;
+    applyRectBySourceKind(s, {}, g.screen, g.workArea);
+    applyOutputSize(s);
+    CursorSettings cursor;   // the arrow, as a default recording has it
+    CCaptureSession session;
+    session.setScreenSettings(s);
+    session.setSoundEnabled(0);
+    session.setSoundOption(0);
+    session.setCursorSettings(cursor);
+    session.setWebcamSettings({});
+    session.setPipSettings({});
+    session.setWatermarkSettings({});
+    const double cpu0 = cpuSeconds();
+    if (!session.start(file, nullptr)) {
+        std::fprintf(stderr, "%s\n", session.lastError().c_str());
+        return 1;
+    }
+    while (session.recordedMilliseconds() < uint32_t(seconds) * 1000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    session.stop();
+    const double cpu = cpuSeconds() - cpu0;
+    const CaptureStatistics st = session.statistics();
+    const double expected = double(seconds) * fps;
+    const double total = double(st.grabUs + st.cursorUs + st.watermarkUs + st.scaleUs + st.convertUs + st.encodeUs +
+                                st.writeUs) / 1e6;
+    // The last position may be the one that begins at exactly the end: do not count it.
+    const unsigned long long filled = std::min<unsigned long long>(st.framesWritten, (unsigned long long)expected);
+    std::printf("filled %llu expected %.0f\n", filled, expected);
+    std::printf("cpu_per_second %.4f\n", cpu / seconds);
+    std::printf("stage_ms_per_frame grab %.2f pointer %.2f watermark %.2f scale %.2f convert %.2f encode %.2f write %.2f\n",
+                st.grabUs / 1e3 / st.framesWritten, st.cursorUs / 1e3 / st.framesWritten,
+                st.watermarkUs / 1e3 / st.framesWritten, st.scaleUs / 1e3 / st.framesWritten,
+                st.convertUs / 1e3 / st.framesWritten, st.encodeUs / 1e3 / st.framesWritten,
+                st.writeUs / 1e3 / st.framesWritten);
+    std::printf("outside_encoder_share %.4f\n", total > 0 ? (cpu - st.encodeUs / 1e6) / cpu : 0.0);
+    if (!session.lossReport().empty()) std::printf("loss %s\n", session.lossReport().c_str());
+    return 0;
+}

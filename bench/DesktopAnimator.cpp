@@ -1,0 +1,95 @@
+// Moving desktop-like content for benchmarks: a wallpaper, a few static windows with text-like
+// lines, a window that moves across the screen and a scrolling text area, redrawn 30 times a second.
+
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace {
+volatile std::sig_atomic_t stopRequested = 0;
+void onSignal(int) { stopRequested = 1; }
+
+struct Painter {
+    xcb_connection_t* c;
+    xcb_drawable_t d;
+    xcb_gcontext_t gc;
+    void fill(uint32_t rgb, int x, int y, int w, int h) {
+        xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &rgb);
+        xcb_rectangle_t r{int16_t(x), int16_t(y), uint16_t(w), uint16_t(h)};
+        xcb_poly_fill_rectangle(c, d, gc, 1, &r);
+    }
+    // Lines of "words": short dark bars, like text in a document.
+    void text(int x, int y, int w, int h, int seed) {
+        std::vector<xcb_rectangle_t> words;
+        for (int line = 0; line * 18 + 14 < h; ++line) {
+            int cx = x + 8;
+            unsigned s = unsigned(seed * 7919 + line * 104729);
+            while (true) {
+                s = s * 1103515245u + 12345u;
+                const int len = 12 + int((s >> 16) % 60);
+                if (cx + len > x + w - 8) break;
+                words.push_back({int16_t(cx), int16_t(y + line * 18 + 4), uint16_t(len), 10});
+                cx += len + 6;
+            }
+        }
+        uint32_t ink = 0x202428;
+        xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &ink);
+        xcb_poly_fill_rectangle(c, d, gc, uint32_t(words.size()), words.data());
+    }
+    void window(int x, int y, int w, int h, uint32_t title, int seed) {
+        fill(0x888888, x - 1, y - 1, w + 2, h + 2);
+        fill(title, x, y, w, 24);
+        fill(0xF4F4F0, x, y + 24, w, h - 24);
+        text(x, y + 28, w, h - 32, seed);
+    }
+};
+}  // namespace
+
+int main() {
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        std::fprintf(stderr, "desktop-animator: no display\n");
+        return 1;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const int W = screen->width_in_pixels, H = screen->height_in_pixels;
+    const xcb_window_t win = xcb_generate_id(c);
+    const uint32_t values[] = {0x000000, 1};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, win, screen->root, 0, 0, uint16_t(W), uint16_t(H), 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
+                      values);
+    xcb_map_window(c, win);
+    const xcb_pixmap_t back = xcb_generate_id(c);
+    xcb_create_pixmap(c, screen->root_depth, back, win, uint16_t(W), uint16_t(H));
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, win, 0, nullptr);
+    Painter p{c, back, gc};
+
+    const auto start = std::chrono::steady_clock::now();
+    for (int frame = 0; !stopRequested; ++frame) {
+        // Wallpaper gradient bands.
+        for (int y = 0; y < H; y += 40) p.fill(0x1E3C5A + uint32_t((y * 3) & 0x3F), 0, y, W, 40);
+        p.window(W / 20, H / 12, W / 3, H / 2, 0x3465A4, 1);
+        p.window(W / 2, H / 10, W / 3, H / 3, 0x4E9A06, 2);
+        // A scrolling document.
+        p.window(W / 2, H / 2, W / 3, H / 3, 0x75507B, 3 + frame / 2);
+        // A window dragged across the screen.
+        const int mx = (frame * 9) % (W - W / 4), my = H / 3 + ((frame * 4) % (H / 3));
+        p.window(mx, my, W / 4, H / 4, 0xCC0000, 4);
+        // The taskbar with a clock-like changing block.
+        p.fill(0x2E3436, 0, H - 32, W, 32);
+        p.fill(0xEEEEEC - uint32_t(frame % 60), W - 120, H - 26, 100, 20);
+        xcb_copy_area(c, back, win, gc, 0, 0, 0, 0, uint16_t(W), uint16_t(H));
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        std::this_thread::sleep_until(start + std::chrono::microseconds(33333LL * (frame + 1)));
+    }
+    xcb_disconnect(c);
+    return 0;
+}

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Screen-recording benchmark: ours against ffmpeg's x11grab with libx264 at the same encoder
+# settings, on the same private display with the same moving desktop-like content, in one run.
+#   bench/run.sh [build folder] [seconds]
+set -uo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build}
+seconds=${2:-20}
+[ -x "$build/bench/bench-record" ] || { echo "build first: scripts/setup.sh" >&2; exit 1; }
+
+one_size() {   # WxH
+  local size=$1
+  "$here/tests/env/with-env.sh" --no-sound --screen "$size" -- bash -c '
+    set -u
+    build=$1; seconds=$2; size=$3; out=$TORVANE_TEST_ENV
+    "$build/bench/desktop-animator" & anim=$!
+    sleep 1
+    ours=$("$build/bench/bench-record" "$out/ours.avi" "$seconds" 30)
+    TIMEFORMAT="%U %S"
+    { time ffmpeg -nostdin -hide_banner -loglevel info -f x11grab -framerate 30 -video_size "$size" -draw_mouse 1 \
+        -i "$DISPLAY+0,0" -t "$seconds" -c:v libx264 -threads 1 -qp 26 -bf 0 -refs 1 -subq 6 -me_method hex \
+        -8x8dct 0 -coder 1 -pix_fmt yuv420p -x264-params rc-lookahead=0:sync-lookahead=0:mbtree=0:scenecut=40 \
+        -y "$out/ffmpeg.avi" 2>"$out/ffmpeg.log" ; } 2>"$out/ffmpeg.time"
+    kill $anim; wait $anim 2>/dev/null
+    read -r fu fs < "$out/ffmpeg.time"
+    stats=$(tr "\r" "\n" < "$out/ffmpeg.log" | grep -E "^frame=" | tail -n1)
+    frames=$(sed -E "s/.*frame= *([0-9]+).*/\1/" <<<"$stats")
+    dup=$(grep -oE "dup=[0-9]+" <<<"$stats" | cut -d= -f2); dup=${dup:-0}
+    expected=$((seconds * 30))
+    ours_filled=$(awk "/^filled/{print \$2}" <<<"$ours")
+    ours_cpu=$(awk "/^cpu_per_second/{print \$2}" <<<"$ours")
+    ff_cpu=$(awk -v u="$fu" -v s="$fs" -v t="$seconds" "BEGIN{printf \"%.4f\", (u+s)/t}")
+    ff_filled=$((frames - dup))
+    echo "== $size at 30 fps, $seconds s =="
+    printf "positions filled   ours %d/%d (%.1f%%)   ffmpeg %d/%d (%.1f%%)\n" "$ours_filled" "$expected" \
+      "$(awk -v a="$ours_filled" -v b="$expected" "BEGIN{print 100*a/b}")" "$ff_filled" "$expected" \
+      "$(awk -v a="$ff_filled" -v b="$expected" "BEGIN{print 100*a/b}")"
+    printf "CPU s per recorded s  ours %s   ffmpeg %s   ratio ours/ffmpeg %.3f\n" "$ours_cpu" "$ff_cpu" \
+      "$(awk -v a="$ours_cpu" -v b="$ff_cpu" "BEGIN{print a/b}")"
+    grep -E "^stage_ms_per_frame|^outside_encoder_share|^loss" <<<"$ours"
+  ' bench "$build" "$seconds" "$size"
+}
+
+one_size 1920x1080
+one_size 1280x720
