@@ -114,6 +114,31 @@ TEST(AviErrors, FailedWritesAreReportedAndKeepTheFirstReason) {
     EXPECT_FALSE(file->release());
 }
 
+TEST(AviErrors, AFileThatOutgrowsItsSegmentIndexStopsCleanly) {
+    TempDir dir;
+    const std::string path = dir.file("full.avi");
+    auto file = AviFile::create(path, nullptr, 4096);
+    ASSERT_TRUE(file);
+    const StreamInfo vinfo = videoInfo(64, 64, 30);
+    const auto bih = bitmapInfo(vinfo);
+    AviStream* video = file->createStream(vinfo);
+    ASSERT_TRUE(file->setFormat(video, bih.data(), bih.size()));
+    const std::vector<uint8_t> frame(5000, 7);   // one frame per segment
+    int written = 0;
+    while (written < 1000 && video->write(written, 1, frame.data(), frame.size(), kKeyframe)) ++written;
+    EXPECT_EQ(written, 256);
+    EXPECT_TRUE(file->writeFailed());
+    EXPECT_TRUE(contains(file->lastError(), "size limit")) << file->lastError();
+    EXPECT_FALSE(file->release());
+    // What was written is complete and indexed.
+    RiffFile f(path);
+    EXPECT_FALSE(f.truncated);
+    ASSERT_EQ(f.root.children.size(), 256u);
+    const Chunk* strl = f.root.children[0].find("LIST", "hdrl")->find("LIST", "strl");
+    EXPECT_EQ(f.u32(strl->find("indx")->dataOffset + 4), 256u);
+    EXPECT_EQ(f.u32(strl->find("strh")->dataOffset + 32), 256u);
+}
+
 // The recorder's two writers: video from the capture thread, audio from the sound thread.
 TEST(AviThreads, OneWriterPerStreamConcurrently) {
     TempDir dir;

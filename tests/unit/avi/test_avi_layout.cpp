@@ -257,7 +257,7 @@ TEST(AviLayout, AudioGapsAreFilledWithSilence) {
     EXPECT_EQ(f.u32(strls[1]->find("strh")->dataOffset + 32), 8u);
 }
 
-// Reads one stream's chunks through the super index and its ix## chunks.
+// A chunk as a stream's super index and ix## chunks describe it.
 struct IndexedChunk {
     uint64_t offset;   // of the data
     uint32_t size;
