@@ -18,7 +18,7 @@ bool CCaptureThread::deviceLost(int64_t* atMs, std::string* error) const {
 
 bool CCaptureThread::startThread(std::unique_ptr<IWaveInDevice> device, const WaveFormat& format,
                                  Clock::time_point origin, size_t chunkBytes) {
-    if (thread_.joinable() || !device || format.blockAlign == 0) return false;
+    if (thread_.joinable() || !device || format.blockAlign == 0 || format.samplesPerSec == 0) return false;
     device_ = std::move(device);
     threadFormat_ = format;
     chunkBytes_ = std::max<size_t>(chunkBytes - chunkBytes % format.blockAlign, format.blockAlign);
@@ -57,20 +57,27 @@ void CCaptureThread::stopThread(bool drain, int graceMs) {
     device_.reset();
 }
 
+// Every frame is placed by the time it was captured: the device's first frame was captured at
+// `first` and the stream runs continuously, so frame k was captured at first + k / rate. Frames
+// from before the recording's origin or from a pause are dropped, the time from the origin to the
+// first frame becomes silence, and at stop the frames up to the stop moment are still awaited.
 void CCaptureThread::run() {
     const uint32_t frame = threadFormat_.blockAlign;
     const uint32_t rate = threadFormat_.samplesPerSec;
+    const Clock::time_point origin = timeline_.origin();
+    const int64_t step = std::max<int64_t>(rate / 200, 1);   // pause decisions in 5 ms steps
     std::vector<uint8_t> buf(chunkBytes_);
-    bool first = true;
-    for (;;) {
-        if (abort_) break;
+    bool haveFirst = false;
+    Clock::time_point first{};
+    int64_t deviceFrames = 0;
+    auto captureTime = [&](int64_t k) { return first + std::chrono::microseconds(k * 1000000 / rate); };
+    bool done = false;
+    while (!done && !abort_) {
         bool stopping = stopRequested_;
-        if (stopping) {
-            Clock::time_point stopAt{Clock::duration(stopAtTicks_.load())};
-            if (delivered_ >= timeline_.framesAt(stopAt, rate) ||
-                Clock::now() > stopAt + std::chrono::milliseconds(graceMs_.load()))
-                break;
-        }
+        Clock::time_point stopAt{Clock::duration(stopAtTicks_.load())};
+        if (stopping && ((haveFirst && captureTime(deviceFrames) >= stopAt) ||
+                         Clock::now() > stopAt + std::chrono::milliseconds(graceMs_.load())))
+            break;
         int n = device_->read(buf.data(), buf.size(), stopping ? 20 : 100);
         if (n < 0) {
             std::lock_guard<std::mutex> g(lossLock_);
@@ -80,26 +87,44 @@ void CCaptureThread::run() {
             break;
         }
         if (n == 0) continue;
-        Clock::time_point arrival = Clock::now();
-        if (first) {
-            first = false;
-            Clock::time_point captured;
-            if (!device_->firstCaptureTime(&captured))
-                captured = arrival - std::chrono::microseconds(int64_t(n / frame) * 1000000 / rate);
-            int64_t pad = timeline_.framesAt(captured, rate);
+        int64_t frames = n / frame;
+        if (!haveFirst) {
+            haveFirst = true;
+            if (!device_->firstCaptureTime(&first))
+                first = Clock::now() - std::chrono::microseconds(frames * 1000000 / rate);
+            int64_t pad = timeline_.framesAt(first, rate);
             std::vector<uint8_t> zeros(buf.size(), 0);
-            bool ok = true;
-            while (pad > 0 && ok) {
-                int64_t frames = std::min<int64_t>(pad, int64_t(zeros.size() / frame));
-                ok = consume(zeros.data(), size_t(frames) * frame);
-                if (ok) delivered_ += frames;
-                pad -= frames;
+            while (pad > 0 && !done) {
+                int64_t f = std::min<int64_t>(pad, int64_t(zeros.size() / frame));
+                if (consume(zeros.data(), size_t(f) * frame)) delivered_ += f;
+                else done = true;
+                pad -= f;
             }
-            if (!ok) break;
         }
-        if (timeline_.paused()) continue;   // the device keeps running; its data is discarded
-        if (!consume(buf.data(), size_t(n))) break;
-        delivered_ += n / frame;
+        stopping = stopRequested_;
+        stopAt = Clock::time_point{Clock::duration(stopAtTicks_.load())};
+        for (int64_t i = 0; i < frames && !done;) {
+            int64_t f = std::min(step, frames - i);
+            Clock::time_point c = captureTime(deviceFrames + i);
+            // Some sources hand over sound ahead of its time (test sources render seconds in
+            // advance); hold it until it is due, so that no source runs ahead of the recording.
+            while (!abort_ && !(stopping && c >= stopAt) && c > Clock::now() + std::chrono::milliseconds(20)) {
+                std::this_thread::sleep_for(std::min<Clock::duration>(c - Clock::now(), std::chrono::milliseconds(50)));
+                stopping = stopRequested_;
+                stopAt = Clock::time_point{Clock::duration(stopAtTicks_.load())};
+            }
+            if (abort_ || (stopping && c >= stopAt)) {
+                done = true;
+                break;
+            }
+            // The device keeps running while paused; what it captured meanwhile is discarded.
+            if (c >= origin && !timeline_.pausedAt(c)) {
+                if (consume(buf.data() + size_t(i) * frame, size_t(f) * frame)) delivered_ += f;
+                else done = true;
+            }
+            i += f;
+        }
+        deviceFrames += frames;
     }
     finish();
 }

@@ -39,7 +39,7 @@ protected:
     bool startThread(std::unique_ptr<IWaveInDevice> device, const WaveFormat& format,
                      Clock::time_point origin, size_t chunkBytes);
     // drain: keep reading until the sound reaches the stop time (at most graceMs).
-    void stopThread(bool drain, int graceMs = 500);
+    void stopThread(bool drain, int graceMs = 1500);
 
     // On the capture thread: takes `bytes` bytes (whole frames; zeros when `silence`).
     // Returning false ends the thread.
@@ -58,7 +58,7 @@ private:
     size_t chunkBytes_ = 0;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> abort_{false};
-    std::atomic<int> graceMs_{500};
+    std::atomic<int> graceMs_{1500};
     std::atomic<int64_t> stopAtTicks_{0};
     std::atomic<int64_t> delivered_{0};
     mutable std::mutex lossLock_;

@@ -30,6 +30,19 @@ bool RecordingTimeline::paused() const {
     return paused_;
 }
 
+bool RecordingTimeline::pausedAt(Clock::time_point t) const {
+    std::lock_guard<std::mutex> g(m_);
+    if (paused_ && t >= pausedSince_) return true;
+    for (const auto& p : pauses_)
+        if (t >= p.first && t < p.second) return true;
+    return false;
+}
+
+RecordingTimeline::Clock::time_point RecordingTimeline::origin() const {
+    std::lock_guard<std::mutex> g(m_);
+    return origin_;
+}
+
 RecordingTimeline::Clock::duration RecordingTimeline::at(Clock::time_point t) const {
     std::lock_guard<std::mutex> g(m_);
     if (t <= origin_) return Clock::duration::zero();

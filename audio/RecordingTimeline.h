@@ -16,6 +16,9 @@ public:
     void pause(Clock::time_point now);
     void resume(Clock::time_point now);
     bool paused() const;
+    // Whether wall time t falls into a pause (one that is still going on included).
+    bool pausedAt(Clock::time_point t) const;
+    Clock::time_point origin() const;
     // Recording time at wall time t; a moment inside a pause counts as the pause's start.
     Clock::duration at(Clock::time_point t) const;
     int64_t framesAt(Clock::time_point t, uint32_t rate) const;

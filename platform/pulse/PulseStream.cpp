@@ -209,22 +209,21 @@ struct Stream::Impl {
     // Runs on the main loop's thread with the loop locked.
     static void readable(pa_stream* s, size_t, void* user) {
         auto* self = static_cast<Impl*>(user);
+        // What waits now was captured at the latest as long ago as it lasts. The stream's latency
+        // figure is no better: measured on a null sink's monitor it claimed ~0.65 s while tones
+        // arrived within milliseconds of being rendered.
+        size_t waiting = pa_stream_readable_size(s);
+        Clock::time_point now = Clock::now();
+        pa_usec_t age = pa_bytes_to_usec(waiting, pa_stream_get_sample_spec(s));
         while (pa_stream_readable_size(s) > 0) {
             const void* data = nullptr;
             size_t n = 0;
             if (pa_stream_peek(s, &data, &n) < 0) break;
             if (n == 0) break;
-            Clock::time_point now = Clock::now();
-            pa_usec_t latency = 0;
-            int negative = 0;
-            bool haveLatency = pa_stream_get_latency(s, &latency, &negative) == 0 && !negative;
             {
                 std::lock_guard<std::mutex> lock(self->conn.m);
                 if (!self->haveFirst) {
-                    // The oldest unread byte was captured `latency` ago; without timing data,
-                    // assume this fragment has just been completed.
-                    if (!haveLatency) latency = pa_bytes_to_usec(n, pa_stream_get_sample_spec(s));
-                    self->firstCapture = now - std::chrono::microseconds(latency);
+                    self->firstCapture = now - std::chrono::microseconds(age);
                     self->haveFirst = true;
                 }
                 if (data) {

@@ -1,0 +1,268 @@
+// Recordings with sound on the private sound server (null sink as output, 440 Hz sine source as
+// microphone), written through the real AVI writer and checked with ffprobe/ffmpeg.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+#include "AudioFileCheck.h"
+#include "audio/AudioRing.h"
+#include "audio/SoundCapture.h"
+#include "audio/SoundPlatform.h"
+
+extern char** environ;
+
+using namespace torvane;
+using namespace torvane::test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void sleepUntil(Clock::time_point t) { std::this_thread::sleep_until(t); }
+Clock::time_point at(Clock::time_point t0, double s) {
+    return t0 + std::chrono::microseconds(int64_t(s * 1e6));
+}
+
+struct Recorded {
+    WaveFormat format{};
+    Probe probe;
+    std::vector<int16_t> samples;
+    std::string loss;
+    double seconds() const { return format.samplesPerSec ? double(samples.size()) / format.samplesPerSec : 0; }
+};
+
+// Records with `option`, runs `script(capture, t0)` on this thread while recording, then stops
+// the way the session does and checks the file.
+Recorded record(const std::string& name, int option,
+                const std::function<void(CSoundCapture&, Clock::time_point)>& script) {
+    Recorded r;
+    std::string path = testDir() + "/" + name + ".avi";
+    CSoundCapture capture(1, option);
+    r.format = capture.recordingFormat();
+    AudioAvi avi = createAudioAvi(path, r.format);
+    EXPECT_NE(avi.stream, nullptr);
+    if (!avi.stream) return r;
+    capture.setAudioStream(avi.stream);
+    Clock::time_point t0 = Clock::now();
+    capture.setTimeOrigin(t0);
+    EXPECT_EQ(capture.start(), 0) << capture.lastError();
+    script(capture, t0);
+    capture.stopSources();
+    r.loss = capture.lossReport();
+    avi.file->releaseStream(avi.stream);
+    EXPECT_TRUE(avi.file->release()) << avi.file->lastError();
+    r.probe = probeAudio(path);
+    r.samples = decodeMono(path);
+    return r;
+}
+
+size_t sec(const Recorded& r, double s) { return size_t(s * r.format.samplesPerSec); }
+
+int zeroCrossings(const std::vector<int16_t>& s, size_t start, size_t count) {
+    int n = 0;
+    for (size_t i = start + 1; i < s.size() && i < start + count; ++i)
+        if ((s[i - 1] < 0) != (s[i] < 0)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(SoundCaptureSystem, ASoundServerCountsAsLoopbackPlatform) {
+    detectSoundPlatform();
+    EXPECT_TRUE(g_bVistaOrLater);
+}
+
+TEST(SoundCaptureSystem, MicrophoneRecordsTheInputInTheCapabilityFormat) {
+    Recorded r = record("mic", 0, [](CSoundCapture&, Clock::time_point t0) { sleepUntil(at(t0, 2.0)); });
+    // The test source is mono: the first capability bit present is 48 kHz mono 16-bit, recorded at 44100.
+    EXPECT_EQ(r.format.formatTag, 1);
+    EXPECT_EQ(r.format.channels, 1);
+    EXPECT_EQ(r.format.samplesPerSec, 44100u);
+    EXPECT_EQ(r.format.bitsPerSample, 16);
+    EXPECT_EQ(r.format.blockAlign, 2);
+    EXPECT_EQ(r.format.avgBytesPerSec, 88200u);
+    EXPECT_EQ(r.format.extraSize, 18);
+    EXPECT_EQ(r.probe.codec, "pcm_s16le");
+    EXPECT_EQ(r.probe.sampleRate, 44100);
+    EXPECT_EQ(r.probe.channels, 1);
+    EXPECT_NEAR(r.seconds(), 2.0, 0.06);
+    // 440 Hz: 880 sign changes per second.
+    EXPECT_NEAR(zeroCrossings(r.samples, sec(r, 0.8), sec(r, 1.0)), 880, 6);
+    EXPECT_GT(toneLevel(r.samples, 44100, 440, sec(r, 0.8), sec(r, 1.0)), 3000);
+    EXPECT_EQ(r.loss, "");
+}
+
+// A null sink that nothing played to for a while renders in 2 s blocks and only adopts a low
+// latency at its next wake-up, so what is played in the first 2 s reaches its monitor late. The
+// tones below are played after that.
+constexpr double kSinkAwake = 2.3;
+
+TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere) {
+    Recorded r = record("system", 1, [&](CSoundCapture&, Clock::time_point t0) {
+        sleepUntil(at(t0, kSinkAwake + 0.2));
+        pid_t p = playTone(1000, 0.6);
+        ASSERT_GT(p, 0);
+        EXPECT_EQ(waitChild(p), 0);
+        sleepUntil(at(t0, 4.0));
+    });
+    EXPECT_EQ(r.format.channels, 2);
+    EXPECT_EQ(r.format.samplesPerSec, 44100u);
+    EXPECT_EQ(r.format.bitsPerSample, 16);
+    EXPECT_EQ(r.format.blockAlign, 4);
+    EXPECT_EQ(r.probe.channels, 2);
+    // The track covers the whole recording although the monitor's first data comes late.
+    EXPECT_NEAR(r.seconds(), 4.0, 0.06);
+    double onset = toneOnset(r.samples, 44100, 1000, 2000);
+    // Not before it was played, and only the player's own start-up later.
+    EXPECT_GE(onset, kSinkAwake + 0.19);
+    EXPECT_LE(onset, kSinkAwake + 0.3);
+    EXPECT_GT(toneLevel(r.samples, 44100, 1000, sec(r, onset + 0.1), sec(r, 0.4)), 8000);
+    EXPECT_LT(rms(r.samples, 0, sec(r, kSinkAwake + 0.15)), 20);
+    EXPECT_LT(rms(r.samples, sec(r, onset + 0.75), sec(r, 0.5)), 20);
+    EXPECT_EQ(r.loss, "");
+}
+
+TEST(SoundCaptureSystem, SystemSoundWithNothingPlayingIsSilenceForTheWholeRecording) {
+    Recorded r = record("quiet", 1, [](CSoundCapture&, Clock::time_point t0) { sleepUntil(at(t0, 2.0)); });
+    EXPECT_NEAR(r.seconds(), 2.0, 0.06);
+    EXPECT_LT(rms(r.samples, 0, r.samples.size()), 1);
+}
+
+TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
+    Recorded r = record("both", 2, [](CSoundCapture& c, Clock::time_point t0) {
+        EXPECT_NE(c.mixingRing(), nullptr);
+        EXPECT_EQ(c.mixingRing()->capacity(), int(20 * c.recordingFormat().avgBytesPerSec));
+        sleepUntil(at(t0, kSinkAwake + 0.2));
+        EXPECT_EQ(waitChild(playTone(1000, 0.8)), 0);
+        sleepUntil(at(t0, 4.0));
+    });
+    EXPECT_EQ(r.format.channels, 2);
+    EXPECT_NEAR(r.seconds(), 4.0, 0.06);
+    double onset = toneOnset(r.samples, 44100, 1000, 2000);
+    EXPECT_GE(onset, kSinkAwake + 0.19);
+    EXPECT_LE(onset, kSinkAwake + 0.3);
+    size_t mid = sec(r, onset + 0.2);
+    EXPECT_GT(toneLevel(r.samples, 44100, 1000, mid, sec(r, 0.4)), 4000);
+    EXPECT_GT(toneLevel(r.samples, 44100, 440, mid, sec(r, 0.4)), 2000);
+    // Before the tone only the microphone is heard, from the start on.
+    for (double t : {0.2, 1.0, 2.0}) {
+        EXPECT_GT(toneLevel(r.samples, 44100, 440, sec(r, t), sec(r, 0.2)), 2000) << t;
+        EXPECT_LT(toneLevel(r.samples, 44100, 1000, sec(r, t), sec(r, 0.2)), 100) << t;
+    }
+    EXPECT_EQ(r.loss, "");
+}
+
+TEST(SoundCaptureSystem, PauseKeepsTheDeviceOpenAndNothingFromThePauseReachesTheFile) {
+    Recorded r = record("pause", 1, [](CSoundCapture& c, Clock::time_point t0) {
+        sleepUntil(at(t0, kSinkAwake));
+        EXPECT_EQ(waitChild(playTone(700, 0.4)), 0);
+        sleepUntil(at(t0, 3.0));
+        EXPECT_EQ(c.pause(), 0);
+        sleepUntil(at(t0, 3.2));
+        EXPECT_EQ(waitChild(playTone(1500, 0.6)), 0);   // only while paused
+        // The recording stream is still connected to the server while paused.
+        FILE* p = popen("pactl list short source-outputs | wc -l", "r");
+        int outputs = 0;
+        ASSERT_EQ(fscanf(p, "%d", &outputs), 1);
+        pclose(p);
+        EXPECT_GE(outputs, 1);
+        sleepUntil(at(t0, 4.2));
+        EXPECT_EQ(c.resume(), 0);
+        sleepUntil(at(t0, 5.0));
+    });
+    // 3.0 s before the pause and 0.8 s after it; the 1.2 s of the pause are not in the track.
+    EXPECT_NEAR(r.seconds(), 3.8, 0.06);
+    EXPECT_NEAR(toneOnset(r.samples, 44100, 700, 2000), kSinkAwake, 0.1);
+    EXPECT_LT(toneOnset(r.samples, 44100, 1500, 300), 0);
+    EXPECT_LT(rms(r.samples, sec(r, 2.9), sec(r, 0.9)), 20);   // around the resume: silence
+}
+
+// A sound server of this test's own, so that it can be killed.
+class DyingServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        socket_ = testDir() + "/dying.sock";
+        std::string proto = "--load=module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1";
+        const char* argv[] = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                              proto.c_str(),
+                              "--load=module-null-sink sink_name=dying_sink rate=44100 channels=2",
+                              "--load=module-sine-source source_name=dying_sine rate=44100 frequency=440",
+                              nullptr};
+        ASSERT_EQ(posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+        const char* old = std::getenv("PULSE_SERVER");
+        oldServer_ = old ? old : "";
+        setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
+        bool up = false;
+        for (int i = 0; i < 100 && !up; ++i) {
+            up = std::system("pactl info >/dev/null 2>&1") == 0;
+            if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ASSERT_TRUE(up);
+        ASSERT_EQ(std::system("pactl set-default-sink dying_sink && pactl set-default-source dying_sine"), 0);
+    }
+    void TearDown() override {
+        if (pid_ > 0 && !killed_) kill(pid_, SIGKILL);
+        if (pid_ > 0) waitpid(pid_, nullptr, 0);
+        setenv("PULSE_SERVER", oldServer_.c_str(), 1);
+    }
+    void killServer() {
+        kill(pid_, SIGKILL);
+        killed_ = true;
+    }
+    std::string socket_, oldServer_;
+    pid_t pid_ = -1;
+    bool killed_ = false;
+};
+
+TEST_F(DyingServer, SoundStopsWithoutHangingAndTheLossIsReported) {
+    Clock::time_point stopBegan, stopEnded;
+    Recorded r;
+    std::string path = testDir() + "/dying.avi";
+    {
+        CSoundCapture capture(1, 2);
+        r.format = capture.recordingFormat();
+        AudioAvi avi = createAudioAvi(path, r.format);
+        ASSERT_NE(avi.stream, nullptr);
+        capture.setAudioStream(avi.stream);
+        Clock::time_point t0 = Clock::now();
+        capture.setTimeOrigin(t0);
+        ASSERT_EQ(capture.start(), 0) << capture.lastError();
+        sleepUntil(at(t0, 3.0));
+        killServer();
+        sleepUntil(at(t0, 4.0));
+        stopBegan = Clock::now();
+        capture.stopSources();
+        stopEnded = Clock::now();
+        r.loss = capture.lossReport();
+        avi.file->releaseStream(avi.stream);
+        EXPECT_TRUE(avi.file->release());
+    }
+    EXPECT_LT(std::chrono::duration<double>(stopEnded - stopBegan).count(), 0.5);
+    // Both sources say when they lost the server: at the third second of the recording.
+    size_t at = r.loss.find("at 00:00:0");
+    ASSERT_NE(at, std::string::npos) << r.loss;
+    char second = r.loss[at + 10];
+    EXPECT_TRUE(second == '2' || second == '3') << r.loss;
+    EXPECT_NE(r.loss.find("missing"), std::string::npos) << r.loss;
+    r.samples = decodeMono(path);
+    // What was recorded before the server went away is in the file.
+    EXPECT_NEAR(r.seconds(), 3.0, 0.2);
+    EXPECT_GT(toneLevel(r.samples, 44100, 440, sec(r, 1.0), sec(r, 0.5)), 2000);
+}
+
+TEST_F(DyingServer, StartFailsWhenTheServerIsAlreadyGone) {
+    CSoundCapture capture(1, 1);
+    killServer();
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    auto begin = Clock::now();
+    EXPECT_NE(capture.start(), 0);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - begin).count(), 3.5);
+}

@@ -1,0 +1,178 @@
+// The sound sources' thread logic with in-process devices: positions, the silence in front of
+// late first data, pause, stop, failed writes, a device that dies, and the mixing path.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "InProcessSound.h"
+#include "audio/AudioRing.h"
+#include "audio/SampleMixing.h"
+#include "audio/SoundCapture.h"
+#include "audio/SoundPlatform.h"
+#include "audio/SystemSoundSource.h"
+#include "audio/WaveInCapture.h"
+
+using namespace torvane;
+using namespace torvane::test;
+using namespace std::chrono;
+
+namespace {
+
+class CaptureThreads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        detectSoundPlatform();
+        saved_ = g_bVistaOrLater;
+        g_bVistaOrLater = true;
+    }
+    void TearDown() override { g_bVistaOrLater = saved_; }
+    std::vector<int16_t> joined(const std::vector<RecordingSink::Write>& w, int64_t* frames) {
+        std::vector<int16_t> all;
+        *frames = 0;
+        for (const auto& x : w) {
+            EXPECT_EQ(x.position, *frames) << "positions continue without gaps";
+            *frames += x.samples;
+            all.insert(all.end(), x.data.begin(), x.data.end());
+        }
+        return all;
+    }
+    InProcessDevices dev;
+    RecordingSink sink;
+    bool saved_ = false;
+};
+
+}  // namespace
+
+TEST_F(CaptureThreads, MicrophoneWritesWholeBlocksAtContinuingPositionsAndCoversTheRecording) {
+    dev.mic.delayMs = 300;   // first data late: the track is padded with silence in front
+    CSoundCapture c(1, 0, dev);
+    ASSERT_EQ(c.recordingFormat().channels, 2);
+    c.setAudioSink(&sink);
+    auto t0 = steady_clock::now();
+    c.setTimeOrigin(t0);
+    ASSERT_EQ(c.start(), 0);
+    EXPECT_EQ(c.start(), 0);   // a second start opens nothing
+    EXPECT_EQ(dev.mic.opens, 1);
+    std::this_thread::sleep_until(t0 + milliseconds(1000));
+    c.stopSources();
+    int64_t frames = 0;
+    auto w = sink.take();
+    auto all = joined(w, &frames);
+    for (size_t i = 0; i + 1 < w.size(); ++i) EXPECT_EQ(w[i].samples, 4800);
+    EXPECT_NEAR(double(frames) / 44100, 1.0, 0.03);
+    // Silence for the 300 ms the device took, then the ramp from frame 0.
+    size_t pad = 0;
+    while (pad < all.size() / 2 && all[2 * pad] == 0 && all[2 * pad + 2] == 0) ++pad;
+    EXPECT_NEAR(double(pad) / 44100, 0.3, 0.012);
+    EXPECT_EQ(all[2 * (pad + 100)], 100);
+    EXPECT_EQ(c.lossReport(), "");
+}
+
+TEST_F(CaptureThreads, PauseDiscardsWhatArrivesAndPositionsContinue) {
+    CSoundCapture c(1, 0, dev);
+    c.setAudioSink(&sink);
+    auto t0 = steady_clock::now();
+    c.setTimeOrigin(t0);
+    ASSERT_EQ(c.start(), 0);
+    std::this_thread::sleep_until(t0 + milliseconds(500));
+    EXPECT_EQ(c.pause(), 0);
+    std::this_thread::sleep_until(t0 + milliseconds(1000));
+    EXPECT_EQ(c.resume(), 0);
+    std::this_thread::sleep_until(t0 + milliseconds(1500));
+    c.stopSources();
+    EXPECT_EQ(dev.mic.opens, 1);   // never closed meanwhile
+    int64_t frames = 0;
+    auto all = joined(sink.take(), &frames);
+    EXPECT_NEAR(double(frames) / 44100, 1.0, 0.03);
+    // The ramp (frame numbers mod 32768) jumps once by about the 500 ms of the pause.
+    int jumps = 0, jump = 0;
+    for (size_t i = 2; i < all.size(); i += 2) {
+        int d = (all[i] - all[i - 2] + 32768) % 32768;
+        if (d != 1 && all[i - 2] != 0) {
+            ++jumps;
+            jump = d;
+        }
+    }
+    EXPECT_EQ(jumps, 1);
+    EXPECT_NEAR(jump / 44100.0, 0.5, 0.03);
+}
+
+TEST_F(CaptureThreads, FailedWritesAreCountedAndTheSourceGivesUpAfterAllBlocks) {
+    sink.failing = true;
+    dev.mic.delayMs = 0;
+    CSoundCapture c(1, 0, dev);
+    c.setAudioSink(&sink);
+    ASSERT_EQ(c.start(), 0);
+    // 32 blocks of 108.8 ms fail within about 3.5 s; after that nothing more is tried.
+    std::this_thread::sleep_for(milliseconds(4000));
+    int attempts = sink.attempts;
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(sink.attempts, attempts);
+    c.stopSources();
+    EXPECT_EQ(attempts, 32);
+    EXPECT_EQ(c.lossReport(), "32 audio blocks could not be written to the file.");
+}
+
+TEST_F(CaptureThreads, ADeviceThatDiesIsReportedWithItsTime) {
+    CSoundCapture c(1, 1, dev);
+    c.setAudioSink(&sink);
+    auto t0 = steady_clock::now();
+    c.setTimeOrigin(t0);
+    ASSERT_EQ(c.start(), 0);
+    std::this_thread::sleep_until(t0 + milliseconds(1200));
+    dev.loop.fail = true;
+    std::this_thread::sleep_until(t0 + milliseconds(1500));
+    auto before = steady_clock::now();
+    c.stopSources();
+    EXPECT_LT(steady_clock::now() - before, milliseconds(300));
+    std::string loss = c.lossReport();
+    EXPECT_NE(loss.find("at 00:00:01"), std::string::npos) << loss;
+    EXPECT_NE(loss.find("the sound after that is missing"), std::string::npos) << loss;
+}
+
+TEST_F(CaptureThreads, BothMixesTheRingIntoTheSystemSoundAndOnlyTheLoopbackWrites) {
+    dev.mic.constant = 30000;
+    dev.loop.constant = 30000;
+    dev.loop.delayMs = 200;   // the microphone starts first and fills the ring
+    CSoundCapture c(1, 2, dev);
+    ASSERT_NE(c.mixingRing(), nullptr);
+    EXPECT_EQ(c.mixingRing()->capacity(), 20 * 176400);
+    EXPECT_EQ(c.microphoneSource()->format().channels, 2);   // inherited from the loopback
+    c.setAudioSink(&sink);
+    auto t0 = steady_clock::now();
+    c.setTimeOrigin(t0);
+    ASSERT_EQ(c.start(), 0);
+    std::this_thread::sleep_until(t0 + milliseconds(1000));
+    c.stopSources();
+    int64_t frames = 0;
+    auto all = joined(sink.take(), &frames);
+    EXPECT_NEAR(double(frames) / 44100, 1.0, 0.03);
+    EXPECT_GT(c.microphoneSource()->position(), 0);
+    // Once the loopback delivers, its packets are mixed with the microphone: 30000 + 30000.
+    size_t mixed = 0;
+    for (int16_t s : all) mixed += s == mixSample(30000, 30000);
+    EXPECT_GT(double(mixed) / 2 / 44100, 0.7);
+}
+
+TEST_F(CaptureThreads, OptionOutsideTheRangeStartsNothing) {
+    CSoundCapture c(1, 3, dev);
+    c.setAudioSink(&sink);
+    EXPECT_EQ(c.start(), 0);
+    EXPECT_EQ(c.microphoneSource(), nullptr);
+    EXPECT_EQ(c.systemSoundSource(), nullptr);
+    EXPECT_EQ(dev.mic.opens + dev.loop.opens, 0);
+}
+
+TEST_F(CaptureThreads, WithoutServerSystemSoundComesFromTheInputAndBothIsOneSource) {
+    g_bVistaOrLater = false;
+    CSoundCapture c(1, 2, dev);
+    EXPECT_EQ(c.systemSoundSource(), nullptr);
+    EXPECT_EQ(c.mixingRing(), nullptr);
+    ASSERT_NE(c.microphoneSource(), nullptr);
+    CSoundCapture s(1, 1, dev);
+    ASSERT_NE(s.systemSoundSource(), nullptr);
+    EXPECT_EQ(s.systemSoundSource()->loopback(), nullptr);
+    EXPECT_NE(s.systemSoundSource()->waveIn(), nullptr);
+    EXPECT_EQ(s.recordingFormat().extraSize, 18);   // chosen from the input's capabilities
+}
