@@ -16,7 +16,8 @@
 //                LIST movi (##dc/##wb chunks, ix## per stream when there is more than one segment), idx1
 //   RIFF 'AVIX'  LIST movi (chunks, ix## per stream)          (only beyond the segment limit)
 // Files that stay in one segment are plain AVI: indx and odml are kept as JUNK of the same size, so
-// the headers can always be rewritten in place. Until a segment is closed its RIFF and movi sizes are
+// the headers can always be rewritten in place; the JUNK before movi leaves room for streams added
+// later. The headers list the leading streams that have a format. Until a segment is closed its RIFF and movi sizes are
 // 0, which readers take as "up to the end of the file": a file whose writer died stays readable.
 
 namespace torvane::avi {
@@ -47,6 +48,9 @@ constexpr uint32_t kSuperIndexBytes = 24 + 16 * kSuperIndexEntries;   // without
 constexpr uint32_t kStdIndexHeaderBytes = 32;                         // with chunk header
 constexpr uint32_t kIdx1EntryBytes = 16;
 constexpr uint64_t kMoviAlign = 2048;
+// Header room kept for streams added after the first sample (the sound stream is created while
+// the capture thread already writes video): about three stream lists.
+constexpr uint64_t kLateStreamRoom = 16 * 1024;
 
 constexpr uint32_t kRiff = fourcc('R', 'I', 'F', 'F');
 constexpr uint32_t kList = fourcc('L', 'I', 'S', 'T');
@@ -180,7 +184,6 @@ AviStream* AviFile::createStream(const StreamInfo& info) {
         return nullptr;
     };
     if (released_) return refused("the file is already released");
-    if (laidOut_) return refused("samples have already been written");
     if (streams_.size() >= kMaxStreams) return refused("too many streams");
     if (info.fccType != kStreamVideo && info.fccType != kStreamAudio)
         return refused("the stream type is neither video nor audio");
@@ -195,7 +198,10 @@ AviStream* AviFile::createStream(const StreamInfo& info) {
         return refused("the frame rectangle is out of range");
     try {
         const int index = int(streams_.size());
-        streams_.push_back(std::unique_ptr<AviStream>(new AviStream(*this, index, info)));
+        auto stream = std::unique_ptr<AviStream>(new AviStream(*this, index, info));
+        // Added while samples are written: it joins the open segment, empty in the earlier ones.
+        if (laidOut_) stream->segments_.resize(size_t(segments_));
+        streams_.push_back(std::move(stream));
         return streams_.back().get();
     } catch (const std::bad_alloc&) {
         return refused("out of memory");
@@ -209,12 +215,20 @@ bool AviFile::setFormat(AviStream* stream, const void* format, size_t bytes) {
     AviStream& s = *stream;
     const std::string name = streamName(s.index_);
     if (s.released_) return refuse("cannot set the format of released " + name);
-    if (laidOut_) return refuse("cannot change the format of " + name + " after samples were written");
+    if (!s.entries_.empty())
+        return refuse("cannot change the format of " + name + " after samples were written");
     if (!format || bytes == 0) return refuse("cannot set an empty format for " + name);
     if (bytes > kMaxFormatBytes) return refuse("the format of " + name + " is too large");
+    std::vector<uint8_t> previous;
     try {
         const auto* p = static_cast<const uint8_t*>(format);
+        previous = s.format_;
         s.format_.assign(p, p + bytes);
+        if (laidOut_ && headerBytesOfAllFormats() + 8 > firstMovi_) {
+            s.format_ = std::move(previous);
+            return refuse("cannot set the format of " + name + ": no room left in the headers of " +
+                          path_);
+        }
     } catch (const std::bad_alloc&) {
         return refuse("cannot set the format of " + name + ": out of memory");
     }
@@ -225,7 +239,8 @@ bool AviFile::setFormat(AviStream* stream, const void* format, size_t bytes) {
         const unsigned tag = p[0] | p[1] << 8, bits = p[14] | p[15] << 8;
         if (tag == 1 && bits == 8) s.silence_ = 0x80;
     }
-    return true;
+    // A stream added after the first sample goes into the headers on disk at once.
+    return !laidOut_ || writeHeaders();
 }
 
 int AviFile::startStream(AviStream* stream) {
@@ -259,13 +274,32 @@ std::string AviFile::lastError() const {
 // ---------------------------------------------------------------------------------------------
 // Headers
 
-std::vector<uint8_t> AviFile::buildHeaders() const {
+size_t AviFile::headerStreams() const {
+    size_t n = 0;
+    while (n < streams_.size() && !streams_[n]->format_.empty()) ++n;
+    return n;
+}
+
+// Size of RIFF header and hdrl once every stream that has a format is listed (a stream is listed
+// when all before it have one too), so room given to a format is never needed twice.
+uint64_t AviFile::headerBytesOfAllFormats() const {
+    uint64_t n = 12 + 12 + 8 + kAvihBytes + 12 + 8 + kDmlhBytes;
+    for (const auto& s : streams_) {
+        const uint64_t f = s->format_.size();
+        if (f) n += 12 + 8 + kStrhBytes + 8 + f + (f & 1) + 8 + kSuperIndexBytes;
+    }
+    return n;
+}
+
+std::vector<uint8_t> AviFile::buildHeaders(bool withMovi) const {
+    const size_t count = headerStreams();
+    const auto listed = [&](size_t i) -> const AviStream& { return *streams_[i]; };
     std::vector<uint8_t> buffer;
-    buffer.reserve(size_t(firstMovi_ ? firstMovi_ + 12 : 4096 * (streams_.size() + 1)));
+    buffer.reserve(size_t(firstMovi_ ? firstMovi_ + 12 : 4096 * (count + 1)));
     Bytes b{buffer};
     const AviStream* video = nullptr;
-    for (const auto& s : streams_)
-        if (!video && s->info_.fccType == kStreamVideo) video = s.get();
+    for (size_t i = 0; i < count && !video; ++i)
+        if (listed(i).info_.fccType == kStreamVideo) video = &listed(i);
     auto firstSegmentLength = [](const AviStream& s) {
         return s.segments_.size() > 1 ? s.segments_[1].startLength : s.length_;
     };
@@ -284,10 +318,11 @@ std::vector<uint8_t> AviFile::buildHeaders() const {
     }
     double seconds = 0;
     uint64_t bytes = 0;
-    for (const auto& s : streams_) {
-        maxChunk = std::max(maxChunk, s->maxChunk_);
-        bytes += s->dataBytes_;
-        seconds = std::max(seconds, double(s->length_) * s->info_.scale / s->info_.rate);
+    for (size_t i = 0; i < count; ++i) {
+        const AviStream& s = listed(i);
+        maxChunk = std::max(maxChunk, s.maxChunk_);
+        bytes += s.dataBytes_;
+        seconds = std::max(seconds, double(s.length_) * s.info_.scale / s.info_.rate);
     }
     const double perSecond = seconds > 0 ? std::min(bytes / seconds, 4294967295.0) : 0;
     const size_t avih = b.open(fourcc('a', 'v', 'i', 'h'));
@@ -297,15 +332,15 @@ std::vector<uint8_t> AviFile::buildHeaders() const {
     b.u32(hasIdx1_ ? kAvifHasIndex : 0);
     b.u32(video ? uint32_t(firstSegmentLength(*video)) : 0);
     b.u32(0);                                  // initial frames
-    b.u32(uint32_t(streams_.size()));
+    b.u32(uint32_t(count));
     b.u32(maxChunk);
     b.u32(width);
     b.u32(height);
     b.zeros(16);
     b.close(avih);
 
-    for (const auto& sp : streams_) {
-        const AviStream& s = *sp;
+    for (size_t i = 0; i < count; ++i) {
+        const AviStream& s = listed(i);
         const StreamInfo& in = s.info_;
         const size_t strl = b.open(kList, fourcc('s', 't', 'r', 'l'));
         const size_t strh = b.open(fourcc('s', 't', 'r', 'h'));
@@ -346,11 +381,11 @@ std::vector<uint8_t> AviFile::buildHeaders() const {
             b.u32(used);
             b.u32(s.chunkId_);
             b.zeros(12);
-            for (size_t i = 0; i < s.segments_.size(); ++i) {
-                const auto& seg = s.segments_[i];
+            for (size_t k = 0; k < s.segments_.size(); ++k) {
+                const auto& seg = s.segments_[k];
                 if (!seg.ixOffset) continue;
                 const int64_t end =
-                    i + 1 < s.segments_.size() ? s.segments_[i + 1].startLength : s.length_;
+                    k + 1 < s.segments_.size() ? s.segments_[k + 1].startLength : s.length_;
                 b.u64(seg.ixOffset);
                 b.u32(seg.ixSize);
                 b.u32(uint32_t(end - seg.startLength));
@@ -374,7 +409,7 @@ std::vector<uint8_t> AviFile::buildHeaders() const {
     }
     b.close(hdrl);
 
-    if (firstMovi_) {
+    if (withMovi && firstMovi_) {
         const size_t junk = b.open(kJunk);
         b.zeros(size_t(firstMovi_) - b.pos());
         b.close(junk);
@@ -387,11 +422,9 @@ std::vector<uint8_t> AviFile::buildHeaders() const {
 
 bool AviFile::layOutHeaders() {
     if (streams_.empty()) return refuse("cannot write " + path_ + ": it has no streams");
-    for (const auto& s : streams_)
-        if (s->format_.empty())
-            return refuse("cannot write " + path_ + ": " + streamName(s->index_) + " has no format");
-    const uint64_t hdrlEnd = buildHeaders().size();
-    firstMovi_ = (hdrlEnd + 8 + kMoviAlign - 1) / kMoviAlign * kMoviAlign;
+    if (headerStreams() == 0) return refuse("cannot write " + path_ + ": stream 0 has no format");
+    const uint64_t hdrlEnd = buildHeaders(false).size();
+    firstMovi_ = (hdrlEnd + 8 + kLateStreamRoom + kMoviAlign - 1) / kMoviAlign * kMoviAlign;
     moviList_ = firstMovi_;
     segStart_ = 0;
     end_ = firstMovi_ + 12;
@@ -403,7 +436,7 @@ bool AviFile::layOutHeaders() {
 }
 
 bool AviFile::writeHeaders() {
-    const std::vector<uint8_t> h = buildHeaders();
+    const std::vector<uint8_t> h = buildHeaders(true);
     const iovec iov{const_cast<uint8_t*>(h.data()), h.size()};
     return writeAt(0, &iov, 1);
 }
@@ -683,6 +716,8 @@ bool AviFile::writeChunk(AviStream& s, int64_t position, int sampleCount, const 
     if (fixed ? uint64_t(gap) * s.info_.sampleSize > kMaxSilenceGapBytes : gap > kMaxEmptyGap)
         return refused("position " + std::to_string(position) + " is too far beyond the end " +
                        std::to_string(s.length_));
+    if (size_t(s.index_) >= headerStreams())
+        return refused(s.format_.empty() ? "the stream has no format" : "an earlier stream has no format");
     try {
         if (!laidOut_ && !layOutHeaders()) return false;
         if (gap > 0 && !(fixed ? appendSilence(s, gap) : appendEmptyChunks(s, gap))) return false;

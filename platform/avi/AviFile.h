@@ -92,9 +92,11 @@ public:
     AviFile(const AviFile&) = delete;
     AviFile& operator=(const AviFile&) = delete;
 
-    // Adds a stream. Only before the first sample of any stream is written. Null on failure.
+    // Adds a stream. Null on failure. A stream may also be added while others are being written
+    // (the headers keep room for a few); it then starts at the current point of the file.
     AviStream* createStream(const StreamInfo& info);
-    // Sets the stream's format record (BITMAPINFOHEADER or WAVEFORMATEX bytes).
+    // Sets the stream's format record (BITMAPINFOHEADER or WAVEFORMATEX bytes), before the
+    // stream's first sample. A stream is written only once it and every earlier stream have one.
     bool setFormat(AviStream* stream, const void* format, size_t bytes);
     // Returns 0: every stream starts at sample 0.
     int startStream(AviStream* stream);
@@ -125,7 +127,9 @@ private:
     bool fail(const std::string& what, int err);
     bool ownsStream(const AviStream* stream) const;
     bool layOutHeaders();
-    std::vector<uint8_t> buildHeaders() const;
+    size_t headerStreams() const;
+    uint64_t headerBytesOfAllFormats() const;
+    std::vector<uint8_t> buildHeaders(bool withMovi) const;
     bool writeHeaders();
     bool writeAt(uint64_t offset, const ::iovec* iov, int count);
     bool patch32(uint64_t offset, uint32_t value);
@@ -146,7 +150,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<AviStream>> streams_;
     uint64_t segmentLimit_;
-    bool laidOut_ = false;         // headers placed; no more streams or format changes
+    bool laidOut_ = false;         // headers placed: their room is fixed
     bool openDml_ = false;         // more than one RIFF segment
     bool hasIdx1_ = false;
     uint64_t end_ = 0;             // where the next chunk goes

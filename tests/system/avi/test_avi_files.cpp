@@ -67,7 +67,17 @@ struct Writer {
 
 // `opaque`: the video samples are not H.264, so the file says so (an unknown codec tag) and
 // ffprobe counts them without parsing.
-Writer openFile(const std::string& path, int width, int height, uint64_t segmentLimit, bool opaque) {
+bool addAudio(Writer& w) {
+    const auto wave = waveFormat(44100, 2, 16);
+    w.audio = w.file->createStream(audioInfo(wave));
+    if (!w.audio || !w.file->setFormat(w.audio, wave.data(), wave.size()) || w.file->startStream(w.audio) != 0)
+        w.audio = nullptr;
+    return w.audio != nullptr;
+}
+
+// `lateAudio`: the audio stream is added later, while video is being written.
+Writer openFile(const std::string& path, int width, int height, uint64_t segmentLimit, bool opaque,
+                bool lateAudio = false) {
     Writer w;
     std::string error;
     w.file = segmentLimit ? AviFile::create(path, &error, segmentLimit) : AviFile::create(path, &error);
@@ -78,25 +88,26 @@ Writer openFile(const std::string& path, int width, int height, uint64_t segment
         vinfo.fccHandler = fourcc('T', 'V', 'R', 'N');
         put32(bih, 16, vinfo.fccHandler);
     }
-    const auto wave = waveFormat(44100, 2, 16);
     w.video = w.file->createStream(vinfo);
     if (!w.video || !w.file->setFormat(w.video, bih.data(), bih.size()) || w.file->startStream(w.video) != 0)
         w.video = nullptr;
-    w.audio = w.file->createStream(audioInfo(wave));
-    if (!w.audio || !w.file->setFormat(w.audio, wave.data(), wave.size()) || w.file->startStream(w.audio) != 0)
-        w.audio = nullptr;
+    if (!lateAudio) addAudio(w);
     return w;
 }
 
 // Frames of opaque bytes at positions 0..count+gap-1 with `gap` positions skipped after frame 10,
-// and one block of 1470 sample frames per frame.
-bool writeOpaque(Writer& w, int count, int gap, size_t frameBytes) {
+// and one block of 1470 sample frames per frame from frame `audioFrom` on (adding the audio stream
+// then if there is none yet).
+bool writeOpaque(Writer& w, int count, int gap, size_t frameBytes, int audioFrom = 0) {
     std::vector<uint8_t> frame(frameBytes, 0x42), block(4 * 1470, 0);
     int64_t pos = 0;
     for (int i = 0; i < count; ++i, ++pos) {
         if (i == 10) pos += gap;
         if (!w.video->write(pos, 1, frame.data(), frame.size(), i % 25 == 0 ? kKeyframe : 0)) return false;
-        if (!w.audio->write(int64_t(i) * 1470, 1470, block.data(), block.size(), 0)) return false;
+        if (i == audioFrom && !w.audio && !addAudio(w)) return false;
+        if (i >= audioFrom &&
+            !w.audio->write(int64_t(i - audioFrom) * 1470, 1470, block.data(), block.size(), 0))
+            return false;
     }
     return true;
 }
@@ -104,13 +115,17 @@ bool writeOpaque(Writer& w, int count, int gap, size_t frameBytes) {
 TEST(AviFiles, MultiSegmentFileIsReadWhole) {
     TempDir dir;
     const std::string path = dir.file("odml.avi");
-    Writer w = openFile(path, 320, 240, 128 * 1024, true);
-    ASSERT_TRUE(w.video && w.audio);
-    ASSERT_TRUE(writeOpaque(w, 400, 5, 2001)) << w.file->lastError();
+    // The sound stream joins in the third segment.
+    Writer w = openFile(path, 320, 240, 128 * 1024, true, true);
+    ASSERT_TRUE(w.video);
+    ASSERT_TRUE(writeOpaque(w, 400, 5, 2001, 150)) << w.file->lastError();
     ASSERT_TRUE(w.file->release()) << w.file->lastError();
 
     EXPECT_EQ(videoPacketCount(path), std::vector<std::string>{"video,400"});
-    EXPECT_EQ(audioEnd(path), 400 * 1470);
+    EXPECT_EQ(audioEnd(path), 250 * 1470);
+    EXPECT_EQ(lines(run("ffprobe -v error -select_streams a -show_entries packet=pts -of csv=p=0 '" + path +
+                        "' | head -1")),
+              std::vector<std::string>{"0"});
     const auto v = packets(path, "v");
     ASSERT_EQ(v.size(), 400u);
     EXPECT_EQ(v[0], "0,K_");

@@ -74,8 +74,7 @@ TEST(AviErrors, BadCallsAreRefusedWithAReason) {
     EXPECT_EQ(video->length(), 0);
 
     ASSERT_TRUE(video->write(0, 1, frame, sizeof frame, kKeyframe));
-    // Streams and formats are fixed once samples exist.
-    EXPECT_FALSE(file->createStream(vinfo));
+    // A format is fixed once the stream has samples.
     EXPECT_FALSE(file->setFormat(video, bih.data(), bih.size()));
     file->releaseStream(video);
     EXPECT_FALSE(video->write(1, 1, frame, sizeof frame, 0));

@@ -257,6 +257,66 @@ TEST(AviLayout, AudioGapsAreFilledWithSilence) {
     EXPECT_EQ(f.u32(strls[1]->find("strh")->dataOffset + 32), 8u);
 }
 
+// The sound stream is created while the capture thread already writes video.
+TEST(AviLayout, StreamsAddedAfterTheFirstSampleJoinTheHeaders) {
+    TempDir dir;
+    const std::string path = dir.file("late.avi");
+    auto file = AviFile::create(path, nullptr);
+    ASSERT_TRUE(file);
+    const StreamInfo vinfo = videoInfo(320, 240, 30);
+    const auto bih = bitmapInfo(vinfo);
+    AviStream* video = file->createStream(vinfo);
+    ASSERT_TRUE(file->setFormat(video, bih.data(), bih.size()));
+    const auto frame = payload(500, 1);
+    ASSERT_TRUE(video->write(0, 1, frame.data(), frame.size(), kKeyframe));
+    ASSERT_TRUE(video->write(1, 1, frame.data(), frame.size(), 0));
+
+    const auto wave = waveFormat(48000, 2, 16);
+    std::vector<AviStream*> late;
+    for (int i = 0; i < 6; ++i) late.push_back(file->createStream(audioInfo(wave)));
+    for (AviStream* s : late) ASSERT_TRUE(s);
+    const auto block = payload(4 * 160, 2);
+    // Written only once it, and every stream before it, has a format.
+    EXPECT_FALSE(late[0]->write(0, 160, block.data(), block.size(), 0));
+    ASSERT_TRUE(file->setFormat(late[1], wave.data(), wave.size()));
+    EXPECT_FALSE(late[1]->write(0, 160, block.data(), block.size(), 0));
+    EXPECT_TRUE(file->lastError().find("earlier stream") != std::string::npos) << file->lastError();
+    ASSERT_TRUE(file->setFormat(late[0], wave.data(), wave.size()));
+    ASSERT_TRUE(late[0]->write(0, 160, block.data(), block.size(), 0));
+    ASSERT_TRUE(video->write(2, 1, frame.data(), frame.size(), 0));
+    ASSERT_TRUE(late[1]->write(0, 160, block.data(), block.size(), 0));
+    // The headers keep room for a few; beyond it the format is refused and the stream stays out.
+    int accepted = 2;
+    bool refused = false;
+    for (size_t i = 2; i < late.size(); ++i) {
+        const bool ok = file->setFormat(late[i], wave.data(), wave.size());
+        EXPECT_FALSE(ok && refused) << i;   // once there is no room, there is none
+        refused |= !ok;
+        accepted += ok;
+    }
+    EXPECT_TRUE(refused);
+    EXPECT_GE(accepted, 3);
+    EXPECT_TRUE(file->lastError().find("no room") != std::string::npos) << file->lastError();
+    ASSERT_TRUE(file->release()) << file->lastError();
+
+    RiffFile f(path);
+    ASSERT_FALSE(f.truncated);
+    const Chunk& riff = f.root.children.at(0);
+    const Chunk* hdrl = riff.find("LIST", "hdrl");
+    EXPECT_EQ(f.u32(hdrl->find("avih")->dataOffset + 24), uint32_t(1 + accepted));
+    const auto strls = hdrl->all("LIST", "strl");
+    ASSERT_EQ(strls.size(), size_t(1 + accepted));
+    EXPECT_EQ(f.data(*strls[1]->find("strf")), wave);
+    EXPECT_EQ(f.u32(strls[1]->find("strh")->dataOffset + 32), 160u);
+    EXPECT_EQ(f.u32(strls[2]->find("strh")->dataOffset + 32), 160u);
+    std::vector<std::string> ids;
+    for (const auto& c : riff.find("LIST", "movi")->children) ids.push_back(c.id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"00dc", "00dc", "01wb", "00dc", "02wb"}));
+    const auto entries = readIdx1(f, *riff.find("idx1"));
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_EQ(entries[4].id, "02wb");
+}
+
 // A chunk as a stream's super index and ix## chunks describe it.
 struct IndexedChunk {
     uint64_t offset;   // of the data
