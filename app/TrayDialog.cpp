@@ -1,6 +1,8 @@
 #include "app/TrayDialog.h"
 
 #include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMenu>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
@@ -67,8 +69,14 @@ void CTrayDialog::showTrayMenu(QPoint at) {
     OnUpdateTrayMenu(menu_);
     const QList<QAction*> items = menu_->actions();
     if (defaultItem_ >= 0 && defaultItem_ < items.size()) menu_->setDefaultAction(items[defaultItem_]);
-    // Bottom-aligned at the cursor, as a notification-area menu opens upwards.
-    menu_->popup(QPoint(at.x(), at.y() - menu_->sizeHint().height()));
+    // Bottom-aligned at the cursor, as a notification-area menu opens upwards; a notification area
+    // at the top of the screen has no room above, so there the menu opens below the cursor instead
+    // of covering the icon.
+    const int height = menu_->sizeHint().height();
+    const QScreen* screen = QGuiApplication::screenAt(at);
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    const bool roomAbove = !screen || at.y() - height >= screen->availableGeometry().top();
+    menu_->popup(roomAbove ? QPoint(at.x(), at.y() - height) : QPoint(at.x(), at.y() + 1));
 }
 
 void CTrayDialog::onActivated(QSystemTrayIcon::ActivationReason reason) {

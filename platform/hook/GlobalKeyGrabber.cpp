@@ -6,6 +6,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -170,6 +171,7 @@ void GlobalKeyGrabber::run() {
         intptr_t state;
     };
     std::optional<Pending> pending;
+    std::map<uint8_t, intptr_t> pressState;
     auto deliver = [&] {
         if (pending) postWindowMessage(target_, WM_RECORDER_HOTKEY, pending->vk, pending->state);
         pending.reset();
@@ -184,11 +186,18 @@ void GlobalKeyGrabber::run() {
             if (type == XCB_KEY_PRESS) {
                 // Auto-repeat sends release+press pairs with one time stamp: keep only the last release.
                 if (pending && pending->keycode == key->detail && pending->time == key->time) pending.reset();
+                // The modifiers count as they were when the letter went down: they may be let go
+                // before the letter is.
+                pressState[key->detail] = stateBits(key->state);
                 continue;
             }
             deliver();
             for (const Grab& g : keys_)
-                if (g.keycode == key->detail) pending = Pending{key->detail, key->time, g.virtualKey, stateBits(key->state)};
+                if (g.keycode == key->detail) {
+                    const auto pressed = pressState.find(key->detail);
+                    const intptr_t state = pressed != pressState.end() ? pressed->second : stateBits(key->state);
+                    pending = Pending{key->detail, key->time, g.virtualKey, state};
+                }
         }
         if (xcb_connection_has_error(connection_)) break;
         const int ready = poll(fds, 2, pending ? kRepeatWindowMs : -1);
