@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 #include "platform/ui/DdxDataExchange.h"
@@ -266,8 +267,9 @@ void CNewCaptureDlg::applyPresenterVideoRule() {
 void CNewCaptureDlg::onScreenArea() {
     updateData(true);
     QWidget* recorder = parentWidget() ? parentWidget()->window() : nullptr;
-    const bool recorderWasVisible = recorder && recorder->isVisible();
-    if (recorderWasVisible) recorder->hide();
+    const bool recorderWasVisible = recorder && recorder->isVisible() && recorder->windowHandle();
+    // Through its window: hiding a dialog widget that runs exec() would end its exec().
+    if (recorderWasVisible) recorder->windowHandle()->hide();
     hide();
     waitProcessingEvents(kHideDelayMs);
 
@@ -279,7 +281,7 @@ void CNewCaptureDlg::onScreenArea() {
     } else {
         settings_.screen.rect = normaliseCaptureRect(selected);
     }
-    if (recorderWasVisible) recorder->show();
+    if (recorderWasVisible) recorder->windowHandle()->show();
     show();
     raise();
     activateWindow();

@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QScreen>
+#include <QShowEvent>
 
 namespace torvane {
 
@@ -50,6 +51,13 @@ void CSelectRegionDlg::drawHint(QImage& picture) {
         p.strokePath(path, QPen(glow, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     }
     p.fillPath(path, Qt::white);
+}
+
+void CSelectRegionDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Topmost and with the keyboard, so Escape and Enter reach it.
+    raise();
+    activateWindow();
 }
 
 QRect CSelectRegionDlg::band() const {

@@ -69,6 +69,19 @@ inline void whenModal(std::function<void(QDialog*)> action, QWidget* above = nul
     timer->start();
 }
 
+// Runs `action` once `target` is the visible active modal dialog.
+inline void whenActive(QDialog* target, std::function<void()> action) {
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, action, target] {
+        if (QApplication::activeModalWidget() != target || !target->isVisible()) return;
+        timer->stop();
+        timer->deleteLater();
+        action();
+    });
+    timer->start();
+}
+
 template <class W = QWidget>
 W* control(QWidget* dialog, int id) {
     auto* w = qobject_cast<W*>(torvane::findControl(dialog, id));

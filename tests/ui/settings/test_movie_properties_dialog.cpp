@@ -48,7 +48,7 @@ protected:
 
     // Runs `dlg` modally, `interact` acting on it once it is shown.
     int run(D& dlg, std::function<void(D*)> interact) {
-        whenModal([&](QDialog* d) { interact(static_cast<D*>(d)); });
+        whenActive(&dlg, [&] { interact(&dlg); });
         return dlg.exec();
     }
 
@@ -136,45 +136,51 @@ TEST_F(MoviePropertiesTest, EverySoundChoiceClickChoosesTheRecordingLine) {
 }
 
 TEST_F(MoviePropertiesTest, AreaSelectionHidesBothWindowsAndTakesTheNormalisedArea) {
-    QWidget recorder;
-    recorder.show();
-    auto dlg = makeDialog(&recorder);
+    // The recorder window is itself a modal dialog; hiding it must not end it.
+    QDialog recorder;
     int selections = 0;
-    const int result = run(*dlg, [&](D* d) {
-        // A click without a drag: 200 x 200 at the point.
-        whenModal(
-            [&](QDialog* sel) {
+    int result = -1;
+    whenModal([&](QDialog*) {
+        auto dlg = makeDialog(&recorder);
+        result = run(*dlg, [&](D* d) {
+            // A click without a drag: 200 x 200 at the point.
+            whenModal(
+                [&](QDialog* sel) {
+                    ++selections;
+                    EXPECT_FALSE(d->isVisible());
+                    EXPECT_FALSE(recorder.isVisible());
+                    sendMouse(sel, QEvent::MouseButtonPress, {100, 50}, Qt::LeftButton, Qt::LeftButton);
+                    sendMouse(sel, QEvent::MouseButtonRelease, {100, 50}, Qt::LeftButton, Qt::NoButton);
+                },
+                d);
+            click(d, D::IDC_SCREEN_AREA);
+            EXPECT_TRUE(d->isVisible());
+            EXPECT_TRUE(recorder.isVisible());
+            EXPECT_TRUE(checked(d, D::IDC_SCREEN_AREA));
+
+            // Selecting the already selected choice opens the selection again; cancelling it goes
+            // back to full screen.
+            whenModal([&](QDialog* sel) {
                 ++selections;
-                EXPECT_FALSE(d->isVisible());
-                EXPECT_FALSE(recorder.isVisible());
-                sendMouse(sel, QEvent::MouseButtonPress, {100, 50}, Qt::LeftButton, Qt::LeftButton);
-                sendMouse(sel, QEvent::MouseButtonRelease, {100, 50}, Qt::LeftButton, Qt::NoButton);
-            },
-            d);
-        click(d, D::IDC_SCREEN_AREA);
-        EXPECT_TRUE(d->isVisible());
-        EXPECT_TRUE(recorder.isVisible());
-        EXPECT_TRUE(checked(d, D::IDC_SCREEN_AREA));
+                QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QCoreApplication::sendEvent(sel, &esc);
+            }, d);
+            click(d, D::IDC_SCREEN_AREA);
+            EXPECT_TRUE(checked(d, D::IDC_FULL_SCREEN));
+            EXPECT_TRUE(d->isVisible());
 
-        // Selecting the already selected choice opens the selection again; cancelling it goes
-        // back to full screen.
-        whenModal([&](QDialog* sel) {
-            ++selections;
-            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-            QCoreApplication::sendEvent(sel, &esc);
-        }, d);
-        click(d, D::IDC_SCREEN_AREA);
-        EXPECT_TRUE(checked(d, D::IDC_FULL_SCREEN));
-        EXPECT_TRUE(d->isVisible());
-
-        // A 250 x 200 drag: stored 252 wide.
-        whenModal([&](QDialog* sel) {
-            ++selections;
-            drag(sel, {600, 500}, {350, 300});
-        }, d);
-        click(d, D::IDC_SCREEN_AREA);
-        click(d, IDOK);
+            // A 250 x 200 drag: stored 252 wide.
+            whenModal([&](QDialog* sel) {
+                ++selections;
+                drag(sel, {600, 500}, {350, 300});
+            }, d);
+            click(d, D::IDC_SCREEN_AREA);
+            click(d, IDOK);
+        });
+        EXPECT_EQ(dlg->settings().screen.rect, stored().screen.rect);
+        recorder.done(7);
     });
+    EXPECT_EQ(recorder.exec(), 7);   // ended by its own done(), not by being hidden
     EXPECT_EQ(selections, 3);
     ASSERT_EQ(result, QDialog::Accepted);
     const CaptureSettings s = stored();
@@ -182,7 +188,6 @@ TEST_F(MoviePropertiesTest, AreaSelectionHidesBothWindowsAndTakesTheNormalisedAr
     EXPECT_EQ(s.screen.rect, (ScreenRect{350, 300, 602, 500}));
     EXPECT_EQ(s.screen.outputWidth, 252);
     EXPECT_EQ(s.screen.outputHeight, 200);
-    EXPECT_EQ(dlg->settings().screen.rect, s.screen.rect);
 }
 
 TEST_F(MoviePropertiesTest, ClickWithoutDragStoresTwoHundredSquareAtThePoint) {
