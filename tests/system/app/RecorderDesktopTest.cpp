@@ -99,15 +99,16 @@ struct Boxes {
 // A second X client that takes the keyboard focus away from the recorder.
 class Companion {
 public:
-    Companion() {
-        proc_.start(QStringLiteral(TORVANE_COMPANION), {QStringLiteral("320x200+900+60")});
+    explicit Companion(const QString& geometry = QStringLiteral("320x200+900+60")) {
+        proc_.start(QStringLiteral(TORVANE_COMPANION), {geometry});
         proc_.waitForStarted();
         waitFor([&] { return proc_.canReadLine() || proc_.state() != QProcess::Running; }, 10000);
         const QString line = QString::fromLocal8Bit(proc_.readLine());
         const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("0x([0-9a-f]+)")).match(line);
         if (m.hasMatch()) id_ = m.captured(1).toULongLong(nullptr, 16);
     }
-    ~Companion() {
+    ~Companion() { quit(); }
+    void quit() {
         proc_.terminate();
         if (!proc_.waitForFinished(3000)) proc_.kill();
         proc_.waitForFinished(1000);
@@ -379,6 +380,40 @@ TEST(RecorderDesktop, SoundRecordingPausedAndStoppedByShortcuts) {
     }
     EXPECT_NEAR(video, 2.4, 0.6);
     EXPECT_NEAR(audio, video, 0.5);
+    window.onCommand(ID_TRAY_EXIT);
+}
+
+// The companion's session window: found through the settings store, measured with its size rounded
+// up to multiples of 4, and a recording that stops by itself when the window goes away.
+TEST(RecorderDesktop, LiveSessionWindowIsRecordedUntilItCloses) {
+    ASSERT_FALSE(qgetenv("TORVANE_TEST_ENV").isEmpty()) << "runs inside the test environment";
+    Boxes boxes;
+    Companion companion(QStringLiteral("321x203+50+40"));
+    ASSERT_NE(companion.id(), 0u);
+    CTorvaneRecorderDlg window(CTorvaneRecorderDlg::Options{false});
+    window.setCountdownRunner([](CTorvaneRecorderDlg&) { return int(QDialog::Accepted); });
+    window.show();
+    const std::string file = envFile("live.avi");
+    storeFileName(file);
+    CaptureSettings s = areaRecording(file, false);
+    s.screen.sourceKind = kSourceLiveSession;
+    window.applyCaptureSettings(s);
+    window.buttonUpdate();
+    window.onCommand(IDC_START);
+    ASSERT_EQ(window.session().state(), kStateRecording) << window.session().lastError();
+    const ScreenSettings& live = window.session().screenSettings();
+    EXPECT_EQ(live.rect, (ScreenRect{50, 40, 374, 244}));
+    EXPECT_EQ(live.outputWidth, 324);
+    EXPECT_EQ(live.outputHeight, 204);
+    EXPECT_EQ(uint32_t(live.liveWindow), uint32_t(companion.id()));
+    EXPECT_FALSE(window.border().isVisible());   // only a screen area gets the frame
+
+    spin(1000);
+    companion.quit();
+    ASSERT_TRUE(waitFor([&] { return window.session().state() == kStateIdle; }, 5000));
+    EXPECT_TRUE(waitFor([&] { return boxes.shown.contains("Your recording is now ready. Do you want to review it?"); }, 3000))
+        << boxes.shown.join(" | ").toStdString();
+    EXPECT_TRUE(window.isVisible());
     window.onCommand(ID_TRAY_EXIT);
 }
 
