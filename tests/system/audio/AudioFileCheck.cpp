@@ -89,8 +89,8 @@ double toneLevel(const std::vector<int16_t>& s, int rate, double freq, size_t st
     return std::sqrt(std::max(power, 0.0)) * std::sqrt(2.0) / double(count);
 }
 
-double toneOnset(const std::vector<int16_t>& s, int rate, double freq, double threshold) {
-    size_t win = size_t(rate / 100);
+double toneOnset(const std::vector<int16_t>& s, int rate, double freq, double threshold, double window) {
+    size_t win = size_t(rate * window);
     for (size_t i = 0; i + win <= s.size(); i += win / 4)
         if (toneLevel(s, rate, freq, i, win) > threshold) return double(i) / rate;
     return -1;

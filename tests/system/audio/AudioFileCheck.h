@@ -35,8 +35,9 @@ std::vector<int16_t> decodeMono(const std::string& path);
 
 // RMS amplitude of the `freq` component in samples [start, start + count).
 double toneLevel(const std::vector<int16_t>& s, int rate, double freq, size_t start, size_t count);
-// Seconds from the start to the first 10 ms window whose `freq` level exceeds `threshold`; -1 when none.
-double toneOnset(const std::vector<int16_t>& s, int rate, double freq, double threshold);
+// Seconds from the start to the first window (10 ms by default) whose `freq` level exceeds
+// `threshold`; -1 when none. Longer windows separate nearby frequencies better.
+double toneOnset(const std::vector<int16_t>& s, int rate, double freq, double threshold, double window = 0.01);
 double rms(const std::vector<int16_t>& s, size_t start, size_t count);
 
 // Starts paplay on a generated WAV of a sine (44100 Hz stereo) into the default sink.

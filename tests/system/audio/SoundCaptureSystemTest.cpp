@@ -180,7 +180,7 @@ TEST(SoundCaptureSystem, PauseKeepsTheDeviceOpenAndNothingFromThePauseReachesThe
     // 3.0 s before the pause and 0.8 s after it; the 1.2 s of the pause are not in the track.
     EXPECT_NEAR(r.seconds(), 3.8, 0.06);
     EXPECT_NEAR(toneOnset(r.samples, 44100, 700, 2000), kSinkAwake, 0.1);
-    EXPECT_LT(toneOnset(r.samples, 44100, 1500, 300), 0);
+    EXPECT_LT(toneOnset(r.samples, 44100, 1500, 300, 0.1), 0);
     EXPECT_LT(rms(r.samples, sec(r, 2.9), sec(r, 0.9)), 20);   // around the resume: silence
 }
 
