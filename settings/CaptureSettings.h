@@ -13,8 +13,9 @@ enum HighlightType : int32_t { kHighlightPointer = 0, kHighlightRectangle = 1, k
 
 struct ScreenRect {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
-    int32_t width() const { return right - left; }
-    int32_t height() const { return bottom - top; }
+    // 64-bit difference, narrowed modulo 2^32: absurd stored rectangles cannot overflow.
+    int32_t width() const { return int32_t(int64_t(right) - left); }
+    int32_t height() const { return int32_t(int64_t(bottom) - top); }
     bool operator==(const ScreenRect&) const = default;
 };
 
