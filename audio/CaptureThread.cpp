@@ -39,12 +39,12 @@ bool CCaptureThread::startThread(std::unique_ptr<IWaveInDevice> device, const Wa
     return true;
 }
 
-void CCaptureThread::stopThread(bool drain, int graceMs) {
+void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
     if (!thread_.joinable()) {
         device_.reset();
         return;
     }
-    stopAtTicks_ = Clock::now().time_since_epoch().count();
+    stopAtTicks_ = at.time_since_epoch().count();
     graceMs_ = graceMs;
     if (drain) {
         stopRequested_ = true;

@@ -1,8 +1,8 @@
 #pragma once
 // The reading thread shared by the microphone and the system-sound capture: takes data from a
 // device as it arrives, puts silence in front of the first data for the time the device took to
-// deliver it (so the track starts when the recording starts), discards what arrives while paused,
-// and at stop keeps reading until the sound covers the recording's time or a short grace ends.
+// deliver it (so the track starts when the recording starts), discards what was captured while
+// paused, and at stop keeps reading until the sound covers the recording's time or a grace ends.
 
 #include <atomic>
 #include <chrono>
@@ -24,8 +24,8 @@ public:
     using Clock = std::chrono::steady_clock;
     virtual ~CCaptureThread();
 
-    void pause() { timeline_.pause(Clock::now()); }
-    void resume() { timeline_.resume(Clock::now()); }
+    void pause(Clock::time_point at = Clock::now()) { timeline_.pause(at); }
+    void resume(Clock::time_point at = Clock::now()) { timeline_.resume(at); }
     bool isPaused() const { return timeline_.paused(); }
     bool running() const { return thread_.joinable(); }
 
@@ -38,8 +38,9 @@ protected:
     // Starts reading `device` on a new thread. chunkBytes: the most read at once.
     bool startThread(std::unique_ptr<IWaveInDevice> device, const WaveFormat& format,
                      Clock::time_point origin, size_t chunkBytes);
-    // drain: keep reading until the sound reaches the stop time (at most graceMs).
-    void stopThread(bool drain, int graceMs = 1500);
+    // drain: keep reading until the sound reaches `at` (waiting at most graceMs past it);
+    // otherwise end at once.
+    void stopThread(bool drain, Clock::time_point at = Clock::now(), int graceMs = 1500);
 
     // On the capture thread: takes `bytes` bytes (whole frames; zeros when `silence`).
     // Returning false ends the thread.

@@ -57,9 +57,9 @@ int CLoopbackCapture::start(IAudioSink* sink, Clock::time_point origin) {
     return 0;
 }
 
-int CLoopbackCapture::stop() {
+int CLoopbackCapture::stop(Clock::time_point at) {
     if (!started_) return 1;
-    stopThread(true);
+    stopThread(true, at);
     stopSilence();
     started_ = false;
     return 0;

@@ -29,8 +29,8 @@ public:
     // 0 on success or when already started; -1 when not ready or on failure.
     int start(IAudioSink* sink, Clock::time_point origin = Clock::now());
     // 0 when stopped; 1 when it was not started.
-    int stop();
-    void setPaused(bool paused) { paused ? pause() : resume(); }
+    int stop(Clock::time_point at = Clock::now());
+    void setPaused(bool paused, Clock::time_point at = Clock::now()) { paused ? pause(at) : resume(at); }
 
     int64_t position() const { return position_.load(); }
     bool writeFailed() const { return writeFailed_.load(); }

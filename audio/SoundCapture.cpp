@@ -61,6 +61,10 @@ void CSoundCapture::setTimeOrigin(std::chrono::steady_clock::time_point origin) 
 }
 
 int CSoundCapture::start() {
+    if (!sink_) {
+        startError_ = "no audio stream to write to";
+        return -1;
+    }
     auto origin = haveOrigin_ ? origin_ : std::chrono::steady_clock::now();
     switch (option_) {
     case 0:
@@ -77,21 +81,26 @@ int CSoundCapture::start() {
     }
 }
 
+// Both sources pause, resume and stop at the same moment, so that the microphone bytes in the
+// mixing ring line up with the system sound to the end.
 int CSoundCapture::pause() {
-    if (mic_) mic_->setPaused(true);
-    if (system_) system_->setPaused(true);
+    auto now = std::chrono::steady_clock::now();
+    if (mic_) mic_->setPaused(true, now);
+    if (system_) system_->setPaused(true, now);
     return 0;
 }
 
 int CSoundCapture::resume() {
-    if (mic_) mic_->setPaused(false);
-    if (system_) system_->setPaused(false);
+    auto now = std::chrono::steady_clock::now();
+    if (mic_) mic_->setPaused(false, now);
+    if (system_) system_->setPaused(false, now);
     return 0;
 }
 
 void CSoundCapture::stopSources() {
-    if (mic_) mic_->stop();
-    if (system_) system_->stop();
+    auto now = std::chrono::steady_clock::now();
+    if (mic_) mic_->stop(now);
+    if (system_) system_->stop(now);
 }
 
 std::string CSoundCapture::lossReport() const {
@@ -122,6 +131,7 @@ std::string CSoundCapture::lossReport() const {
 }
 
 std::string CSoundCapture::lastError() const {
+    if (!startError_.empty()) return startError_;
     if (mic_ && !mic_->lastError().empty()) return mic_->lastError();
     if (system_) {
         if (system_->loopback()) return system_->loopback()->lastError();

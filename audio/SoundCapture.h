@@ -68,6 +68,7 @@ private:
     avi::AviStream* stream_ = nullptr;
     IAudioSink* sink_ = nullptr;
     std::unique_ptr<IAudioSink> aviSink_;
+    std::string startError_;
     bool haveOrigin_ = false;
     std::chrono::steady_clock::time_point origin_{};
     std::unique_ptr<CSystemSoundSource> system_;

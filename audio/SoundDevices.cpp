@@ -63,14 +63,14 @@ bool usable(const WaveFormat& f, std::string* error) {
 
 class MachineSoundDevices : public ISoundDevices {
 public:
-    uint32_t inputCapabilities(bool* ok) override {
+    uint32_t inputCapabilities(bool* ok, std::string* error) override {
         detectSoundPlatform();
         uint32_t bits = 0;
         if (g_bVistaOrLater) {
             // The server converts any format; offer what the source itself has, so that a mono
             // microphone is recorded as mono.
             pulse::DeviceSpec spec;
-            *ok = pulse::defaultSourceSpec(&spec, nullptr);
+            *ok = pulse::defaultSourceSpec(&spec, error);
             if (*ok) {
                 bits = kCaps48M16 | kCaps48M08 | kCaps4M08 | kCaps4M16;
                 if (spec.channels >= 2) bits |= kCaps48S16 | kCaps48S08 | kCaps4S08 | kCaps4S16;
@@ -78,7 +78,7 @@ public:
             return bits;
         }
         alsa::PcmCapabilities c;
-        *ok = alsa::captureCapabilities("default", &c, nullptr);
+        *ok = alsa::captureCapabilities("default", &c, error);
         if (!*ok) return 0;
         if (c.rate48000[2][1]) bits |= kCaps48S16;
         if (c.rate48000[1][1]) bits |= kCaps48M16;

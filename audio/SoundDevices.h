@@ -35,8 +35,9 @@ public:
 class ISoundDevices {
 public:
     virtual ~ISoundDevices() = default;
-    // Capability bits of the default input (the kCaps* constants); ok false when the query failed.
-    virtual uint32_t inputCapabilities(bool* ok) = 0;
+    // Capability bits of the default input (the kCaps* constants); ok false (and why in error)
+    // when the query failed.
+    virtual uint32_t inputCapabilities(bool* ok, std::string* error) = 0;
     virtual std::unique_ptr<IWaveInDevice> openInput(const WaveFormat& format, uint32_t fragmentBytes,
                                                      std::string* error) = 0;
     // The format in which the default output's sound can be recorded: its rate and channels, 16 bits.

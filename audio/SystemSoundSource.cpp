@@ -17,14 +17,14 @@ int CSystemSoundSource::start(IAudioSink* sink, CCaptureThread::Clock::time_poin
     return -1;
 }
 
-void CSystemSoundSource::setPaused(bool paused) {
-    if (loopback_) loopback_->setPaused(paused);
-    else if (waveIn_) waveIn_->setPaused(paused);
+void CSystemSoundSource::setPaused(bool paused, CCaptureThread::Clock::time_point at) {
+    if (loopback_) loopback_->setPaused(paused, at);
+    else if (waveIn_) waveIn_->setPaused(paused, at);
 }
 
-int CSystemSoundSource::stop() {
-    if (loopback_) return loopback_->stop();
-    if (waveIn_) return waveIn_->stop();
+int CSystemSoundSource::stop(CCaptureThread::Clock::time_point at) {
+    if (loopback_) return loopback_->stop(at);
+    if (waveIn_) return waveIn_->stop(at);
     return 0;
 }
 

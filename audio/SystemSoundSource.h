@@ -18,9 +18,9 @@ class CSystemSoundSource {
 public:
     CSystemSoundSource(CSoundCapture* owner, WaveFormat& ownerFormat, ISoundDevices& devices);
     int start(IAudioSink* sink, CCaptureThread::Clock::time_point origin);
-    void setPaused(bool paused);
+    void setPaused(bool paused, CCaptureThread::Clock::time_point at);
     // Stops the capture it holds; 0 when stopped.
-    int stop();
+    int stop(CCaptureThread::Clock::time_point at);
 
     CLoopbackCapture* loopback() const { return loopback_.get(); }
     CWaveInCapture* waveIn() const { return waveIn_.get(); }

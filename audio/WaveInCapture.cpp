@@ -16,8 +16,9 @@ CWaveInCapture::CWaveInCapture(WaveFormat& ownerFormat, CSoundCapture* owner, bo
         format_ = ownerFormat;
     } else {
         bool ok = false;
-        uint32_t caps = devices_.inputCapabilities(&ok);
+        uint32_t caps = devices_.inputCapabilities(&ok, &lastError_);
         format_ = formatFromCapabilities(caps, ok);
+        if (ok && format_.blockAlign == 0) lastError_ = "the sound input device offers no usable format";
         ownerFormat = format_;
     }
 }
@@ -27,7 +28,7 @@ CWaveInCapture::~CWaveInCapture() { stopThread(false); }
 int CWaveInCapture::start(IAudioSink* sink, Clock::time_point origin) {
     if (running()) return 0;
     if (format_.blockAlign == 0) {
-        lastError_ = "no usable sound input format";
+        if (lastError_.empty()) lastError_ = "no usable sound input format";
         return -1;
     }
     // Fragments of a quarter block keep delivery steady; the thread assembles whole blocks.
@@ -46,8 +47,8 @@ int CWaveInCapture::start(IAudioSink* sink, Clock::time_point origin) {
     return 0;
 }
 
-int CWaveInCapture::stop() {
-    stopThread(true);
+int CWaveInCapture::stop(Clock::time_point at) {
+    stopThread(true, at);
     return 0;
 }
 

@@ -29,8 +29,8 @@ public:
     // 0 on success (also when already running), -1 on failure.
     int start(IAudioSink* sink, Clock::time_point origin = Clock::now());
     // 0; the sound up to the moment of the call is still written.
-    int stop();
-    void setPaused(bool paused) { paused ? pause() : resume(); }
+    int stop(Clock::time_point at = Clock::now());
+    void setPaused(bool paused, Clock::time_point at = Clock::now()) { paused ? pause(at) : resume(at); }
 
     const WaveFormat& format() const { return format_; }
     int64_t position() const { return position_.load(); }

@@ -2,9 +2,12 @@
 
 #include <alsa/asoundlib.h>
 
+#include "platform/alsa/AlsaPcm.h"
+
 namespace torvane::alsa {
 
 bool anyCard() {
+    silenceLibraryMessages();
     int card = -1;
     return snd_card_next(&card) == 0 && card >= 0;
 }

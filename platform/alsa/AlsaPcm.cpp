@@ -6,8 +6,18 @@
 #include <chrono>
 
 namespace torvane::alsa {
+namespace {
+// alsa-lib prints its errors to stderr by default; ours are returned to the caller instead.
+void quiet(const char*, int, const char*, int, const char*, ...) {}
+}  // namespace
+
+void silenceLibraryMessages() {
+    static const bool once = (snd_lib_error_set_handler(&quiet), true);
+    (void)once;
+}
 
 bool captureCapabilities(const std::string& device, PcmCapabilities* caps, std::string* error) {
+    silenceLibraryMessages();
     *caps = PcmCapabilities{};
     snd_pcm_t* pcm = nullptr;
     int rc = snd_pcm_open(&pcm, device.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
@@ -45,6 +55,7 @@ std::unique_ptr<CapturePcm> CapturePcm::open(const std::string& device, uint32_t
         if (error) *error = "unsupported sound format";
         return nullptr;
     }
+    silenceLibraryMessages();
     std::unique_ptr<CapturePcm> self(new CapturePcm());
     self->frameBytes_ = uint32_t(channels * bits / 8);
     int rc = snd_pcm_open(&self->pcm_, device.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);

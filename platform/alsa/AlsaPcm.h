@@ -18,6 +18,9 @@ struct PcmCapabilities {
     bool rate44100[3][2] = {};
 };
 
+// Keeps alsa-lib from printing its own error messages (failures are returned instead).
+void silenceLibraryMessages();
+
 // Tests which of 44100/48000 Hz × mono/stereo × 8/16-bit the capture device supports.
 bool captureCapabilities(const std::string& device, PcmCapabilities* caps, std::string* error);
 

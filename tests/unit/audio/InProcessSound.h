@@ -66,7 +66,7 @@ class InProcessDevices : public ISoundDevices {
 public:
     InputScript mic, loop;
     WaveFormat loopFormat{1, 2, 44100, 176400, 4, 16, 0};
-    uint32_t inputCapabilities(bool* ok) override {
+    uint32_t inputCapabilities(bool* ok, std::string*) override {
         *ok = true;
         return kCaps48S16;
     }
