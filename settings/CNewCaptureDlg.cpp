@@ -21,6 +21,7 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "audio/MixerLines.h"
 #include "platform/ui/DdxDataExchange.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/x11/Screen.h"
@@ -60,8 +61,8 @@ CNewCaptureDlg::CNewCaptureDlg(QWidget* parent, QSettings* store, VideoDeviceQue
         store_ = ownStore_.get();
     }
 
-    systemSoundAvailable = [] { return true; };
-    chooseRecordingLine = [](int) {};
+    systemSoundAvailable = [] { return ::torvane::systemSoundAvailable() != 0; };
+    chooseRecordingLine = [](int option) { ::torvane::chooseRecordingLine(option); };
     screenGeometry = [](ScreenRect& screen, ScreenRect& workArea, std::string& error) {
         const x11::ScreenGeometry g = x11::queryScreenGeometry(&error);
         if (g.screen.width() <= 0 || g.screen.height() <= 0) {

@@ -57,10 +57,10 @@ public:
     // --- What the dialog asks of the rest of the program. Each has a working default. ---
 
     // Whether system sound can be recorded (asked once on opening; false disables the two system
-    // sound choices). Default: yes, as with a sound server, which always offers the output's monitor.
+    // sound choices). Default: the sound layer's check (always yes with a sound server).
     std::function<bool()> systemSoundAvailable;
     // Chooses the input line for a sound option (asked on every click of a sound choice); it acts
-    // only where system sound comes from a capture mixer line. Default: nothing to choose.
+    // only where system sound comes from a capture mixer line. Default: the sound layer's choice.
     std::function<void(int soundOption)> chooseRecordingLine;
     // Primary screen and work area; false with a reason when they cannot be determined.
     std::function<bool(ScreenRect& screen, ScreenRect& workArea, std::string& error)> screenGeometry;

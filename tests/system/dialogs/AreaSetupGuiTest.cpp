@@ -84,6 +84,9 @@ TEST(AreaSetupGui, AreaDraggedWithTheMouseIsWhatGetsRecorded) {
         switch (stage) {
             case 0:   // the dialog is up: choose the area source
                 if (exposed(&dlg) && since.elapsed() > 300) {
+                    // With the sound server of the test environment system sound is available.
+                    EXPECT_TRUE(findControl(&dlg, CNewCaptureDlg::IDC_SOUND_SYSTEM)->isEnabled());
+                    EXPECT_TRUE(findControl(&dlg, CNewCaptureDlg::IDC_SOUND_BOTH)->isEnabled());
                     xdotool(clickAt(centreOf(&dlg, CNewCaptureDlg::IDC_SCREEN_AREA)));
                     stage = 1;
                 }

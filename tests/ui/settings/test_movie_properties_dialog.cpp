@@ -43,6 +43,9 @@ protected:
             return true;
         };
         dlg->chooseSaveFile = [this](QWidget*) { return saveAnswer; };
+        // The machine's own sound devices stay out of these tests.
+        dlg->systemSoundAvailable = [] { return true; };
+        dlg->chooseRecordingLine = [](int) {};
         return dlg;
     }
 
