@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
+#include <utility>
 
 #include "app/RecorderResources.h"
 #include "platform/core/WindowMessage.h"
@@ -16,7 +17,10 @@ CTrayDialog::CTrayDialog(QWidget* parent) : QDialog(parent), icon_(new QSystemTr
     connect(icon_, &QSystemTrayIcon::activated, this, &CTrayDialog::onActivated);
 }
 
-CTrayDialog::~CTrayDialog() { trayHide(); }
+CTrayDialog::~CTrayDialog() {
+    trayHide();
+    delete menu_;   // a parentless popup, owned here
+}
 
 void CTrayDialog::setTrayMenu(QMenu* menu) {
     if (menu_ && menu_ != menu) delete menu_;
@@ -46,11 +50,14 @@ bool CTrayDialog::trayHide() {
 }
 
 void CTrayDialog::sysCommandMinimize() {
-    if (!minimizeToTray_) {
+    // Without a notification area a hidden dialog could not be brought back: minimise it as usual.
+    // The add is tried again at every minimise, so a tray host started later is used.
+    if (!minimizeToTray_ || !trayShow()) {
+        const bool plain = std::exchange(plainMinimize_, true);
         showMinimized();
+        plainMinimize_ = plain;
         return;
     }
-    trayShow();   // a failed add is tried again at the next minimise; the dialog hides regardless
     if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
     hide();
 }
@@ -117,9 +124,10 @@ bool CTrayDialog::event(QEvent* e) {
 void CTrayDialog::changeEvent(QEvent* e) {
     QDialog::changeEvent(e);
     // The minimise box: hide in the notification area instead, once the state change is complete.
-    if (e->type() == QEvent::WindowStateChange && isMinimized() && minimizeToTray_ && !plainMinimize_)
+    if (e->type() == QEvent::WindowStateChange && isMinimized() && minimizeToTray_ && !plainMinimize_ &&
+        QSystemTrayIcon::isSystemTrayAvailable())
         QTimer::singleShot(0, this, [this] {
-            if (isMinimized() && !plainMinimize_) sysCommandMinimize();
+            if (isMinimized()) sysCommandMinimize();
         });
 }
 

@@ -37,7 +37,8 @@ public:
     bool trayShow();
     // Removes the icon; false when it was not shown.
     bool trayHide();
-    // The minimise command: hides the dialog in the notification area (when minimise to tray is on).
+    // The minimise command: hides the dialog in the notification area when minimise to tray is on
+    // and a notification area takes the icon; otherwise the dialog is minimised as usual.
     void sysCommandMinimize();
     // Brings the dialog back from the notification area.
     void restoreFromTray();

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <QUrlQuery>
 
 #include "AppTestSupport.h"
@@ -40,6 +41,11 @@ void expectButtons(CTorvaneRecorderDlg& w, Buttons want) {
     EXPECT_EQ(b.p, want.p) << "Pause";
     EXPECT_EQ(b.t, want.t) << "Stop";
 }
+
+// Out of the way while recording: hidden in the notification area, or minimised where there is none
+// (as here, offscreen).
+bool putAway(CTorvaneRecorderDlg& w) { return !w.isVisible() || w.isMinimized(); }
+bool shownNormally(CTorvaneRecorderDlg& w) { return w.isVisible() && !w.isMinimized(); }
 
 QAction* trayAction(CTorvaneRecorderDlg& w, const char* name) {
     return w.trayMenu()->findChild<QAction*>(QLatin1String(name));
@@ -176,7 +182,7 @@ TEST_F(RecorderWindow, FailedStartShowsTheSessionsReasonAndTheWindow) {
     EXPECT_EQ(window->session().state(), kStateReady);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_TRUE(ui.boxes[0].text.startsWith("Could not create the file named ")) << ui.boxes[0].text.toStdString();
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(shownNormally(*window));
 }
 
 TEST_F(RecorderWindow, RecordPauseResumeStopFollowTheButtonTable) {
@@ -184,7 +190,7 @@ TEST_F(RecorderWindow, RecordPauseResumeStopFollowTheButtonTable) {
     EXPECT_EQ(countdowns, 1);
     expectButtons(*window, {false, false, true, true});
     EXPECT_EQ(window->button(IDC_PAUSE)->text(), "Pause");
-    EXPECT_FALSE(window->isVisible());   // hidden in the notification area
+    EXPECT_TRUE(putAway(*window));
     EXPECT_EQ(window->statusIntervalMs(), 50);
     EXPECT_TRUE(window->border().blinking());
     EXPECT_TRUE(window->windowTitle().startsWith("Now Recording - 00:00:"));
@@ -195,14 +201,15 @@ TEST_F(RecorderWindow, RecordPauseResumeStopFollowTheButtonTable) {
     EXPECT_TRUE(trayAction(*window, "ID_TRAY_STOP")->isEnabled());
     EXPECT_TRUE(trayAction(*window, "ID_TRAY_PAUSE")->isEnabled());
     EXPECT_EQ(trayAction(*window, "ID_TRAY_PAUSE")->text(), "Pause");
-    EXPECT_EQ(trayAction(*window, "ID_TRAY_SHOW")->text(), "Show");
+    // Offscreen there is no notification area: the window is minimised, so still visible.
+    EXPECT_EQ(trayAction(*window, "ID_TRAY_SHOW")->text(), "Hide");
     EXPECT_TRUE(trayAction(*window, "ID_TRAY_EXIT")->isEnabled());
 
     test::spin(400);
     window->onCommand(ID_TRAY_PAUSE);
     ASSERT_EQ(window->session().state(), kStatePaused) << window->session().lastError();
     EXPECT_EQ(window->button(IDC_PAUSE)->text(), "Resume");
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(shownNormally(*window));
     EXPECT_FALSE(window->border().blinking());
     EXPECT_FALSE(window->border().isVisible());
     EXPECT_EQ(window->statusIntervalMs(), 0);
@@ -220,15 +227,15 @@ TEST_F(RecorderWindow, RecordPauseResumeStopFollowTheButtonTable) {
     ASSERT_EQ(window->session().state(), kStateRecording) << window->session().lastError();
     EXPECT_EQ(window->statusIntervalMs(), 1000);
     EXPECT_TRUE(window->border().isVisible());   // from its visible phase again
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(putAway(*window));
 
     // Left click on the icon shows the window; the recording goes on. Another icon id is ignored.
     postWindowMessage(window.get(), WM_TRAY_NOTIFY, 2, WM_LBUTTONDOWN);
     test::spin(30);
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(putAway(*window));
     postWindowMessage(window.get(), WM_TRAY_NOTIFY, kTrayIconId, WM_LBUTTONDOWN);
     test::spin(30);
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(shownNormally(*window));
     EXPECT_EQ(window->session().state(), kStateRecording);
 
     // Pause again, then stop from Paused: the review question, Yes opens the file.
@@ -245,7 +252,7 @@ TEST_F(RecorderWindow, RecordPauseResumeStopFollowTheButtonTable) {
     EXPECT_EQ(window->windowTitle(), "Torvane Live Screen Recorder 1.2");
     expectButtons(*window, {true, false, false, false});
     EXPECT_EQ(window->button(IDC_PAUSE)->text(), "Resume");   // stopped from Paused
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(shownNormally(*window));
     EXPECT_FALSE(window->border().isVisible());
     EXPECT_GT(QFileInfo(QString::fromStdString(file)).size(), 1000);
 }
@@ -300,4 +307,15 @@ TEST_F(RecorderWindow, EscapeClosesLikeTheCloseBox) {
     EXPECT_TRUE(ui.opened.empty());
     window->close();   // a second close does not ask again
     EXPECT_EQ(ui.boxes.size(), 1u);
+}
+
+TEST_F(RecorderWindow, WithoutANotificationAreaMinimisingKeepsTheWindowReachable) {
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());   // offscreen has none
+    window->onCommand(ID_TRAY_SHOW);
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_TRUE(window->isVisible());   // minimised, not hidden where nothing could bring it back
+    EXPECT_FALSE(window->iconShown());
+    postWindowMessage(window.get(), WM_TRAY_NOTIFY, kTrayIconId, WM_LBUTTONDBLCLK);
+    test::spin(30);
+    EXPECT_TRUE(shownNormally(*window));
 }
