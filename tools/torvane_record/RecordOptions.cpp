@@ -68,6 +68,17 @@ int32_t choice(const std::string& name, const std::string& value, const std::vec
     throw ValueError{"--" + name + " must be one of " + words + " (got \"" + value + "\")"};
 }
 
+// "AxB" or "A,B" of two integers in lo..hi.
+std::pair<int32_t, int32_t> intPair(const std::string& name, const std::string& value, char sep, int64_t lo, int64_t hi) {
+    const size_t at = value.find(sep);
+    int64_t a = 0, b = 0;
+    if (at == std::string::npos || !parseInt(value.substr(0, at), a) || !parseInt(value.substr(at + 1), b) || a < lo ||
+        a > hi || b < lo || b > hi)
+        throw ValueError{"--" + name + " needs two integers from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                         " as A" + sep + "B (got \"" + value + "\")"};
+    return {static_cast<int32_t>(a), static_cast<int32_t>(b)};
+}
+
 using Setter = std::function<void(RecordOptions&, const std::string&)>;
 
 const std::map<std::string, Setter>& setters() {
@@ -132,6 +143,18 @@ const std::map<std::string, Setter>& setters() {
                                         [](const PauseSpec& a, const PauseSpec& b) { return a.atMs < b.atMs; });
              o.pauses.insert(at, p);
          }},
+        {"watermark", [](RecordOptions& o, const std::string& v) {
+             if (v.empty() || v.size() > 259) throw ValueError{"--watermark needs an image file name of at most 259 characters"};
+             o.watermark = v;
+         }},
+        {"watermark-pos", [](RecordOptions& o, const std::string& v) { o.watermarkPosition = intInRange("watermark-pos", v, 0, 8); }},
+        {"watermark-size", [](RecordOptions& o, const std::string& v) { o.watermarkSize = intPair("watermark-size", v, 'x', 1, 2000); }},
+        {"watermark-opacity", [](RecordOptions& o, const std::string& v) {
+             const int32_t p = intInRange("watermark-opacity", v, 0, 100);
+             if (p % 10 != 0) throw ValueError{"--watermark-opacity must be a multiple of 10 (got \"" + v + "\")"};
+             o.watermarkOpacity = p;
+         }},
+        {"watermark-margin", [](RecordOptions& o, const std::string& v) { o.watermarkMargin = intPair("watermark-margin", v, ',', 0, 2000); }},
         {"sound", [](RecordOptions& o, const std::string& v) {
              o.sound = static_cast<SoundChoice>(choice("sound", v, {{"off", 0}, {"mic", 1}, {"system", 2}, {"both", 3}}));
          }},
@@ -206,6 +229,12 @@ std::string usageText() {
            "  --highlight-size 2..50\n"
            "  --pause A,B             after A seconds recorded, pause B seconds (repeatable)\n"
            "  --sound off|mic|system|both\n"
+           "  --watermark FILE        stamp this image into every picture (jpg, png, gif, bmp)\n"
+           "  --watermark-pos 0..8    0 top left, 1 top right, 2 top centre, 3 bottom left,\n"
+           "                          4 bottom right, 5 bottom centre, 6/7/8 middle left/right/centre\n"
+           "  --watermark-size WxH    drawn size (default: the image's own size)\n"
+           "  --watermark-opacity 0..100 (a multiple of 10)\n"
+           "  --watermark-margin X,Y  margins in pixels\n"
            "  --help                  this text\n"
            "Exit status: 0 recorded, 1 the recording could not start or failed, 2 bad options.\n";
 }

@@ -37,6 +37,11 @@ struct RecordOptions {
     std::optional<int32_t> highlightSize;
     std::vector<PauseSpec> pauses;            // ordered by recorded time
     std::optional<SoundChoice> sound;
+    std::optional<std::string> watermark;     // image file; turns the watermark on
+    std::optional<int32_t> watermarkPosition;
+    std::optional<std::pair<int32_t, int32_t>> watermarkSize;
+    std::optional<int32_t> watermarkOpacity;
+    std::optional<std::pair<int32_t, int32_t>> watermarkMargin;
 };
 
 struct ParseOutcome {

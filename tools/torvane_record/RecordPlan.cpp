@@ -1,5 +1,10 @@
 #include "tools/torvane_record/RecordPlan.h"
 
+#include <QImageReader>
+
+#include <algorithm>
+#include <tuple>
+
 #include "settings/CaptureRules.h"
 
 namespace torvane::record {
@@ -41,6 +46,22 @@ bool applyRecordOptions(CaptureSettings& s, const RecordOptions& o, bool anyVide
             case SoundChoice::Both: s.soundEnabled = 1; s.soundOption = kSoundBoth; break;
         }
     }
+    if (o.watermark) {
+        s.watermark.on = 1;
+        toUtf16Field(*o.watermark, s.watermark.imagePath, 260);
+        if (!o.watermarkSize) {
+            // As the dialog does on choosing an image: its own size.
+            const QSize natural = QImageReader(QString::fromStdString(*o.watermark)).size();
+            if (natural.isValid()) {
+                s.watermark.width = std::min(natural.width(), 2000);
+                s.watermark.height = std::min(natural.height(), 2000);
+            }
+        }
+    }
+    if (o.watermarkSize) std::tie(s.watermark.width, s.watermark.height) = *o.watermarkSize;
+    if (o.watermarkPosition) s.watermark.position = *o.watermarkPosition;
+    if (o.watermarkOpacity) s.watermark.opacity = *o.watermarkOpacity;
+    if (o.watermarkMargin) std::tie(s.watermark.marginX, s.watermark.marginY) = *o.watermarkMargin;
     if (o.out) s.fileName = *o.out;
     return true;
 }

@@ -64,6 +64,9 @@ TEST(RecordOptions, ValuesTheDialogsCouldNeverProduceAreRefused) {
         {"--seconds", "99999999"}, {"--out", ""}, {"--fps", "99999999999999999999"},
         {"--area", "1,2,3"}, {"--area", "1,2,3,4,5"}, {"--area", "100,100,50,300"}, {"--area", "0,0,100,0"},
         {"--area", "0,0,,100"}, {"--area", "0,0,2000000,100"},
+        {"--watermark", ""}, {"--watermark-pos", "9"}, {"--watermark-size", "100"}, {"--watermark-size", "0x50"},
+        {"--watermark-size", "100x2001"}, {"--watermark-opacity", "75"}, {"--watermark-margin", "10"},
+        {"--watermark-margin", "-1,5"},
     };
     for (const auto& args : bad) {
         const ParseOutcome o = parse(args);

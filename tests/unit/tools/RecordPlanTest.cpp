@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include "tools/torvane_record/RecordPlan.h"
 
 using namespace torvane;
@@ -63,4 +65,27 @@ TEST(RecordPlan, WebcamSourceNeedsAChosenDevice) {
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(applyRecordOptions(s, o, true, error));
     EXPECT_EQ(error, "Please select the video input device.");
+}
+
+TEST(RecordPlan, WatermarkOptionsFillTheRecordAndDefaultToTheImagesSize) {
+    const std::string image = ::testing::TempDir() + "/mark.png";
+    QImage(300, 100, QImage::Format_ARGB32).save(QString::fromStdString(image));
+    RecordOptions o;
+    o.watermark = image;
+    o.watermarkPosition = 4;
+    o.watermarkOpacity = 50;
+    o.watermarkMargin = {{10, 12}};
+    CaptureSettings s = planned(o);
+    EXPECT_EQ(s.watermark.on, 1);
+    EXPECT_EQ(fromUtf16Field(s.watermark.imagePath, 260), image);
+    EXPECT_EQ(s.watermark.width, 300);
+    EXPECT_EQ(s.watermark.height, 100);
+    EXPECT_EQ(s.watermark.position, 4);
+    EXPECT_EQ(s.watermark.opacity, 50);
+    EXPECT_EQ(s.watermark.marginY, 12);
+
+    o.watermarkSize = {{100, 50}};
+    s = planned(o);
+    EXPECT_EQ(s.watermark.width, 100);
+    EXPECT_EQ(s.watermark.height, 50);
 }
