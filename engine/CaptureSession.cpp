@@ -214,6 +214,12 @@ bool CCaptureSession::start(const std::string& fileName, QObject* notify) {
 #ifdef TORVANE_HAVE_SOUND
     sound_ = std::make_unique<CSoundCapture>(soundEnabled_, soundOption_);
     const WaveFormat& wf = sound_->recordingFormat();
+    if (wf.blockAlign == 0 || wf.avgBytesPerSec == 0) {
+        // No usable sound device was found: there is nothing to create an audio stream for.
+        lastError_ = withReason("Cannot start audio capture.", sound_->lastError());
+        releaseAll();
+        return false;
+    }
     avi::StreamInfo audio;
     audio.fccType = avi::kStreamAudio;
     audio.scale = wf.blockAlign;
