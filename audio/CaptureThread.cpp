@@ -1,5 +1,7 @@
 #include "audio/CaptureThread.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 
 namespace torvane {
@@ -62,6 +64,7 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 // from before the recording's origin or from a pause are dropped, the time from the origin to the
 // first frame becomes silence, and at stop the frames up to the stop moment are still awaited.
 void CCaptureThread::run() {
+    pthread_setname_np(pthread_self(), threadName());
     const uint32_t frame = threadFormat_.blockAlign;
     const uint32_t rate = threadFormat_.samplesPerSec;
     const Clock::time_point origin = timeline_.origin();

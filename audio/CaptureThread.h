@@ -47,6 +47,8 @@ protected:
     virtual bool consume(const uint8_t* data, size_t bytes) = 0;
     // On the capture thread after its loop ended.
     virtual void finish() {}
+    // Shown by system tools; at most 15 characters.
+    virtual const char* threadName() const = 0;
 
     WaveFormat threadFormat_{};
 

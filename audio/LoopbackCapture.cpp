@@ -1,5 +1,7 @@
 #include "audio/LoopbackCapture.h"
 
+#include <pthread.h>
+
 #include <cstring>
 
 #include "audio/AudioRing.h"
@@ -28,7 +30,9 @@ CLoopbackCapture::~CLoopbackCapture() {
 int CLoopbackCapture::start(IAudioSink* sink, Clock::time_point origin) {
     if (!ready_) return -1;
     if (started_) return 0;
-    // Small fragments: the server hands over data every few milliseconds instead of in bursts.
+    // Small fragments (20 ms): the server hands over data steadily instead of in 2 s bursts, and
+    // the age of the first data is known to within a fragment (measured: 40 ms fragments put
+    // the sound 35 ms early).
     uint32_t fragment = format_.avgBytesPerSec / 50;
     auto device = devices_.openLoopback(format_, fragment, &lastError_);
     if (!device) return -1;
@@ -76,12 +80,13 @@ void CLoopbackCapture::stopSilence() {
 }
 
 void CLoopbackCapture::silenceLoop(std::unique_ptr<ISilenceOutput> out) {
+    pthread_setname_np(pthread_self(), "torvane-silence");
     std::unique_lock<std::mutex> lock(silenceLock_);
-    while (!silenceWake_.wait_for(lock, std::chrono::milliseconds(10), [&] { return silenceStop_; })) {
+    // The output queue holds about 170 ms; topping it up every 40 ms keeps it from running dry.
+    while (!silenceWake_.wait_for(lock, std::chrono::milliseconds(40), [&] { return silenceStop_; })) {
         if (!out) continue;
         lock.unlock();
-        // Keep a few buffers queued; a failed output is simply dropped.
-        if (out->writeSilence(kSilenceBytes * 4) < 0) out.reset();
+        if (out->writeSilence(kSilenceBytes * 16) < 0) out.reset();   // a failed output is dropped
         lock.lock();
     }
 }

@@ -38,6 +38,7 @@ public:
 
 protected:
     bool consume(const uint8_t* data, size_t bytes) override;
+    const char* threadName() const override { return "torvane-loop"; }
 
 private:
     void silenceLoop(std::unique_ptr<ISilenceOutput> out);

@@ -141,8 +141,8 @@ public:
             return nullptr;
         }
         pulse::StreamSpec spec;   // 44100 Hz, 2 channels, 16 bits
-        // About 45 ms queued: enough to keep the stream playing between the player's turns.
-        auto s = pulse::Stream::open(pulse::Stream::Direction::kPlayback, "", spec, 1920 * 4, 0,
+        // About 170 ms queued: plenty to keep the stream playing between the player's turns.
+        auto s = pulse::Stream::open(pulse::Stream::Direction::kPlayback, "", spec, 1920 * 16, 0,
                                      "Torvane silence", error);
         return s ? std::make_unique<PulseSilence>(std::move(s)) : nullptr;
     }

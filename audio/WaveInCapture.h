@@ -39,6 +39,7 @@ public:
 
 protected:
     bool consume(const uint8_t* data, size_t bytes) override;
+    const char* threadName() const override { return "torvane-wavein"; }
     void finish() override;
 
 private:

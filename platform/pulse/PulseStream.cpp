@@ -183,6 +183,7 @@ struct Stream::Impl {
     uint32_t frameBytes = 1;
     uint32_t rate = 44100;
     size_t maxBuffered = 0;
+    std::vector<uint8_t> zeros;   // playback: silence to write, used with the loop locked
     // Guarded by conn.m:
     std::deque<uint8_t> buffer;
     bool streamFailed = false;
@@ -381,8 +382,8 @@ int Stream::writeSilence(size_t maxBytes) {
         n = std::min(n, maxBytes);
         n -= n % s.frameBytes;
         if (n > 0) {
-            std::vector<uint8_t> zeros(n, 0);
-            result = pa_stream_write(s.stream, zeros.data(), n, nullptr, 0, PA_SEEK_RELATIVE) < 0 ? -1 : int(n);
+            if (s.zeros.size() < n) s.zeros.assign(n, 0);
+            result = pa_stream_write(s.stream, s.zeros.data(), n, nullptr, 0, PA_SEEK_RELATIVE) < 0 ? -1 : int(n);
         }
     }
     pa_threaded_mainloop_unlock(s.conn.loop);
