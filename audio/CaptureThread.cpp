@@ -63,71 +63,94 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 // `first` and the stream runs continuously, so frame k was captured at first + k / rate. Frames
 // from before the recording's origin or from a pause are dropped, the time from the origin to the
 // first frame becomes silence, and at stop the frames up to the stop moment are still awaited.
+// Frames wait kHoldBack before they are written, so that a pause or stop given for a moment
+// shortly before the call (the video's) still applies to them; frames a source hands over ahead
+// of their time (test sources render seconds in advance) wait until they are due.
 void CCaptureThread::run() {
     pthread_setname_np(pthread_self(), threadName());
+    constexpr auto kHoldBack = std::chrono::milliseconds(200);
     const uint32_t frame = threadFormat_.blockAlign;
     const uint32_t rate = threadFormat_.samplesPerSec;
     const Clock::time_point origin = timeline_.origin();
-    const int64_t step = std::max<int64_t>(rate / 200, 1);   // pause decisions in 5 ms steps
+    const int64_t step = std::max<int64_t>(rate / 200, 1);   // decisions in 5 ms steps
+    const size_t maxPending = size_t(rate) * frame * 30;      // never hold more than 30 s
     std::vector<uint8_t> buf(chunkBytes_);
+    std::vector<uint8_t> pending;
+    size_t pendingOffset = 0;     // bytes of `pending` already handled
+    int64_t pendingFrame = 0;     // device frame index at pendingOffset
     bool haveFirst = false;
     Clock::time_point first{};
     int64_t deviceFrames = 0;
+    bool done = false;            // the consumer gave up, or the stop moment was reached
     auto captureTime = [&](int64_t k) { return first + std::chrono::microseconds(k * 1000000 / rate); };
-    bool done = false;
+
+    // Writes or drops the pending frames captured before `limit`.
+    auto release = [&](Clock::time_point limit) {
+        bool stopping = stopRequested_;
+        Clock::time_point stopAt{Clock::duration(stopAtTicks_.load())};
+        while (!done && pendingOffset < pending.size()) {
+            int64_t f = std::min<int64_t>(step, int64_t((pending.size() - pendingOffset) / frame));
+            Clock::time_point c = captureTime(pendingFrame);
+            bool overfull = pending.size() - pendingOffset > maxPending;
+            if (c >= limit && !overfull) break;
+            if (stopping && c >= stopAt) {
+                done = true;
+                break;
+            }
+            // The device keeps running while paused; what it captured meanwhile is discarded.
+            if (c >= origin && !timeline_.pausedAt(c)) {
+                if (consume(pending.data() + pendingOffset, size_t(f) * frame)) delivered_ += f;
+                else done = true;
+            }
+            pendingOffset += size_t(f) * frame;
+            pendingFrame += f;
+        }
+        if (pendingOffset > pending.size() / 2) {
+            pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(pendingOffset));
+            pendingOffset = 0;
+        }
+    };
+
+    bool failed = false;
     while (!done && !abort_) {
         bool stopping = stopRequested_;
         Clock::time_point stopAt{Clock::duration(stopAtTicks_.load())};
         if (stopping && ((haveFirst && captureTime(deviceFrames) >= stopAt) ||
                          Clock::now() > stopAt + std::chrono::milliseconds(graceMs_.load())))
             break;
-        int n = device_->read(buf.data(), buf.size(), stopping ? 20 : 100);
+        int n = device_->read(buf.data(), buf.size(), stopping ? 20 : 50);
         if (n < 0) {
-            std::lock_guard<std::mutex> g(lossLock_);
-            lost_ = true;
-            lostAtMs_ = delivered_ * 1000 / int64_t(rate);
-            lostError_ = device_->error();
+            failed = true;
             break;
         }
-        if (n == 0) continue;
-        int64_t frames = n / frame;
-        if (!haveFirst) {
-            haveFirst = true;
-            if (!device_->firstCaptureTime(&first))
-                first = Clock::now() - std::chrono::microseconds(frames * 1000000 / rate);
-            int64_t pad = timeline_.framesAt(first, rate);
-            std::vector<uint8_t> zeros(buf.size(), 0);
-            while (pad > 0 && !done) {
-                int64_t f = std::min<int64_t>(pad, int64_t(zeros.size() / frame));
-                if (consume(zeros.data(), size_t(f) * frame)) delivered_ += f;
-                else done = true;
-                pad -= f;
+        if (n > 0) {
+            int64_t frames = n / frame;
+            if (!haveFirst) {
+                haveFirst = true;
+                if (!device_->firstCaptureTime(&first))
+                    first = Clock::now() - std::chrono::microseconds(frames * 1000000 / rate);
+                int64_t pad = timeline_.framesAt(first, rate);
+                std::vector<uint8_t> zeros(buf.size(), 0);
+                while (pad > 0 && !done) {
+                    int64_t f = std::min<int64_t>(pad, int64_t(zeros.size() / frame));
+                    if (consume(zeros.data(), size_t(f) * frame)) delivered_ += f;
+                    else done = true;
+                    pad -= f;
+                }
             }
+            pending.insert(pending.end(), buf.begin(), buf.begin() + std::ptrdiff_t(frames * frame));
+            deviceFrames += frames;
         }
-        stopping = stopRequested_;
-        stopAt = Clock::time_point{Clock::duration(stopAtTicks_.load())};
-        for (int64_t i = 0; i < frames && !done;) {
-            int64_t f = std::min(step, frames - i);
-            Clock::time_point c = captureTime(deviceFrames + i);
-            // Some sources hand over sound ahead of its time (test sources render seconds in
-            // advance); hold it until it is due, so that no source runs ahead of the recording.
-            while (!abort_ && !(stopping && c >= stopAt) && c > Clock::now() + std::chrono::milliseconds(20)) {
-                std::this_thread::sleep_for(std::min<Clock::duration>(c - Clock::now(), std::chrono::milliseconds(50)));
-                stopping = stopRequested_;
-                stopAt = Clock::time_point{Clock::duration(stopAtTicks_.load())};
-            }
-            if (abort_ || (stopping && c >= stopAt)) {
-                done = true;
-                break;
-            }
-            // The device keeps running while paused; what it captured meanwhile is discarded.
-            if (c >= origin && !timeline_.pausedAt(c)) {
-                if (consume(buf.data() + size_t(i) * frame, size_t(f) * frame)) delivered_ += f;
-                else done = true;
-            }
-            i += f;
-        }
-        deviceFrames += frames;
+        if (haveFirst) release(stopping ? stopAt : Clock::now() - kHoldBack);
+    }
+    // Whatever was captured up to the end (the stop moment, or the device's failure) is written;
+    // an abort writes nothing more.
+    if (!abort_ && haveFirst) release(Clock::time_point::max());
+    if (failed) {
+        std::lock_guard<std::mutex> g(lossLock_);
+        lost_ = true;
+        lostAtMs_ = delivered_ * 1000 / int64_t(rate);
+        lostError_ = device_->error();
     }
     finish();
 }

@@ -83,24 +83,25 @@ int CSoundCapture::start() {
 
 // Both sources pause, resume and stop at the same moment, so that the microphone bytes in the
 // mixing ring line up with the system sound to the end.
-int CSoundCapture::pause() {
-    auto now = std::chrono::steady_clock::now();
-    if (mic_) mic_->setPaused(true, now);
-    if (system_) system_->setPaused(true, now);
+int CSoundCapture::pause() { return pause(std::chrono::steady_clock::now()); }
+int CSoundCapture::resume() { return resume(std::chrono::steady_clock::now()); }
+void CSoundCapture::stopSources() { stopSources(std::chrono::steady_clock::now()); }
+
+int CSoundCapture::pause(std::chrono::steady_clock::time_point at) {
+    if (mic_) mic_->setPaused(true, at);
+    if (system_) system_->setPaused(true, at);
     return 0;
 }
 
-int CSoundCapture::resume() {
-    auto now = std::chrono::steady_clock::now();
-    if (mic_) mic_->setPaused(false, now);
-    if (system_) system_->setPaused(false, now);
+int CSoundCapture::resume(std::chrono::steady_clock::time_point at) {
+    if (mic_) mic_->setPaused(false, at);
+    if (system_) system_->setPaused(false, at);
     return 0;
 }
 
-void CSoundCapture::stopSources() {
-    auto now = std::chrono::steady_clock::now();
-    if (mic_) mic_->stop(now);
-    if (system_) system_->stop(now);
+void CSoundCapture::stopSources(std::chrono::steady_clock::time_point at) {
+    if (mic_) mic_->stop(at);
+    if (system_) system_->stop(at);
 }
 
 std::string CSoundCapture::lossReport() const {

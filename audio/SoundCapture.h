@@ -48,6 +48,12 @@ public:
     // Stops the microphone, then the system-sound capture. What was recorded up to the call is
     // still written.
     void stopSources();
+    // The same, effective from the given moment, e.g. the moment the video paused, resumed or
+    // stopped, so that both tracks keep one time line. Sound captured after a pause or stop
+    // moment is left out even if it arrives later; sound captured before it is still written.
+    int pause(std::chrono::steady_clock::time_point at);
+    int resume(std::chrono::steady_clock::time_point at);
+    void stopSources(std::chrono::steady_clock::time_point at);
     // Empty when nothing was lost; else what was lost, for the user.
     std::string lossReport() const;
     // Why start() failed (for diagnostics; the session shows its own message).

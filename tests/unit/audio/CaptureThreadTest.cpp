@@ -98,6 +98,34 @@ TEST_F(CaptureThreads, PauseDiscardsWhatArrivesAndPositionsContinue) {
     EXPECT_NEAR(jump / 44100.0, 0.5, 0.03);
 }
 
+TEST_F(CaptureThreads, PauseResumeAndStopTakeEffectFromTheGivenMoment) {
+    // As the session does it: the moments of the video's pause, resume and stop, passed late.
+    CSoundCapture c(1, 0, dev);
+    c.setAudioSink(&sink);
+    auto t0 = steady_clock::now();
+    c.setTimeOrigin(t0);
+    ASSERT_EQ(c.start(), 0);
+    std::this_thread::sleep_until(t0 + milliseconds(600));
+    c.pause(t0 + milliseconds(400));
+    std::this_thread::sleep_until(t0 + milliseconds(1100));
+    c.resume(t0 + milliseconds(1000));
+    std::this_thread::sleep_until(t0 + milliseconds(1700));
+    c.stopSources(t0 + milliseconds(1500));
+    int64_t frames = 0;
+    auto all = joined(sink.take(), &frames);
+    EXPECT_NEAR(double(frames) / 44100, 0.9, 0.012);   // 0.4 s + 0.5 s
+    int jumps = 0, jump = 0;
+    for (size_t i = 2; i < all.size(); i += 2) {
+        int d = (all[i] - all[i - 2] + 32768) % 32768;
+        if (d != 1 && all[i - 2] != 0) {
+            ++jumps;
+            jump = d;
+        }
+    }
+    EXPECT_EQ(jumps, 1);
+    EXPECT_NEAR(jump / 44100.0, 0.6, 0.012);
+}
+
 TEST_F(CaptureThreads, FailedWritesAreCountedAndTheSourceGivesUpAfterAllBlocks) {
     sink.failing = true;
     dev.mic.delayMs = 0;
