@@ -69,5 +69,8 @@ public:
 
 // The machine's mixer: ALSA's simple mixer of the default card.
 IMixerSystem& defaultMixerSystem();
+// ALSA's simple mixer of the given control device (e.g. "default", "hw:0") in this model; null
+// when it cannot be opened.
+std::unique_ptr<IMixerDevice> openAlsaMixer(const std::string& card);
 
 }  // namespace torvane

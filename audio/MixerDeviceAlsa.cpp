@@ -176,13 +176,17 @@ public:
 private:
     static std::unique_ptr<IMixerDevice> openDefault() {
         if (!alsa::anyCard()) return nullptr;
-        auto m = alsa::SimpleMixer::open("default", nullptr);
-        if (!m) return nullptr;
-        return std::make_unique<AlsaMixerDevice>(std::move(m));
+        return openAlsaMixer("default");
     }
 };
 
 }  // namespace
+
+std::unique_ptr<IMixerDevice> openAlsaMixer(const std::string& card) {
+    auto m = alsa::SimpleMixer::open(card, nullptr);
+    if (!m) return nullptr;
+    return std::make_unique<AlsaMixerDevice>(std::move(m));
+}
 
 IMixerSystem& defaultMixerSystem() {
     static AlsaMixerSystem system;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "audio/MixerDevice.h"
+#include "audio/VolumeInXXX.h"
 #include "platform/alsa/AlsaMixer.h"
 
 using namespace torvane::alsa;
@@ -38,4 +40,46 @@ TEST(AlsaMixer, MissingCardIsRefused) {
     std::string error;
     EXPECT_EQ(SimpleMixer::open("hw:7", &error), nullptr);
     EXPECT_FALSE(error.empty());
+}
+
+// The input-line code on the same device through the mixer model.
+namespace {
+class PulseControl : public torvane::IMixerSystem {
+public:
+    bool mixerPresent() override { return true; }
+    bool outputPresent() override { return true; }
+    std::unique_ptr<torvane::IMixerDevice> openInputMixer() override { return torvane::openAlsaMixer("pulse"); }
+    std::unique_ptr<torvane::IMixerDevice> openOutputMixer() override { return torvane::openAlsaMixer("pulse"); }
+};
+}  // namespace
+
+TEST(AlsaMixerModel, CaptureLineVolumeAndRecordingSourceThroughTheModel) {
+    using namespace torvane;
+    PulseControl system;
+    auto mixer = system.openInputMixer();
+    ASSERT_NE(mixer, nullptr);
+    MixerLineInfo recording, speakers;
+    ASSERT_TRUE(mixer->destination(0, &recording));
+    ASSERT_TRUE(mixer->destination(1, &speakers));
+    EXPECT_EQ(recording.componentType, kComponentDstWaveIn);
+    EXPECT_EQ(speakers.componentType, kComponentDstSpeakers);
+    ASSERT_GE(recording.connections, 1u);
+    MixerLineInfo line;
+    ASSERT_TRUE(mixer->source(0, 0, &line));
+    MixerLineInfo again;
+    ASSERT_TRUE(mixer->lineById(line.lineId, &again));
+    EXPECT_EQ(again.name, line.name);
+
+    CVolumeInXXX volume(line.lineId, system);
+    ASSERT_EQ(volume.isValid(), 1);
+    int max = volume.maximumVolume();
+    ASSERT_GT(max, volume.minimumVolume());
+    volume.setVolume(unsigned(max / 2));
+    EXPECT_NEAR(volume.volume(), max / 2, max / 100 + 1);
+    volume.setVolume(unsigned(max) + 1);   // above the maximum: ignored
+    EXPECT_NEAR(volume.volume(), max / 2, max / 100 + 1);
+    volume.setVolume(unsigned(max));
+    EXPECT_EQ(volume.volume(), max);
+    // Without a capture-source choice the other lines are switched off (here: there are none).
+    EXPECT_EQ(volume.selectAsRecordingSource(), 1);
 }
