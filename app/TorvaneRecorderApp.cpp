@@ -2,6 +2,7 @@
 
 #include "app/KeyUpForwarder.h"
 #include "app/TorvaneRecorderDlg.h"
+#include "audio/SoundPlatform.h"
 
 namespace torvane {
 
@@ -22,9 +23,14 @@ bool CTorvaneRecorderApp::notify(QObject* receiver, QEvent* event) {
 int CTorvaneRecorderApp::run() {
     int result = 0;
     {
+        detectSoundPlatform();
         CTorvaneRecorderDlg recorder;
         setMainRecorder(&recorder);
-        result = recorder.exec();
+        // Not the dialog's own modal loop: hiding a dialog ends that loop, and the recorder hides in
+        // the notification area while it records. Only its close ends the program, after the feedback question.
+        connect(&recorder, &CTorvaneRecorderDlg::closed, this, &QCoreApplication::quit);
+        recorder.show();
+        result = exec();
         setMainRecorder(nullptr);
     }   // destroying the window stops a recording that still runs
     (void)result;

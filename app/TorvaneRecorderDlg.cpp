@@ -1,5 +1,7 @@
 #include "app/TorvaneRecorderDlg.h"
 
+#include "settings/CNewCaptureDlg.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -207,9 +209,9 @@ void CTorvaneRecorderDlg::applyCaptureSettings(const CaptureSettings& s) {
     session_.setWatermarkSettings(s.watermark);
 }
 
-bool CTorvaneRecorderDlg::runMovieProperties(CaptureSettings&) {
-    // The movie properties dialog is not part of the program yet: New... only refreshes the title.
-    return false;
+bool CTorvaneRecorderDlg::runMovieProperties(CaptureSettings& s) {
+    if (movieProperties) return movieProperties(this, s);
+    return torvane::runMovieProperties(this, s);
 }
 
 void CTorvaneRecorderDlg::onNew() {
@@ -336,6 +338,7 @@ void CTorvaneRecorderDlg::onClose() {
     QDialog::done(QDialog::Rejected);
     if (ui::messageBox(this, text::kFeedback, text::kFeedbackCaption, ui::MB_YESNO | ui::MB_ICONQUESTION) == ui::IDYES)
         shellOpen(feedbackAddress());
+    emit closed();
 }
 
 void CTorvaneRecorderDlg::reject() { onClose(); }

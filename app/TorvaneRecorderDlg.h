@@ -48,6 +48,9 @@ public:
     void setCountdownRunner(CountdownRunner runner) { countdown_ = std::move(runner); }
     static int runCountdown(CTorvaneRecorderDlg& owner);
 
+    // How the movie properties dialog is run (true on OK, with the chosen settings). Tests replace it.
+    std::function<bool(QWidget* parent, CaptureSettings& s)> movieProperties;
+
     CCaptureSession& session() { return session_; }
     CBorderDlg& border() { return *border_; }
     QPushButton* button(int id) const;
@@ -56,6 +59,10 @@ public:
     static QUrl feedbackAddress();
     int statusIntervalMs() const { return statusTimer_.isActive() ? statusTimer_.interval() : 0; }
     bool hooked() const { return hooked_; }
+
+signals:
+    // The close is complete, the feedback question answered: the program may end.
+    void closed();
 
 protected:
     bool windowMessage(const WindowMessageEvent& m) override;

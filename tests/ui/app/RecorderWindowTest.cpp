@@ -112,16 +112,28 @@ TEST_F(RecorderWindow, IdleWindowOffersOnlyNewAndIgnoresEveryOtherCommand) {
     EXPECT_TRUE(window->isVisible());
 }
 
-TEST_F(RecorderWindow, NewWithoutTheDialogKeepsButtonsAndRefreshesTheTitle) {
+TEST_F(RecorderWindow, NewAppliesTheConfirmedSettingsAndCancelChangesNothing) {
+    int opened = 0;
+    bool confirm = false;
+    window->movieProperties = [&](QWidget* parent, CaptureSettings& s) {
+        ++opened;
+        EXPECT_EQ(parent, window.get());
+        s = test::areaRecording(test::testFile("ready.avi"));
+        return confirm;
+    };
     window->setWindowTitle(QStringLiteral("stale"));
     window->onCommand(IDC_NEW);
+    EXPECT_EQ(opened, 1);
     EXPECT_EQ(window->windowTitle(), "Torvane Live Screen Recorder 1.2");
+    EXPECT_EQ(window->session().state(), kStateIdle);
     expectButtons(*window, {true, false, false, false});
 
-    window->applyCaptureSettings(test::areaRecording(test::testFile("ready.avi")));
-    window->buttonUpdate();
+    confirm = true;
     window->onCommand(IDC_NEW);
+    EXPECT_EQ(opened, 2);
     EXPECT_EQ(window->windowTitle(), "Recorder Ready");
+    EXPECT_EQ(window->session().state(), kStateReady);
+    EXPECT_EQ(window->session().screenSettings().rect, test::areaRecording("x").screen.rect);
     expectButtons(*window, {true, true, false, false});
 }
 
