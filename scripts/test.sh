@@ -23,7 +23,7 @@ ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   run_suite "tests under AddressSanitizer and UndefinedBehaviorSanitizer" build-asan
 
 scripts/setup.sh build-tsan -DTORVANE_SANITIZE=thread || exit 1
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$here/tests/env/tsan-suppressions.txt" \
   run_suite "threaded tests under ThreadSanitizer" build-tsan -R '^(engine|audio|avi|sound)'
 
 exit $status
