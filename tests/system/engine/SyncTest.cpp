@@ -1,0 +1,133 @@
+// Sound and picture of one recording line up: a colour change and a tone started at the same
+// moment arrive in the file within one video frame of each other; the two tracks end together.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "AudioFileCheck.h"
+#include "MediaProbe.h"
+#include "XPainter.h"
+#include "engine/CaptureSession.h"
+#include "settings/CaptureRules.h"
+
+using namespace torvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kFps = 30;
+
+std::string outDir() {
+    const char* d = std::getenv("TORVANE_TEST_ENV");
+    return d ? d : "/tmp";
+}
+
+ScreenSettings area() {
+    ScreenSettings s;
+    s.sourceKind = kSourceArea;
+    s.rect = {0, 0, 320, 240};
+    s.frameRate = kFps;
+    applyOutputSize(s);
+    return s;
+}
+
+bool prepare(CCaptureSession& s, int option) {
+    CursorSettings noCursor;
+    noCursor.captureCursor = 0;
+    return s.setScreenSettings(area()) && s.setSoundEnabled(1) && s.setSoundOption(unsigned(option)) &&
+           s.setCursorSettings(noCursor) && s.setWebcamSettings({}) && s.setPipSettings({}) &&
+           s.setWatermarkSettings({});
+}
+
+void waitRecorded(const CCaptureSession& s, uint32_t ms) {
+    while (s.recordedMilliseconds() < ms) std::this_thread::sleep_for(1ms);
+}
+
+double streamDuration(const std::string& file, const char* stream) {
+    double d = -1;
+    const std::string out = runCommand("ffprobe -v error -select_streams " + std::string(stream) +
+                                       " -count_packets -show_entries stream=duration -of csv=p=0 '" + file + "'");
+    std::sscanf(out.c_str(), "%lf", &d);
+    return d;
+}
+
+}  // namespace
+
+TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
+    XPainter x;
+    const uint32_t w = x.window(0, 0, 320, 240, 0x000000);
+    CCaptureSession s;
+    ASSERT_TRUE(prepare(s, kSoundSystem));
+    const std::string file = outDir() + "/sync.avi";
+    ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
+    // A null sink that slept renders late at first: change after it has woken.
+    waitRecorded(s, 2700);
+    x.setColour(w, 0xFFFFFF);
+    const pid_t tone = test::playTone(1000, 0.5);
+    ASSERT_GT(tone, 0);
+    EXPECT_EQ(test::waitChild(tone), 0);
+    waitRecorded(s, 4000);
+    ASSERT_TRUE(s.stop());
+    EXPECT_EQ(s.lossReport(), "");
+
+    // The first picture that shows the new colour.
+    const auto packets = videoPackets(file);
+    double changeAt = -1;
+    int index = 0;
+    for (const Packet& p : packets) {
+        if (p.size == 0) continue;
+        if (p.pts >= 2400 * kFps / 1000) {
+            const Picture pic = decodePicture(file, index, 320, 240);
+            if (pic.rgb.size() >= 320 * 240 * 3 && pic.at(160, 120)[0] > 200) {
+                changeAt = double(p.pts) / kFps;
+                break;
+            }
+        }
+        ++index;
+    }
+    ASSERT_GT(changeAt, 0) << "the colour change is not in the video";
+
+    const std::vector<int16_t> sound = test::decodeMono(file);
+    ASSERT_FALSE(sound.empty());
+    const double onset = test::toneOnset(sound, 44100, 1000, 5800) + 0.005;
+    ASSERT_GT(onset, 0) << "the tone is not in the sound track";
+    std::printf("video change at %.3f s, tone onset at %.3f s\n", changeAt, onset);
+    // The picture is stamped when its turn begins, so it may show the change up to a frame late.
+    EXPECT_LE(std::abs(onset - changeAt), 1.0 / kFps + 0.005);
+    x.destroy(w);
+}
+
+TEST(Sync, SoundAndPictureTracksEndTogether) {
+    XPainter x;
+    const uint32_t w = x.window(0, 0, 320, 240, 0x406080);
+    CCaptureSession s;
+    ASSERT_TRUE(prepare(s, kSoundBoth));
+    const std::string file = outDir() + "/lengths.avi";
+    ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
+    waitRecorded(s, 3000);
+    ASSERT_TRUE(s.pause());
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(s.resume());
+    waitRecorded(s, 8000);
+    ASSERT_TRUE(s.stop());
+    EXPECT_EQ(s.lossReport(), "");
+    EXPECT_EQ(decodeErrors(file), "");
+    const double video = streamDuration(file, "v:0"), audio = double(test::decodeMono(file).size()) / 44100;
+    std::printf("video %.3f s, sound %.3f s\n", video, audio);
+    EXPECT_NEAR(video, 8.0, 0.1);
+    // Less than one sound block (4800 sample frames at 44100 Hz is 0.109 s) apart.
+    EXPECT_LT(std::abs(video - audio), 0.1);
+    x.destroy(w);
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
