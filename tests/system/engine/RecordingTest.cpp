@@ -193,60 +193,47 @@ TEST(Recording, ScaledOutputKeepsTheLayout) {
     x.destroy(bg);
 }
 
+// Half a second of the 400 x 400 area at (200, 200) with the pointer at (300, 300); its second picture.
+Picture recordPointer(const CursorSettings& cursor, const char* name) {
+    CCaptureSession s;
+    EXPECT_TRUE(prepare(s, areaSettings({200, 200, 600, 600}, 10), cursor));
+    const std::string file = outDir() + "/" + name + ".avi";
+    EXPECT_TRUE(s.start(file, nullptr)) << s.lastError();
+    recordFor(500ms);
+    s.stop();
+    return decodePicture(file, 1, 400, 400);
+}
+
+CursorSettings highlight(int type, uint32_t colour, int opacity, int size) {
+    CursorSettings c;
+    c.highlightType = type;
+    c.highlightColor = colour;
+    c.highlightOpacity = opacity;
+    c.highlightSize = size;
+    return c;
+}
+
 TEST(Recording, PointerArrowAndHighlights) {
     XPainter x;
     const uint32_t bg = x.window(0, 0, 1280, 720, 0x000000);
     x.warpPointer(300, 300);
-    const ScreenSettings area = areaSettings({200, 200, 600, 600}, 10);
-    {
-        CCaptureSession s;
-        CursorSettings arrow;   // shown, type Pointer
-        ASSERT_TRUE(prepare(s, area, arrow));
-        const std::string file = outDir() + "/arrow.avi";
-        ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
-        recordFor(500ms);
-        s.stop();
-        const Picture p = decodePicture(file, 1, 400, 400);
-        // Tip at (100, 100): the inside of the arrow is white, beside it black.
-        EXPECT_TRUE(colourIs(p, 103, 110, {255, 255, 255}, 40));
-        EXPECT_TRUE(colourIs(p, 90, 110, {0, 0, 0}));
-        EXPECT_TRUE(colourIs(p, 130, 130, {0, 0, 0}));
-    }
-    {
-        CCaptureSession s;
-        CursorSettings square;
-        square.highlightType = kHighlightRectangle;
-        square.highlightColor = 0x0000FF;   // red
-        square.highlightOpacity = 50;
-        square.highlightSize = 40;
-        ASSERT_TRUE(prepare(s, area, square));
-        const std::string file = outDir() + "/square.avi";
-        ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
-        recordFor(500ms);
-        s.stop();
-        const Picture p = decodePicture(file, 1, 400, 400);
-        // Half-transparent red over black, and no arrow.
-        EXPECT_TRUE(colourIs(p, 100, 100, {127, 0, 0}, 16));
-        EXPECT_TRUE(colourIs(p, 85, 85, {127, 0, 0}, 16));
-        EXPECT_TRUE(colourIs(p, 75, 100, {0, 0, 0}));
-        EXPECT_TRUE(colourIs(p, 103, 110, {127, 0, 0}, 16));
-    }
-    {
-        CCaptureSession s;
-        CursorSettings circle;
-        circle.highlightType = kHighlightEllipse;
-        circle.highlightColor = 0x00FF00;   // green
-        circle.highlightOpacity = 100;
-        circle.highlightSize = 40;
-        ASSERT_TRUE(prepare(s, area, circle));
-        const std::string file = outDir() + "/circle.avi";
-        ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
-        recordFor(500ms);
-        s.stop();
-        const Picture p = decodePicture(file, 1, 400, 400);
-        EXPECT_TRUE(colourIs(p, 100, 100, {0, 255, 0}, 16));
-        EXPECT_TRUE(colourIs(p, 81, 81, {0, 0, 0}, 16));   // the corner of the square is outside the circle
-    }
+
+    // Tip at (100, 100): the inside of the arrow is white, beside it black.
+    const Picture arrow = recordPointer(CursorSettings{}, "arrow");
+    EXPECT_TRUE(colourIs(arrow, 103, 110, {255, 255, 255}, 40));
+    EXPECT_TRUE(colourIs(arrow, 90, 110, {0, 0, 0}));
+    EXPECT_TRUE(colourIs(arrow, 130, 130, {0, 0, 0}));
+
+    // Half-transparent red over black, and no arrow.
+    const Picture square = recordPointer(highlight(kHighlightRectangle, 0x0000FF, 50, 40), "square");
+    EXPECT_TRUE(colourIs(square, 100, 100, {127, 0, 0}, 16));
+    EXPECT_TRUE(colourIs(square, 85, 85, {127, 0, 0}, 16));
+    EXPECT_TRUE(colourIs(square, 75, 100, {0, 0, 0}));
+    EXPECT_TRUE(colourIs(square, 103, 110, {127, 0, 0}, 16));
+
+    const Picture circle = recordPointer(highlight(kHighlightEllipse, 0x00FF00, 100, 40), "circle");
+    EXPECT_TRUE(colourIs(circle, 100, 100, {0, 255, 0}, 16));
+    EXPECT_TRUE(colourIs(circle, 81, 81, {0, 0, 0}, 16));   // the corner of the square is outside the circle
     x.destroy(bg);
 }
 
