@@ -1,8 +1,9 @@
 // Records the display for a given time with the engine and prints what the benchmark compares:
 // positions filled, CPU seconds per recorded second and the time per stage.
-//   bench-record FILE SECONDS FPS
+//   bench-record FILE SECONDS FPS [SOUND]   (SOUND: off, mic, system or both)
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 
@@ -10,6 +11,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -25,12 +29,39 @@ static double cpuSeconds() {
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// CPU of the threads that are neither the main thread nor the capture thread: the sound threads
+// and the sound library's own.
+static double otherThreadsCpuSeconds() {
+    double total = 0;
+    const std::string self = std::to_string(getpid());
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (e.path().filename() == self) continue;
+        std::ifstream in(e.path() / "stat");
+        std::string line;
+        std::getline(in, line);
+        const size_t open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        if (line.substr(open + 1, close - open - 1) == "torvane-capture") continue;
+        std::istringstream rest(line.substr(close + 2));
+        std::string field;
+        unsigned long long ut = 0, st = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14) ut = std::stoull(field);
+            if (i == 15) st = std::stoull(field);
+        }
+        total += double(ut + st) / double(sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: bench-record FILE SECONDS FPS\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: bench-record FILE SECONDS FPS [off|mic|system|both]\n");
         return 2;
     }
+    const std::string sound = argc == 5 ? argv[4] : "off";
+    const int soundOption = sound == "system" ? 1 : sound == "both" ? 2 : 0;
     const std::string file = argv[1];
     const int seconds = std::atoi(argv[2]), fps = std::atoi(argv[3]);
     std::string error;
@@ -47,8 +78,8 @@ int main(int argc, char** argv) {
     CursorSettings cursor;   // the arrow, as a default recording has it
     CCaptureSession session;
     session.setScreenSettings(s);
-    session.setSoundEnabled(0);
-    session.setSoundOption(0);
+    session.setSoundEnabled(sound != "off");
+    session.setSoundOption(unsigned(soundOption));
     session.setCursorSettings(cursor);
     session.setWebcamSettings({});
     session.setPipSettings({});
@@ -60,6 +91,7 @@ int main(int argc, char** argv) {
     }
     while (session.recordedMilliseconds() < uint32_t(seconds) * 1000)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const double soundCpu = otherThreadsCpuSeconds();
     session.stop();
     const double cpu = cpuSeconds() - cpu0;
     const CaptureStatistics st = session.statistics();
@@ -76,6 +108,7 @@ int main(int argc, char** argv) {
                 st.convertUs / 1e3 / st.framesWritten, st.encodeUs / 1e3 / st.framesWritten,
                 st.writeUs / 1e3 / st.framesWritten);
     std::printf("outside_encoder_share %.4f\n", total > 0 ? (cpu - st.encodeUs / 1e6) / cpu : 0.0);
+    if (sound != "off") std::printf("sound_cpu_share %.4f\n", soundCpu / seconds);
     if (!session.lossReport().empty()) std::printf("loss %s\n", session.lossReport().c_str());
     return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Screen-recording benchmark: ours against ffmpeg's x11grab with libx264 at the same encoder
 # settings, on the same private display with the same moving desktop-like content, in one run.
-#   bench/run.sh [build folder] [seconds]
+#   bench/run.sh [build folder] [seconds] [seconds with sound]
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -43,3 +43,18 @@ one_size() {   # WxH
 
 one_size 1920x1080
 one_size 1280x720
+
+# Sound: a long recording with both sources mixed, at 1280x720 and 30 fps.
+sound_seconds=${3:-600}
+"$here/tests/env/with-env.sh" --screen 1280x720 -- bash -c '
+  build=$1; seconds=$2; out=$TORVANE_TEST_ENV
+  "$build/bench/desktop-animator" & anim=$!
+  sleep 1
+  ours=$("$build/bench/bench-record" "$out/sound.avi" "$seconds" 30 both)
+  kill $anim; wait $anim 2>/dev/null
+  v=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$out/sound.avi")
+  a=$(ffmpeg -nostdin -v error -i "$out/sound.avi" -map 0:a -f s16le -ac 1 - | wc -c)
+  echo "== sound both, 1280x720 at 30 fps, $seconds s =="
+  awk -v v="$v" -v a="$a" "BEGIN{printf \"video %.3f s, sound %.3f s, difference %.1f ms\n\", v/30, a/2/44100, (a/2/44100 - v/30)*1000}"
+  grep -E "^sound_cpu_share|^filled|^loss" <<<"$ours"
+' bench "$build" "$sound_seconds"

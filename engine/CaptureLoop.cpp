@@ -1,4 +1,5 @@
 #include <libyuv/convert.h>
+#include <pthread.h>
 #include <libyuv/convert_argb.h>
 #include <libyuv/scale_argb.h>
 #include <sys/resource.h>
@@ -105,6 +106,7 @@ bool waitUntil(CaptureRun& run, uint64_t targetMs) {
 void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
     if (!runPtr) return;
     CaptureRun& run = *runPtr;
+    pthread_setname_np(pthread_self(), "torvane-capture");
     raiseThreadPriority();
     CaptureCounters& counters = *run.counters;
     const int fps = run.frameRate;
