@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Screen-recording benchmark: ours against ffmpeg's x11grab with libx264 at the same encoder
 # settings, on the same private display with the same moving desktop-like content, in one run.
-#   bench/run.sh [build folder] [seconds] [seconds with sound]
+#   bench/run.sh [build folder] [seconds] [seconds with sound]   (BENCH_PART=screen or sound: one part)
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -41,8 +41,11 @@ one_size() {   # WxH
   ' bench "$build" "$seconds" "$size"
 }
 
-one_size 1920x1080
-one_size 1280x720
+if [ "${BENCH_PART:-all}" != sound ]; then
+  one_size 1920x1080
+  one_size 1280x720
+fi
+[ "${BENCH_PART:-all}" = screen ] && exit 0
 
 # Sound: a long recording with both sources mixed, at 1280x720 and 30 fps.
 sound_seconds=${3:-600}
