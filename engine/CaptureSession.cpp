@@ -89,15 +89,11 @@ bool CCaptureSession::setSoundEnabled(int enabled) {
     return true;
 }
 bool CCaptureSession::setSoundOption(unsigned int option) {
-    if (state_ == kStateRecording || state_ == kStatePaused) {
-        lastError_ = "Please stop capture.";
-        return false;
-    }
-    if (option > 2) {
+    if (option > 2 && state_ != kStateRecording && state_ != kStatePaused) {
         lastError_ = "Sound option is range out.";
         return false;
     }
-    state_ = kStateReady;
+    if (!settable()) return false;
     soundOption_ = int(option);
     return true;
 }

@@ -16,8 +16,6 @@
 
 namespace torvane {
 
-struct CaptureStatistics;
-
 class CScreenCaptureWorker {
 public:
     // Copies the settings and opens the encoder at once; hasEncoder() tells whether that worked.

@@ -444,6 +444,15 @@ bool AviFile::writeHeaders() {
 // ---------------------------------------------------------------------------------------------
 // Raw output
 
+// Writes what an index buffer holds at `at`, moves `at` past it and empties the buffer.
+bool AviFile::flushIndexBuffer(std::vector<uint8_t>& buffer, uint64_t& at) {
+    const iovec iov{buffer.data(), buffer.size()};
+    const bool ok = writeAt(at, &iov, 1);
+    at += buffer.size();
+    buffer.clear();
+    return ok;
+}
+
 bool AviFile::writeAt(uint64_t offset, const ::iovec* iov, int count) {
     if (fd_ < 0) return fail("cannot write " + path_ + ": the file is closed", 0);
     iovec local[4];
@@ -539,13 +548,7 @@ bool AviFile::writeStandardIndex(AviStream& s) {
     b.u64(segStart_);
     b.u32(0);
     uint64_t at = end_;
-    auto flush = [&] {
-        const iovec iov{buffer.data(), buffer.size()};
-        const bool ok = writeAt(at, &iov, 1);
-        at += buffer.size();
-        buffer.clear();
-        return ok;
-    };
+    auto flush = [&] { return flushIndexBuffer(buffer, at); };
     for (uint64_t i = seg.firstEntry; i < s.entries_.size(); ++i) {
         const AviStream::Entry& e = s.entries_[i];
         b.u32(e.offset + 8);   // of the data, from the base offset
@@ -569,13 +572,7 @@ bool AviFile::writeIdx1() {
     b.u32(fourcc('i', 'd', 'x', '1'));
     b.u32(uint32_t(kIdx1EntryBytes * count));
     uint64_t at = end_;
-    auto flush = [&] {
-        const iovec iov{buffer.data(), buffer.size()};
-        const bool ok = writeAt(at, &iov, 1);
-        at += buffer.size();
-        buffer.clear();
-        return ok;
-    };
+    auto flush = [&] { return flushIndexBuffer(buffer, at); };
     std::vector<size_t> next(streams_.size(), 0);
     const uint32_t moviData = uint32_t(firstMovi_ + 8);
     for (uint64_t written = 0; written < count; ++written) {

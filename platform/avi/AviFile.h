@@ -132,6 +132,7 @@ private:
     std::vector<uint8_t> buildHeaders(bool withMovi) const;
     bool writeHeaders();
     bool writeAt(uint64_t offset, const ::iovec* iov, int count);
+    bool flushIndexBuffer(std::vector<uint8_t>& buffer, uint64_t& at);
     bool patch32(uint64_t offset, uint32_t value);
     bool makeRoom(uint64_t chunkBytes, uint64_t newEntries);
     uint64_t indexReserve(uint64_t newEntries) const;
