@@ -19,7 +19,7 @@
 #include "platform/avi/AviFile.h"
 #include "platform/core/Clock.h"
 #include "platform/core/WindowMessage.h"
-#include "platform/x11/ScreenGrabber.h"
+#include "platform/screen/ScreenSource.h"
 
 namespace torvane {
 
@@ -66,15 +66,14 @@ QImage* takePicture(CaptureRun& run, TurnBuffers& b) {
                             int(b.webcamPicture.bytesPerLine()), frame->width, -frame->height);
         return &b.webcamPicture;
     }
-    run.grabber->grab(run.settings.screen.rect.left, run.settings.screen.rect.top);
-    return &run.grabber->picture();
+    run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top);
+    return &run.screen->picture();
 }
 
 void drawPointer(CaptureRun& run, QImage& picture) {
     int px = 0, py = 0;
-    x11::XConnection& conn = run.grabber->connection();
-    if (!conn.pointer(px, py)) return;
-    const ScreenRect desktop = conn.rootRect();
+    if (!run.screen->pointer(px, py)) return;
+    const ScreenRect desktop = run.screen->desktopRect();
     if (px < desktop.left || px >= desktop.right || py < desktop.top || py >= desktop.bottom) return;
     drawCursor(picture, run.settings.cursor, px - run.settings.screen.rect.left, py - run.settings.screen.rect.top);
 }
@@ -83,8 +82,7 @@ void drawPointer(CaptureRun& run, QImage& picture) {
 bool followLiveWindow(CaptureRun& run) {
     const uint32_t window = uint32_t(run.settings.screen.liveWindow);
     ScreenRect r;
-    x11::XConnection& conn = run.grabber->connection();
-    if (!conn.windowExists(window) || !conn.windowRect(window, r)) return false;
+    if (!run.screen->windowRect(window, r)) return false;
     ScreenRect& c = run.settings.screen.rect;
     const int32_t w = c.width(), h = c.height();
     c = {r.left, r.top, r.left + w, r.top + h};
@@ -147,7 +145,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             if (run.stopEvent.wait(std::chrono::milliseconds(2)) && !run.running.load()) break;
             continue;
         }
-        if (run.settings.cursor.captureCursor && !webcamOnly && run.grabber) {
+        if (run.settings.cursor.captureCursor && !webcamOnly && run.screen) {
             StageTimer t(counters.cursorUs);
             drawPointer(run, *picture);
         }

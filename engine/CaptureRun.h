@@ -19,9 +19,7 @@ namespace avi {
 class AviFile;
 class AviStream;
 }  // namespace avi
-namespace x11 {
-class ScreenGrabber;
-}
+class IScreenSource;
 class CH264Encoder;
 class CBaseCapture;
 class CWatermark;
@@ -48,7 +46,7 @@ struct CaptureRun {
     std::shared_ptr<CH264Encoder> encoder;
     std::shared_ptr<avi::AviFile> file;
     avi::AviStream* stream = nullptr;
-    std::shared_ptr<x11::ScreenGrabber> grabber;   // null for webcam only
+    std::shared_ptr<IScreenSource> screen;   // null for webcam only
     std::shared_ptr<CBaseCapture> webcam;          // may be null: no picture yet
     std::shared_ptr<CWatermark> watermark;
     std::shared_ptr<CaptureCounters> counters;

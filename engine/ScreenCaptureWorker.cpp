@@ -7,7 +7,7 @@
 #include "engine/Watermark.h"
 #include "platform/avi/AviFile.h"
 #include "platform/core/Clock.h"
-#include "platform/x11/ScreenGrabber.h"
+#include "engine/ScreenSources.h"
 
 namespace torvane {
 
@@ -47,13 +47,13 @@ bool CScreenCaptureWorker::start(std::string* error) {
     }
     if (settings_.screen.sourceKind != kSourceWebcam) {
         std::string why;
-        auto grabber = x11::ScreenGrabber::open(settings_.screen.rect.width(), settings_.screen.rect.height(), &why);
-        if (!grabber) {
+        auto screen = openScreenSource(settings_.screen, &why);
+        if (!screen) {
             if (error) *error = why;
             fullStop();
             return false;
         }
-        grabber_ = std::move(grabber);
+        screen_ = std::move(screen);
     }
     // The webcam source arrives with the webcam device support; until then a webcam-only
     // recording polls a source that has no picture.
@@ -79,7 +79,7 @@ bool CScreenCaptureWorker::startThread(std::string* error) {
     run->encoder = encoder_;
     run->file = file_;
     run->stream = stream_;
-    run->grabber = grabber_;
+    run->screen = screen_;
     run->webcam = webcam_;
     run->watermark = watermark_;
     run->counters = counters_;
@@ -147,7 +147,7 @@ void CScreenCaptureWorker::fullStop() {
     haltThread();
     encoder_.reset();
     webcam_.reset();
-    grabber_.reset();
+    screen_.reset();
 }
 
 void CScreenCaptureWorker::togglePip(bool on) {

@@ -1,5 +1,5 @@
 #pragma once
-// The per-recording worker: owns the capture thread of each run, the encoder, the screen grabber,
+// The per-recording worker: owns the capture thread of each run, the encoder, the screen source,
 // the webcam source and the watermark. Every operation runs on the UI thread.
 
 #include <QObject>
@@ -65,7 +65,7 @@ private:
     std::shared_ptr<CH264Encoder> encoder_;
     std::shared_ptr<avi::AviFile> file_;
     avi::AviStream* stream_ = nullptr;
-    std::shared_ptr<x11::ScreenGrabber> grabber_;
+    std::shared_ptr<IScreenSource> screen_;
     std::shared_ptr<CBaseCapture> webcam_;
     std::shared_ptr<CWatermark> watermark_;
     std::shared_ptr<CaptureCounters> counters_;

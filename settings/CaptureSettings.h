@@ -5,19 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/core/ScreenRect.h"
+
 namespace torvane {
 
 enum SourceKind : int32_t { kSourceFullScreen = 0, kSourceArea = 1, kSourceWebcam = 2, kSourceLiveSession = 3 };
 enum SoundOption : int32_t { kSoundMicrophone = 0, kSoundSystem = 1, kSoundBoth = 2 };
 enum HighlightType : int32_t { kHighlightPointer = 0, kHighlightRectangle = 1, kHighlightEllipse = 2 };
-
-struct ScreenRect {
-    int32_t left = 0, top = 0, right = 0, bottom = 0;
-    // 64-bit difference, narrowed modulo 2^32: absurd stored rectangles cannot overflow.
-    int32_t width() const { return int32_t(int64_t(right) - left); }
-    int32_t height() const { return int32_t(int64_t(bottom) - top); }
-    bool operator==(const ScreenRect&) const = default;
-};
 
 #pragma pack(push, 1)
 struct ScreenSettings {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "settings/CaptureSettings.h"
+#include "platform/core/ScreenRect.h"
 
 namespace torvane::x11 {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "settings/CaptureSettings.h"
+#include "platform/core/ScreenRect.h"
 
 namespace torvane::x11 {
 

@@ -1,0 +1,54 @@
+#pragma once
+// What the capture loop needs of a screen: the picture of a rectangle, whether it changed, and the
+// pointer. One backend a desktop kind (X11, Wayland), each in its own folder.
+
+#include <QImage>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/core/ScreenRect.h"
+
+namespace torvane {
+
+class IScreenSource {
+public:
+    virtual ~IScreenSource() = default;
+
+    // Captures the rectangle of the source's size whose top-left is (x, y), in desktop coordinates,
+    // into picture(). The part outside the screen is black. False when the screen cannot be read
+    // any more (the display or the stream is gone); lastError() says why.
+    virtual bool grab(int x, int y) = 0;
+
+    // The picture of the last grab: 32-bit BGRX (QImage::Format_RGB32) of the size asked for.
+    virtual QImage& picture() = 0;
+
+    // Whether the screen inside the rectangle at (x, y) may have changed since the last grab,
+    // asked without grabbing. A source that cannot tell answers true.
+    virtual bool changedSince(int x, int y) {
+        (void)x;
+        (void)y;
+        return true;
+    }
+
+    // The pointer position in desktop coordinates; false when it is not known.
+    virtual bool pointer(int& x, int& y) = 0;
+
+    // A number that changes whenever the pointer's shape changes; 0 when the source cannot tell.
+    virtual uint64_t cursorShapeSerial() { return 0; }
+
+    // The whole desktop in desktop coordinates.
+    virtual ScreenRect desktopRect() const = 0;
+
+    // The outer rectangle of a top-level window in desktop coordinates; false when the window is
+    // gone or the source cannot see windows.
+    virtual bool windowRect(uint32_t window, ScreenRect& rect) {
+        (void)window;
+        (void)rect;
+        return false;
+    }
+
+    virtual const std::string& lastError() const = 0;
+};
+
+}  // namespace torvane

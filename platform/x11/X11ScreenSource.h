@@ -1,0 +1,30 @@
+#pragma once
+// The screen of an X server, grabbed through shared memory on a private connection.
+
+#include <memory>
+#include <string>
+
+#include "platform/screen/ScreenSource.h"
+#include "platform/x11/ScreenGrabber.h"
+
+namespace torvane::x11 {
+
+class X11ScreenSource final : public IScreenSource {
+public:
+    // A source for pictures of width x height; null and `error` filled when it cannot be had.
+    static std::unique_ptr<X11ScreenSource> open(int width, int height, std::string* error);
+
+    bool grab(int x, int y) override;
+    QImage& picture() override { return grabber_->picture(); }
+    bool pointer(int& x, int& y) override;
+    ScreenRect desktopRect() const override { return grabber_->connection().rootRect(); }
+    bool windowRect(uint32_t window, ScreenRect& rect) override;
+    const std::string& lastError() const override { return error_; }
+
+private:
+    explicit X11ScreenSource(std::unique_ptr<ScreenGrabber> g) : grabber_(std::move(g)) {}
+    std::unique_ptr<ScreenGrabber> grabber_;
+    std::string error_;
+};
+
+}  // namespace torvane::x11
