@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include "platform/core/Version.h"
+
 namespace torvane {
 
 // Recorder window controls.
@@ -39,7 +41,7 @@ constexpr int WM_CONTEXTMENU = 0x007B;
 constexpr int kTrayIconId = 1;
 
 namespace text {
-inline const QString kVersion = QStringLiteral("1.2");
+inline const QString kVersion = QStringLiteral(TORVANE_VERSION);
 inline const QString kWindowCaption = QStringLiteral("Torvane Live Screen Recorder");
 inline const QString kIdleTitle = QStringLiteral("Torvane Live Screen Recorder %1");
 inline const QString kReady = QStringLiteral("Recorder Ready");
@@ -61,6 +63,9 @@ inline const QString kFeedback = QStringLiteral(
     "about it and help us make a better product?");
 inline const QString kFeedbackCaption = QStringLiteral("We need your feedback.");
 inline const QString kLosses = QStringLiteral("The recording is incomplete:\n%1");
+inline const QString kNotifySaved = QStringLiteral("Recording saved");
+inline const QString kNotifySavedIncomplete = QStringLiteral("Recording saved, but incomplete");
+inline const QString kNotifySavedBody = QStringLiteral("%1 in %2");
 
 // Countdown.
 inline const QString kCountdownLine1 = QStringLiteral("The recorder will be minimized to the system tray. ");

@@ -3,13 +3,16 @@
 #include "app/KeyUpForwarder.h"
 #include "app/TorvaneRecorderDlg.h"
 #include "audio/SoundPlatform.h"
+#include "platform/core/Version.h"
 
 namespace torvane {
 
 CTorvaneRecorderApp::CTorvaneRecorderApp(int& argc, char** argv) : QApplication(argc, argv) {
     setOrganizationName(QStringLiteral("TORVANE COMMUNICATIONS"));
     setApplicationName(QStringLiteral("TorvaneRecorder"));
-    setApplicationVersion(QStringLiteral("1.2"));
+    setApplicationVersion(QStringLiteral(TORVANE_VERSION));
+    // The desktop entry, for the window's icon and grouping on desktops that look it up by name.
+    setDesktopFileName(QStringLiteral("torvane-recorder"));
     // The recorder hides in the notification area and its dialogs come and go: only the end of the
     // recorder window ends the program.
     setQuitOnLastWindowClosed(false);

@@ -17,6 +17,7 @@
 #include "app/AppIcon.h"
 #include "app/BorderDlg.h"
 #include "app/CounterDlg.h"
+#include "app/DesktopNotification.h"
 #include "app/KeyState.h"
 #include "app/RecorderResources.h"
 #include "app/ShellOpen.h"
@@ -153,7 +154,11 @@ QMenu* CTorvaneRecorderDlg::buildTrayMenu() {
 }
 
 QUrl CTorvaneRecorderDlg::helpAddress() const {
-    QString page = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help/recorder.html"));
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    QString page = programDir.filePath(QStringLiteral("help/recorder.html"));
+#ifdef TORVANE_INSTALLED_HELP_PAGE
+    if (!QFileInfo::exists(page)) page = QDir::cleanPath(programDir.filePath(QStringLiteral(TORVANE_INSTALLED_HELP_PAGE)));
+#endif
 #ifdef TORVANE_HELP_PAGE
     if (!QFileInfo::exists(page)) page = QStringLiteral(TORVANE_HELP_PAGE);
 #endif
@@ -309,12 +314,17 @@ void CTorvaneRecorderDlg::onStop() {
     statusTimer_.stop();
     border_->hideBorder();
     const bool ok = session_.stop();
+    const bool wasHidden = !isVisible() || isMinimized();
     showNormal();
     if (ok) {
         bringToFront();
         QApplication::restoreOverrideCursor();
         buttonUpdate();
         statusUpdate();
+        // Stopped from the tray or a shortcut, the user may not be looking at the screen the
+        // question appears on; the desktop's pop-up says it too.
+        if (wasHidden)
+            notifyRecordingSaved(QString::fromStdString(session_.fileName()), !session_.lossReport().empty());
         // A recording that lost something is not announced as simply ready.
         if (!session_.lossReport().empty())
             ui::messageBox(this, text::kLosses.arg(QString::fromStdString(session_.lossReport())), {},

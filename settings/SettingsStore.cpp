@@ -67,7 +67,7 @@ std::unique_ptr<QSettings> openSettingsStore() {
                                        QStringLiteral("TorvaneRecorder"));
 }
 
-std::string documentsFolder() {
+std::string documentsFolderPath() {
     // The desktop's own setting wins over the user-dirs file Qt reads.
     QString path = QString::fromLocal8Bit(qgetenv("XDG_DOCUMENTS_DIR"));
     // Written the way user-dirs.dirs writes it, "$HOME/..." is relative to the home folder.
@@ -76,10 +76,15 @@ std::string documentsFolder() {
     if (QDir::isRelativePath(path)) path.clear();
     if (path.isEmpty()) path = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (path.isEmpty()) return {};
-    path = QDir::cleanPath(path);
+    return QDir::toNativeSeparators(QDir::cleanPath(path)).toStdString();
+}
+
+std::string documentsFolder() {
+    const QString path = QString::fromStdString(documentsFolderPath());
+    if (path.isEmpty()) return {};
     // A missing folder would make the default file uncreatable, so it is created here.
     if (!QDir().mkpath(path) || !QFileInfo(path).isDir()) return {};
-    return QDir::toNativeSeparators(path).toStdString();
+    return path.toStdString();
 }
 
 std::string defaultCaptureFileName() {
@@ -145,6 +150,8 @@ void saveCaptureSettings(QSettings& store, const CaptureSettings& settings) {
     writeRecord(store, kPip, settings.pip);
     store.sync();
 }
+
+std::string storedCaptureFileName(QSettings& store) { return readString(store, kCaptureFileName, {}).toStdString(); }
 
 std::string readCaptureFileName(QSettings& store) {
     return readString(store, kCaptureFileName, QString::fromStdString(defaultCaptureFileName())).toStdString();

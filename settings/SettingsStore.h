@@ -27,6 +27,8 @@ struct VideoDeviceQuery {
 
 // The documents folder, created when missing; empty when it cannot be determined or created.
 std::string documentsFolder();
+// Where the documents folder is, without creating it; empty when it cannot be determined.
+std::string documentsFolderPath();
 // "<documents>/unitled.avi", or empty without a documents folder.
 std::string defaultCaptureFileName();
 
@@ -35,6 +37,8 @@ void saveCaptureSettings(QSettings& store, const CaptureSettings& settings);
 
 // "CaptureFileName" with the default file name as default (what Start reads).
 std::string readCaptureFileName(QSettings& store);
+// "CaptureFileName" as stored; empty when none is.
+std::string storedCaptureFileName(QSettings& store);
 
 // "Hwnd" of "SessionWindow": the X11 window id the companion program stored, 0 when none.
 uint64_t readLiveSessionWindow(QSettings& store);

@@ -172,6 +172,10 @@ ParseOutcome parseRecordOptions(const std::vector<std::string>& args) {
             outcome.kind = ParseOutcome::Help;
             return outcome;
         }
+        if (arg == "--version") {
+            outcome.kind = ParseOutcome::Version;
+            return outcome;
+        }
         if (arg.rfind("--", 0) != 0 || arg.size() == 2) {
             outcome.kind = ParseOutcome::BadUsage;
             outcome.message = "unexpected argument \"" + arg + "\"";
@@ -236,6 +240,7 @@ std::string usageText() {
            "  --watermark-opacity 0..100 (a multiple of 10)\n"
            "  --watermark-margin X,Y  margins in pixels\n"
            "  --help                  this text\n"
+           "  --version               print the version\n"
            "Exit status: 0 recorded, 1 the recording could not start or failed, 2 bad options.\n";
 }
 

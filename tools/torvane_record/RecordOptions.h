@@ -45,7 +45,7 @@ struct RecordOptions {
 };
 
 struct ParseOutcome {
-    enum Kind { Run, Help, BadUsage, BadValue };
+    enum Kind { Run, Help, Version, BadUsage, BadValue };
     Kind kind = Run;
     RecordOptions options;
     std::string message;   // for BadUsage and BadValue

@@ -8,8 +8,10 @@
 
 #include "engine/CaptureSession.h"
 #include "engine/LiveSession.h"
+#include "platform/core/Version.h"
 #include "platform/x11/Screen.h"
 #include "settings/SettingsStore.h"
+#include "settings/StorageLocations.h"
 #include "tools/torvane_record/RecordOptions.h"
 #include "tools/torvane_record/RecordPlan.h"
 #include "tools/torvane_record/Recorder.h"
@@ -37,6 +39,10 @@ int main(int argc, char** argv) {
     switch (parsed.kind) {
         case ParseOutcome::Help:
             std::fputs(usageText().c_str(), stdout);
+            std::fputs(storageLocationsText().c_str(), stdout);
+            return 0;
+        case ParseOutcome::Version:
+            std::puts("torvane-record " TORVANE_VERSION);
             return 0;
         case ParseOutcome::BadUsage:
             say(parsed.message);
