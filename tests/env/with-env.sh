@@ -89,7 +89,7 @@ elif [ "$sound" = 2 ]; then
       >/dev/null || { echo "with-env: PipeWire sinks could not be made:" >&2; tail "$dir"/pipewire*.log >&2; exit 1; }
   # The microphone's tone: a generator paced by the server through the feed sink.
   mkfifo "$dir/mic.fifo"
-  ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=44100" -ac 2 -f s16le - \
+  ffmpeg -v error -f lavfi -i "aevalsrc=0.25*sin(2*PI*440*t):s=44100" -ac 2 -f s16le - \
     >"$dir/mic.fifo" 2>"$dir/mic-gen.log" &
   pids+=($!)
   pacat --playback --device=torvane_mic_feed --format=s16le --rate=44100 --channels=2 \
