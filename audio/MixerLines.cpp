@@ -2,9 +2,15 @@
 
 #include "audio/SoundPlatform.h"
 #include "audio/VolumeInXXX.h"
+#include "platform/pulse/PulseStream.h"
 
 namespace torvane {
 namespace {
+
+bool hasDefaultMonitor() {
+    pulse::SinkMonitor mon;
+    return pulse::defaultSinkMonitor(&mon, nullptr);
+}
 
 template <class Match>
 bool findRecordingLine(IMixerSystem& system, uint32_t* lineId, bool stopAtFirst, Match match) {
@@ -72,7 +78,7 @@ int systemSoundAvailable() { return systemSoundAvailable(defaultMixerSystem()); 
 
 int systemSoundAvailable(IMixerSystem& system) {
     detectSoundPlatform();
-    if (g_bVistaOrLater) return 1;
+    if (g_bVistaOrLater) return hasDefaultMonitor() ? 1 : 0;
     uint32_t line = kNoLine;
     if (!findStereoMixLine(system, &line) || line == kNoLine) return 0;
     CVolumeInXXX v(line, system);
@@ -87,7 +93,9 @@ int chooseRecordingLine(int soundOption) { return chooseRecordingLine(soundOptio
 
 int chooseRecordingLine(int soundOption, IMixerSystem& system) {
     detectSoundPlatform();
-    if (g_bVistaOrLater) return 1;
+    // With a server the system sound is the default output's monitor: the same lookup as the
+    // recording makes, so that a choice offered here can be recorded.
+    if (g_bVistaOrLater) return soundOption == 0 || hasDefaultMonitor() ? 1 : 0;
     uint32_t stereo = kNoLine, mic = kNoLine;
     findStereoMixLine(system, &stereo);
     findMicrophoneLine(system, &mic);

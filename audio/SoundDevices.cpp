@@ -1,5 +1,9 @@
 #include "audio/SoundDevices.h"
 
+#include <algorithm>
+
+#include "audio/FollowingMonitor.h"
+
 #include "audio/SoundPlatform.h"
 #include "platform/alsa/AlsaPcm.h"
 #include "platform/pulse/PulseStream.h"
@@ -16,15 +20,6 @@ public:
     bool firstCaptureTime(Clock::time_point* t) const override { return s_->firstCaptureTime(t); }
     void interrupt() override { s_->interrupt(); }
     std::string error() const override { return s_->error(); }
-
-private:
-    std::unique_ptr<pulse::Stream> s_;
-};
-
-class PulseSilence : public ISilenceOutput {
-public:
-    explicit PulseSilence(std::unique_ptr<pulse::Stream> s) : s_(std::move(s)) {}
-    int writeSilence(size_t maxBytes) override { return s_->writeSilence(maxBytes); }
 
 private:
     std::unique_ptr<pulse::Stream> s_;
@@ -111,14 +106,15 @@ public:
             if (error) *error = "no sound server to record the system sound from";
             return false;
         }
-        pulse::DeviceSpec spec;
-        if (!pulse::defaultSinkSpec(&spec, error)) return false;
+        pulse::SinkMonitor mon;
+        if (!pulse::defaultSinkMonitor(&mon, error)) return false;
+        // The server converts: 44.1 kHz whatever the output runs at, and stereo at most.
         f->formatTag = kWaveFormatPcm;
-        f->channels = spec.channels;
-        f->samplesPerSec = spec.rate;
+        f->channels = uint16_t(std::clamp<int>(mon.spec.channels, 1, 2));
+        f->samplesPerSec = 44100;
         f->bitsPerSample = 16;
-        f->blockAlign = uint16_t(2 * spec.channels);
-        f->avgBytesPerSec = f->blockAlign * spec.rate;
+        f->blockAlign = uint16_t(2 * f->channels);
+        f->avgBytesPerSec = f->blockAlign * f->samplesPerSec;
         f->extraSize = 0;
         return true;
     }
@@ -130,9 +126,10 @@ public:
             return nullptr;
         }
         if (!usable(f, error)) return nullptr;
-        auto s = pulse::Stream::open(pulse::Stream::Direction::kRecord, "@DEFAULT_MONITOR@", specOf(f),
-                                     fragmentBytes, kMaxBuffered, "Torvane system sound", error);
-        return s ? std::make_unique<PulseInput>(std::move(s)) : nullptr;
+        auto in = CFollowingMonitorInput::open(specOf(f), fragmentBytes, kMaxBuffered, error);
+        if (!in) return nullptr;
+        recorded_ = in->recordedSink();
+        return in;
     }
 
     std::unique_ptr<ISilenceOutput> openSilence(std::string* error) override {
@@ -140,12 +137,19 @@ public:
             if (error) *error = "no sound server";
             return nullptr;
         }
-        pulse::StreamSpec spec;   // 44100 Hz, 2 channels, 16 bits
-        // About 170 ms queued: plenty to keep the stream playing between the player's turns.
-        auto s = pulse::Stream::open(pulse::Stream::Direction::kPlayback, "", spec, 1920 * 16, 0,
-                                     "Torvane silence", error);
-        return s ? std::make_unique<PulseSilence>(std::move(s)) : nullptr;
+        // On the sink the last system-sound recording opened, following it when it moves.
+        auto sink = recorded_.lock();
+        if (!sink) {
+            pulse::SinkMonitor mon;
+            if (!pulse::defaultSinkMonitor(&mon, error)) return nullptr;
+            sink = std::make_shared<RecordedSink>();
+            sink->set(mon.sink);
+        }
+        return std::make_unique<CFollowingSilence>(std::move(sink));
     }
+
+private:
+    std::weak_ptr<RecordedSink> recorded_;
 };
 
 }  // namespace

@@ -161,7 +161,180 @@ bool querySpec(bool sink, DeviceSpec* spec, std::string* error, int timeoutMs) {
     return true;
 }
 
+struct MonitorQuery {
+    Connection* conn;
+    SinkMonitor result;
+    bool serverDone = false, sinkDone = false, ok = false;
+};
+
+void storeServer(pa_context*, const pa_server_info* info, void* user) {
+    auto* q = static_cast<MonitorQuery*>(user);
+    {
+        std::lock_guard<std::mutex> lock(q->conn->m);
+        if (info && info->default_sink_name) q->result.sink = info->default_sink_name;
+        q->serverDone = true;
+    }
+    q->conn->cv.notify_all();
+}
+
+void storeSink(pa_context*, const pa_sink_info* info, int eol, void* user) {
+    auto* q = static_cast<MonitorQuery*>(user);
+    {
+        std::lock_guard<std::mutex> lock(q->conn->m);
+        if (eol == 0 && info) {
+            q->result.monitor = info->monitor_source_name ? info->monitor_source_name : "";
+            q->result.spec.rate = info->sample_spec.rate;
+            q->result.spec.channels = info->sample_spec.channels;
+            q->ok = !q->result.monitor.empty();
+        } else {
+            q->sinkDone = true;
+        }
+    }
+    q->conn->cv.notify_all();
+}
+
+// Runs one operation started by `begin` (with the loop locked) and waits for `finished`.
+template <class Begin, class Done>
+bool runOperation(Connection& c, int timeoutMs, Begin begin, Done finished) {
+    pa_threaded_mainloop_lock(c.loop);
+    pa_operation* op = begin();
+    pa_threaded_mainloop_unlock(c.loop);
+    if (!op) return false;
+    bool ok = c.waitFor(timeoutMs, [&] {
+        std::lock_guard<std::mutex> lock(c.m);
+        return finished();
+    });
+    pa_threaded_mainloop_lock(c.loop);
+    if (!ok) pa_operation_cancel(op);
+    pa_operation_unref(op);
+    pa_threaded_mainloop_unlock(c.loop);
+    return ok;
+}
+
+// sink empty: the default sink.
+bool queryMonitor(const std::string& sink, SinkMonitor* out, std::string* error, int timeoutMs) {
+    Connection c;
+    if (!c.connect("torvane device query", timeoutMs, error)) return false;
+    MonitorQuery q{&c, {}};
+    q.result.sink = sink;
+    if (sink.empty()) {
+        bool answered = runOperation(
+            c, timeoutMs, [&] { return pa_context_get_server_info(c.context, storeServer, &q); },
+            [&] { return q.serverDone; });
+        std::lock_guard<std::mutex> lock(c.m);
+        if (!answered || q.result.sink.empty()) {
+            if (error) *error = "no default sound output device";
+            return false;
+        }
+    }
+    bool answered = runOperation(
+        c, timeoutMs,
+        [&] { return pa_context_get_sink_info_by_name(c.context, q.result.sink.c_str(), storeSink, &q); },
+        [&] { return q.sinkDone; });
+    std::lock_guard<std::mutex> lock(c.m);
+    if (!answered || !q.ok || q.result.spec.rate == 0 || q.result.spec.channels == 0) {
+        if (error) *error = "the sound output \"" + q.result.sink + "\" has no monitor to record from";
+        return false;
+    }
+    *out = q.result;
+    return true;
+}
+
 }  // namespace
+
+bool defaultSinkMonitor(SinkMonitor* out, std::string* error, int timeoutMs) {
+    return queryMonitor("", out, error, timeoutMs);
+}
+
+bool sinkMonitor(const std::string& sink, SinkMonitor* out, std::string* error, int timeoutMs) {
+    if (sink.empty()) {
+        if (error) *error = "no sound output named";
+        return false;
+    }
+    return queryMonitor(sink, out, error, timeoutMs);
+}
+
+struct DefaultSinkWatch::Impl {
+    Connection conn;
+    // Guarded by conn.m:
+    std::string sink;
+    uint64_t generation = 0;
+    bool haveFirst = false;
+
+    // On the loop's thread.
+    static void serverInfo(pa_context*, const pa_server_info* info, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        {
+            std::lock_guard<std::mutex> lock(self->conn.m);
+            std::string name = info && info->default_sink_name ? info->default_sink_name : "";
+            if (!self->haveFirst || name != self->sink) {
+                if (self->haveFirst) ++self->generation;
+                self->sink = name;
+                self->haveFirst = true;
+            }
+        }
+        self->conn.cv.notify_all();
+    }
+
+    static void event(pa_context* c, pa_subscription_event_type_t t, uint32_t, void* user) {
+        // The default sink is part of the server's info; a removed sink also changes it.
+        auto facility = t & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        if (facility != PA_SUBSCRIPTION_EVENT_SERVER && facility != PA_SUBSCRIPTION_EVENT_SINK) return;
+        if (pa_operation* op = pa_context_get_server_info(c, &Impl::serverInfo, user)) pa_operation_unref(op);
+    }
+};
+
+std::unique_ptr<DefaultSinkWatch> DefaultSinkWatch::open(std::string* error, int timeoutMs) {
+    auto impl = std::make_unique<Impl>();
+    if (!impl->conn.connect("torvane output watch", timeoutMs, error)) return nullptr;
+    Impl* raw = impl.get();
+    pa_threaded_mainloop_lock(raw->conn.loop);
+    pa_context_set_subscribe_callback(raw->conn.context, &Impl::event, raw);
+    pa_operation* sub = pa_context_subscribe(
+        raw->conn.context, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK),
+        nullptr, nullptr);
+    if (sub) pa_operation_unref(sub);
+    pa_operation* info = pa_context_get_server_info(raw->conn.context, &Impl::serverInfo, raw);
+    if (info) pa_operation_unref(info);
+    pa_threaded_mainloop_unlock(raw->conn.loop);
+    std::unique_ptr<DefaultSinkWatch> watch(new DefaultSinkWatch(std::move(impl)));
+    bool known = sub && info && raw->conn.waitFor(timeoutMs, [&] {
+        std::lock_guard<std::mutex> lock(raw->conn.m);
+        return raw->haveFirst;
+    });
+    if (!known) {
+        if (error) *error = "the sound server did not tell its default output";
+        return nullptr;
+    }
+    return watch;
+}
+
+DefaultSinkWatch::DefaultSinkWatch(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+DefaultSinkWatch::~DefaultSinkWatch() {
+    Connection& c = impl_->conn;
+    if (c.loop) {
+        pa_threaded_mainloop_lock(c.loop);
+        if (c.context) pa_context_set_subscribe_callback(c.context, nullptr, nullptr);
+        pa_threaded_mainloop_unlock(c.loop);
+    }
+    c.close();
+}
+
+std::string DefaultSinkWatch::defaultSink() const {
+    std::lock_guard<std::mutex> lock(impl_->conn.m);
+    return impl_->sink;
+}
+
+uint64_t DefaultSinkWatch::generation() const {
+    std::lock_guard<std::mutex> lock(impl_->conn.m);
+    return impl_->generation;
+}
+
+bool DefaultSinkWatch::failed() const {
+    std::lock_guard<std::mutex> lock(impl_->conn.m);
+    return impl_->conn.contextFailed;
+}
 
 bool serverReachable(int timeoutMs) {
     Connection c;

@@ -32,6 +32,37 @@ bool serverReachable(int timeoutMs = 1500);
 bool defaultSinkSpec(DeviceSpec* spec, std::string* error, int timeoutMs = 1500);
 bool defaultSourceSpec(DeviceSpec* spec, std::string* error, int timeoutMs = 1500);
 
+// The default sink and the source that records what it plays. Both servers in use agree on this
+// lookup (server info's default sink, then that sink's monitor_source_name); the name
+// "@DEFAULT_MONITOR@" does not: one of them resolves it to the default source.
+struct SinkMonitor {
+    std::string sink;
+    std::string monitor;
+    DeviceSpec spec;
+};
+bool defaultSinkMonitor(SinkMonitor* out, std::string* error, int timeoutMs = 1500);
+bool sinkMonitor(const std::string& sink, SinkMonitor* out, std::string* error, int timeoutMs = 1500);
+
+// Follows the server's default sink through change events (no polling): defaultSink() is the
+// name as last announced, generation() counts changes of it. failed() once the server is gone.
+class DefaultSinkWatch {
+public:
+    static std::unique_ptr<DefaultSinkWatch> open(std::string* error, int timeoutMs = 1500);
+    ~DefaultSinkWatch();
+    DefaultSinkWatch(const DefaultSinkWatch&) = delete;
+    DefaultSinkWatch& operator=(const DefaultSinkWatch&) = delete;
+
+    std::string defaultSink() const;
+    uint64_t generation() const;
+    bool failed() const;
+
+    struct Impl;
+
+private:
+    explicit DefaultSinkWatch(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
 class Stream {
 public:
     enum class Direction { kRecord, kPlayback };

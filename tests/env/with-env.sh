@@ -4,7 +4,13 @@
 # source) on a private socket, and its own settings folder. Everything is torn down when the command
 # ends, also when it fails or is interrupted.
 #
-#   with-env.sh [--no-sound] [--screen WxH] [--tray] -- command args...
+#   with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] -- command args...
+#
+# --pipewire runs the sound server as PipeWire instead (private session bus, pipewire, wireplumber,
+# pipewire-pulse on the same kind of private socket), with the same names: null sink "torvane_sink"
+# as default sink, and "torvane_sine" as default source: a remapped source (as a microphone is,
+# not a monitor) of a second null sink that a 440 Hz generator plays into. TORVANE_SOUND_SERVER is
+# "pulseaudio", "pipewire" or "none".
 #
 # The command sees DISPLAY, PULSE_SERVER, XDG_CONFIG_HOME, XDG_RUNTIME_DIR, HOME and TORVANE_TEST_ENV
 # (the private folder) in its environment.
@@ -16,14 +22,16 @@ screen=1280x720
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-sound) sound=0; shift ;;
+    --pipewire) sound=2; shift ;;
     --tray) tray=1; shift ;;
     --screen) screen="$2"; shift 2 ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
-[ $# -gt 0 ] || { echo "usage: with-env.sh [--no-sound] [--screen WxH] [--tray] -- command..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] -- command..." >&2; exit 2; }
 
+here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d "${TMPDIR:-/tmp}/torvane-env.XXXXXX")
 pids=()
 cleanup() {
@@ -68,8 +76,38 @@ if [ "$sound" = 1 ]; then
   [ $ok = 1 ] || { echo "with-env: PulseAudio did not start:" >&2; cat "$dir/pulse.log" >&2; exit 1; }
   pactl set-default-sink torvane_sink >/dev/null
   pactl set-default-source torvane_sine >/dev/null
+  export TORVANE_SOUND_SERVER=pulseaudio
+elif [ "$sound" = 2 ]; then
+  # shellcheck source=pipewire.sh
+  . "$here/pipewire.sh"
+  sock="$dir/runtime/pulse.sock"
+  pw_start_all "$dir" "$sock" || exit 1
+  export PULSE_SERVER="unix:$sock"
+  pactl load-module module-null-sink sink_name=torvane_sink rate=44100 channels=2 >/dev/null &&
+    pactl load-module module-null-sink sink_name=torvane_mic_feed rate=44100 channels=2 >/dev/null &&
+    pactl load-module module-remap-source source_name=torvane_sine master=torvane_mic_feed.monitor channels=1 \
+      >/dev/null || { echo "with-env: PipeWire sinks could not be made:" >&2; tail "$dir"/pipewire*.log >&2; exit 1; }
+  # The microphone's tone: a generator paced by the server through the feed sink.
+  mkfifo "$dir/mic.fifo"
+  ffmpeg -v error -f lavfi -i "aevalsrc=0.25*sin(2*PI*440*t):s=44100" -ac 2 -f s16le - \
+    >"$dir/mic.fifo" 2>"$dir/mic-gen.log" &
+  pids+=($!)
+  pacat --playback --device=torvane_mic_feed --format=s16le --rate=44100 --channels=2 \
+    --latency-msec=40 --client-name=torvane-test-microphone <"$dir/mic.fifo" >"$dir/mic-play.log" 2>&1 &
+  pids+=($!)
+  pactl set-default-sink torvane_sink >/dev/null
+  pactl set-default-source torvane_sine >/dev/null
+  ok=0
+  for _ in $(seq 100); do
+    [ "$(pactl get-default-sink 2>/dev/null)" = torvane_sink ] &&
+      [ "$(pactl get-default-source 2>/dev/null)" = torvane_sine ] && { ok=1; break; }
+    sleep 0.05
+  done
+  [ $ok = 1 ] || { echo "with-env: PipeWire defaults were not taken" >&2; exit 1; }
+  export TORVANE_SOUND_SERVER=pipewire
 else
   export PULSE_SERVER="unix:$dir/runtime/no-such-server"
+  export TORVANE_SOUND_SERVER=none
 fi
 
 if [ "$tray" = 1 ] && command -v stalonetray >/dev/null; then
