@@ -122,6 +122,15 @@ void PipeWireStream::onStateChanged(void* self, int, int state, const char* erro
     if (state == PW_STREAM_STATE_STREAMING) {
         std::lock_guard<std::mutex> lock(s->mutex_);
         s->streamed_ = true;
+    } else if (state == PW_STREAM_STATE_PAUSED) {
+        // A cast's node feeds only this stream: once it streamed, losing the link means the
+        // desktop's side of the cast is gone.
+        bool streamed;
+        {
+            std::lock_guard<std::mutex> lock(s->mutex_);
+            streamed = s->streamed_;
+        }
+        if (streamed) s->end("The screen is no longer shared (the desktop ended the screen cast)");
     } else if (state == PW_STREAM_STATE_ERROR) {
         s->end(std::string("The shared screen's stream failed: ") + (error ? error : ""));
     } else if (state == PW_STREAM_STATE_UNCONNECTED) {
