@@ -53,6 +53,9 @@ if [ "$wayland" = 1 ]; then
   . "$(dirname "${BASH_SOURCE[0]}")/wayland-desktop.sh"
   wayland_desktop_start "$dir" "$screen" || { echo "with-env: the Wayland desktop did not start" >&2; exit 1; }
 else
+  # An X11 desktop even when started from a Wayland session.
+  unset WAYLAND_DISPLAY
+  export XDG_SESSION_TYPE=x11
   # Xvfb picks a free display number itself and tells it on the file descriptor we give it.
   exec 9>"$dir/display"
   Xvfb -displayfd 9 -screen 0 "${screen}x24" -nolisten tcp -noreset +extension MIT-SHM \
