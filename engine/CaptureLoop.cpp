@@ -66,7 +66,10 @@ QImage* takePicture(CaptureRun& run, TurnBuffers& b) {
                             int(b.webcamPicture.bytesPerLine()), frame->width, -frame->height);
         return &b.webcamPicture;
     }
-    run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top);
+    if (!run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top)) {
+        run.counters->setScreenLost(run.screen->lastError());
+        return nullptr;
+    }
     return &run.screen->picture();
 }
 
@@ -139,6 +142,11 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
         {
             StageTimer t(counters.grabUs);
             picture = takePicture(run, b);
+        }
+        if (!picture && !webcamOnly) {
+            // The screen is gone for good: finish the file like a closed live-session window.
+            postWindowMessage(run.notify, WM_RECORDER_STOP);
+            break;
         }
         if (!picture) {
             // No webcam picture yet: poll again shortly, without taking a position.

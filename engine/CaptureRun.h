@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "engine/WorkerSettings.h"
 #include "platform/core/AutoResetEvent.h"
@@ -34,6 +35,20 @@ struct CaptureCounters {
     std::atomic<int64_t> lastPosition{-1};   // last position written to the video stream
     // CPU time of the capture thread per stage, in microseconds, for benchmarks.
     std::atomic<uint64_t> grabUs{0}, cursorUs{0}, watermarkUs{0}, scaleUs{0}, convertUs{0}, encodeUs{0}, writeUs{0};
+
+    // Why the screen could not be read any more and the recording stopped; empty while it could.
+    void setScreenLost(const std::string& why) {
+        std::lock_guard<std::mutex> lock(lostMutex_);
+        if (screenLost_.empty()) screenLost_ = why.empty() ? "the screen could not be read" : why;
+    }
+    std::string screenLost() const {
+        std::lock_guard<std::mutex> lock(lostMutex_);
+        return screenLost_;
+    }
+
+private:
+    mutable std::mutex lostMutex_;
+    std::string screenLost_;
 };
 
 struct CaptureRun {

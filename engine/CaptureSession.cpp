@@ -287,6 +287,8 @@ bool CCaptureSession::resume() {
     return false;
 }
 
+std::string CCaptureSession::screenLost() const { return worker_ ? worker_->counters().screenLost() : std::string(); }
+
 void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompleted) {
     std::string report;
     auto add = [&report](const std::string& line) {
@@ -296,6 +298,8 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
     lastStatistics_ = statistics();
     if (const uint64_t n = c.writeFailures.load())
         add(std::to_string(n) + " video picture(s) could not be written to the file.");
+    if (const std::string lost = c.screenLost(); !lost.empty())
+        add("The recording stopped early: " + lost + ".");
     add(soundLoss);
     if (file_->writeFailed() || !fileCompleted) add("Writing the file failed: " + file_->lastError());
     lossReport_ = report;

@@ -61,6 +61,8 @@ public:
     // nothing was lost.
     const std::string& lossReport() const { return lossReport_; }
     CaptureStatistics statistics() const;
+    // Why the screen could not be read any more during this recording; empty while it could.
+    std::string screenLost() const;
 
     // The screen settings held for the next recording; the recorder writes the live-session
     // geometry into them before start().

@@ -1,11 +1,102 @@
 #include "engine/ScreenSources.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/wayland/ScreenCastPortal.h"
+#include "platform/wayland/WaylandScreenSource.h"
 #include "platform/x11/X11ScreenSource.h"
+#include "settings/SettingsStore.h"
 
 namespace torvane {
 
+namespace {
+
+// The desktop is asked once a program run; the session and its stream outlive each recording.
+struct ScreenCast {
+    std::unique_ptr<wayland::ScreenCastPortal> portal;
+    std::shared_ptr<wayland::PipeWireStream> stream;
+    ScreenRect monitor;
+};
+
+ScreenCast*& screenCast() {
+    static ScreenCast* cast = nullptr;
+    return cast;
+}
+
+void dropScreenCast() {
+    delete screenCast();
+    screenCast() = nullptr;
+}
+
+bool waylandSession() {
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (display && *display) || (type && std::strcmp(type, "wayland") == 0);
+}
+
+constexpr int kFirstPictureMs = 5000;
+
+bool openScreenCast(std::string* error) {
+    ScreenCast*& cast = screenCast();
+    // A stream that ended (sharing stopped, compositor gone) is asked for anew.
+    std::string why;
+    if (cast && cast->stream->waitFirstPicture(0, &why)) return true;
+    dropScreenCast();
+    auto store = openSettingsStore();
+    auto portal = std::make_unique<wayland::ScreenCastPortal>();
+    wayland::ScreenCastGrant grant;
+    bool declined = false;
+    if (!portal->open(readScreenCastRestoreToken(*store), grant, why, declined)) {
+        if (error)
+            *error = declined ? "Recording was not started: screen sharing was declined."
+                              : "Recording was not started: " + why + ".";
+        return false;
+    }
+    if (!grant.restoreToken.empty()) writeScreenCastRestoreToken(*store, grant.restoreToken);
+    std::shared_ptr<wayland::PipeWireStream> stream = wayland::PipeWireStream::open(grant.pipeWireFd, grant.node, &why);
+    if (!stream || !stream->waitFirstPicture(kFirstPictureMs, &why)) {
+        if (error) *error = "Recording was not started: " + why + ".";
+        return false;
+    }
+    const int w = grant.width > 0 ? grant.width : stream->width();
+    const int h = grant.height > 0 ? grant.height : stream->height();
+    cast = new ScreenCast{std::move(portal), std::move(stream), {grant.x, grant.y, grant.x + w, grant.y + h}};
+    // Closed with the program's event loop still there, so the portal hears of it.
+    static bool once = [] {
+        qAddPostRoutine(dropScreenCast);
+        return true;
+    }();
+    (void)once;
+    return true;
+}
+
+}  // namespace
+
+bool screenCastWanted() {
+    static const bool wanted = waylandSession() && wayland::ScreenCastPortal::offered();
+    return wanted;
+}
+
 std::unique_ptr<IScreenSource> openScreenSource(const ScreenSettings& screen, std::string* error) {
-    return x11::X11ScreenSource::open(screen.rect.width(), screen.rect.height(), error);
+    // The live-session window is an X11 window: it is followed on X11 (XWayland) as before.
+    if (screen.sourceKind != kSourceLiveSession && screenCastWanted()) {
+        if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread()) {
+            if (error) *error = "The screen cast portal must be asked from the program's main thread";
+            return nullptr;
+        }
+        if (!openScreenCast(error)) return nullptr;
+        ScreenCast& cast = *screenCast();
+        return std::make_unique<wayland::WaylandScreenSource>(cast.stream, cast.monitor, screen.rect.width(),
+                                                              screen.rect.height());
+    }
+    auto source = x11::X11ScreenSource::open(screen.rect.width(), screen.rect.height(), error);
+    if (!source && error && screen.sourceKind == kSourceLiveSession && waylandSession())
+        *error = "The live-session window is an X11 window, and no X server (XWayland) answers: " + *error;
+    return source;
 }
 
 }  // namespace torvane

@@ -10,6 +10,11 @@
 namespace torvane {
 
 // The source for the capture rectangle of `screen`; null and `error` filled when none can be had.
+// On a Wayland desktop whose portal casts screens, the first call asks the desktop (its dialog
+// runs while the calling thread's event loop turns); later calls reuse that session.
 std::unique_ptr<IScreenSource> openScreenSource(const ScreenSettings& screen, std::string* error);
+
+// Whether recordings go through the desktop's screen cast portal (a Wayland session that offers it).
+bool screenCastWanted();
 
 }  // namespace torvane

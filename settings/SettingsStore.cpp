@@ -24,6 +24,7 @@ const QString kSoundCapture = QStringLiteral("MovieProperty/SoundCapture");
 const QString kOptionSound = QStringLiteral("MovieProperty/OptionSound");
 const QString kCaptureFileName = QStringLiteral("MovieProperty/CaptureFileName");
 const QString kSessionHwnd = QStringLiteral("SessionWindow/Hwnd");
+const QString kScreenCastToken = QStringLiteral("ScreenCast/RestoreToken");
 
 // A binary record is taken only when the stored value is a byte array of exactly its size.
 template <typename Record>
@@ -186,6 +187,18 @@ uint64_t readLiveSessionWindow(QSettings& store) {
 
 void writeLiveSessionWindow(QSettings& store, uint64_t window) {
     store.setValue(kSessionHwnd, QVariant::fromValue<qulonglong>(window));
+    store.sync();
+}
+
+std::string readScreenCastRestoreToken(QSettings& store) {
+    return store.value(kScreenCastToken).toString().toStdString();
+}
+
+void writeScreenCastRestoreToken(QSettings& store, const std::string& token) {
+    if (token.empty())
+        store.remove(kScreenCastToken);
+    else
+        store.setValue(kScreenCastToken, QString::fromStdString(token));
     store.sync();
 }
 

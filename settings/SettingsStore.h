@@ -47,4 +47,9 @@ void writeLiveSessionWindow(QSettings& store, uint64_t window);
 // the text is not such a number.
 bool parseWindowId(const std::string& text, uint64_t& id);
 
+// "RestoreToken" of "ScreenCast": what the desktop's screen cast portal handed out so a later run
+// shares the same screen without asking again; empty when none.
+std::string readScreenCastRestoreToken(QSettings& store);
+void writeScreenCastRestoreToken(QSettings& store, const std::string& token);
+
 }  // namespace torvane

@@ -4,7 +4,7 @@
 # source) on a private socket, and its own settings folder. Everything is torn down when the command
 # ends, also when it fails or is interrupted.
 #
-#   with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] -- command args...
+#   with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] [--wayland] -- command args...
 #
 # --pipewire runs the sound server as PipeWire instead (private session bus, pipewire, wireplumber,
 # pipewire-pulse on the same kind of private socket), with the same names: null sink "torvane_sink"
@@ -12,29 +12,35 @@
 # not a monitor) of a second null sink that a 440 Hz generator plays into. TORVANE_SOUND_SERVER is
 # "pulseaudio", "pipewire" or "none".
 #
+# --wayland: a headless Wayland desktop with the screen cast portal instead of Xvfb (see
+# wayland-desktop.sh); DISPLAY is then its XWayland.
+#
 # The command sees DISPLAY, PULSE_SERVER, XDG_CONFIG_HOME, XDG_RUNTIME_DIR, HOME and TORVANE_TEST_ENV
 # (the private folder) in its environment.
 set -u
 
 sound=1
 tray=0
+wayland=0
 screen=1280x720
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-sound) sound=0; shift ;;
     --pipewire) sound=2; shift ;;
     --tray) tray=1; shift ;;
+    --wayland) wayland=1; shift ;;
     --screen) screen="$2"; shift 2 ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
-[ $# -gt 0 ] || { echo "usage: with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] -- command..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] [--wayland] -- command..." >&2; exit 2; }
 
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d "${TMPDIR:-/tmp}/torvane-env.XXXXXX")
 pids=()
 cleanup() {
+  [ "$wayland" = 1 ] && pids=($(wayland_bus_children) "${pids[@]}")
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   for p in "${pids[@]}"; do
     for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.05; done
@@ -51,15 +57,23 @@ export HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/runt
 export XDG_DOCUMENTS_DIR="$dir/documents" TORVANE_TEST_ENV="$dir"
 unset DBUS_SESSION_BUS_ADDRESS
 
-# Xvfb picks a free display number itself and tells it on the file descriptor we give it.
-exec 9>"$dir/display"
-Xvfb -displayfd 9 -screen 0 "${screen}x24" -nolisten tcp -noreset +extension MIT-SHM \
-  >"$dir/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 200); do [ -s "$dir/display" ] && break; sleep 0.05; done
-exec 9>&-
-[ -s "$dir/display" ] || { echo "with-env: Xvfb did not start:" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$dir/display")"
+if [ "$wayland" = 1 ]; then
+  . "$(dirname "${BASH_SOURCE[0]}")/wayland-desktop.sh"
+  wayland_desktop_start "$dir" "$screen" || { echo "with-env: the Wayland desktop did not start" >&2; exit 1; }
+else
+  # An X11 desktop even when started from a Wayland session.
+  unset WAYLAND_DISPLAY
+  export XDG_SESSION_TYPE=x11
+  # Xvfb picks a free display number itself and tells it on the file descriptor we give it.
+  exec 9>"$dir/display"
+  Xvfb -displayfd 9 -screen 0 "${screen}x24" -nolisten tcp -noreset +extension MIT-SHM \
+    >"$dir/xvfb.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 200); do [ -s "$dir/display" ] && break; sleep 0.05; done
+  exec 9>&-
+  [ -s "$dir/display" ] || { echo "with-env: Xvfb did not start:" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
+  export DISPLAY=":$(head -n1 "$dir/display")"
+fi
 
 if [ "$sound" = 1 ]; then
   sock="$dir/runtime/pulse.sock"

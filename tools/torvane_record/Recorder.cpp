@@ -115,8 +115,10 @@ void Recorder::finish(int code) {
 bool Recorder::event(QEvent* e) {
     if (e->type() == WindowMessageEvent::eventType()) {
         if (static_cast<WindowMessageEvent*>(e)->message == WM_RECORDER_STOP && !finished_) {
-            say(sourceKind_ == kSourceWebcam ? "the webcam preview window was closed; stopping"
-                                             : "the recorded window disappeared; stopping");
+            const std::string lost = session_.screenLost();
+            say(!lost.empty()                   ? lost + "; stopping"
+                : sourceKind_ == kSourceWebcam ? "the webcam preview window was closed; stopping"
+                                               : "the recorded window disappeared; stopping");
             finish(0);
         }
         return true;

@@ -1,0 +1,242 @@
+#include "platform/wayland/PipeWireStream.h"
+
+#include <libyuv/convert_argb.h>
+#include <pipewire/pipewire.h>
+#include <spa/debug/types.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/param/video/type-info.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace torvane::wayland {
+
+struct PipeWireStream::Hooks {
+    spa_hook stream{};
+    spa_hook core{};
+    pw_stream_events streamEvents{};
+    pw_core_events coreEvents{};
+};
+
+namespace {
+
+std::once_flag pwInit;
+
+// Frames may have any size up to this; the monitor's own is what is negotiated.
+constexpr spa_rectangle kMinSize{1, 1}, kMaxSize{16384, 16384}, kDefaultSize{1280, 720};
+constexpr spa_fraction kMinRate{0, 1}, kMaxRate{1000, 1}, kDefaultRate{30, 1};
+
+}  // namespace
+
+std::unique_ptr<PipeWireStream> PipeWireStream::open(int fd, uint32_t node, std::string* error) {
+    std::call_once(pwInit, [] { pw_init(nullptr, nullptr); });
+    std::unique_ptr<PipeWireStream> s(new PipeWireStream());
+    s->hooks_ = std::make_unique<Hooks>();
+    auto fail = [&](const char* why) {
+        if (error) *error = why;
+        return nullptr;
+    };
+    s->loop_ = pw_thread_loop_new("torvane-pipewire", nullptr);
+    if (!s->loop_) {
+        close(fd);
+        return fail("Cannot make the PipeWire thread");
+    }
+    s->context_ = pw_context_new(pw_thread_loop_get_loop(s->loop_), nullptr, 0);
+    if (!s->context_) {
+        close(fd);
+        return fail("Cannot make a PipeWire context");
+    }
+    if (pw_thread_loop_start(s->loop_) < 0) {
+        close(fd);
+        return fail("Cannot start the PipeWire thread");
+    }
+    pw_thread_loop_lock(s->loop_);
+    s->core_ = pw_context_connect_fd(s->context_, fd, nullptr, 0);
+    if (!s->core_) {
+        pw_thread_loop_unlock(s->loop_);
+        return fail("Cannot connect to PipeWire through the screen cast portal");
+    }
+    s->hooks_->coreEvents.version = PW_VERSION_CORE_EVENTS;
+    s->hooks_->coreEvents.error = onCoreError;
+    pw_core_add_listener(s->core_, &s->hooks_->core, &s->hooks_->coreEvents, s.get());
+
+    s->stream_ = pw_stream_new(s->core_, "torvane-screen",
+                               pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
+                                                 PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+    if (!s->stream_) {
+        pw_thread_loop_unlock(s->loop_);
+        return fail("Cannot make a PipeWire stream");
+    }
+    Hooks& h = *s->hooks_;
+    h.streamEvents.version = PW_VERSION_STREAM_EVENTS;
+    h.streamEvents.process = onProcess;
+    h.streamEvents.param_changed = onParamChanged;
+    h.streamEvents.state_changed = [](void* self, pw_stream_state o, pw_stream_state n, const char* e) {
+        onStateChanged(self, int(o), int(n), e);
+    };
+    pw_stream_add_listener(s->stream_, &h.stream, &h.streamEvents, s.get());
+
+    uint8_t buffer[1024];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    // The fourth byte of each of these is padding or alpha; either way it is not looked at.
+    const spa_pod* params[1];
+    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+        SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+        SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA,
+                               SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
+        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&kDefaultSize, &kMinSize, &kMaxSize),
+        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&kDefaultRate, &kMinRate, &kMaxRate)));
+    const int rc = pw_stream_connect(s->stream_, PW_DIRECTION_INPUT, node,
+                                     pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
+    pw_thread_loop_unlock(s->loop_);
+    if (rc < 0) return fail("Cannot connect the PipeWire stream of the shared screen");
+    return s;
+}
+
+PipeWireStream::~PipeWireStream() {
+    if (loop_) pw_thread_loop_stop(loop_);
+    if (stream_) pw_stream_destroy(stream_);
+    if (core_) pw_core_disconnect(core_);
+    if (context_) pw_context_destroy(context_);
+    if (loop_) pw_thread_loop_destroy(loop_);
+}
+
+void PipeWireStream::end(const std::string& why) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_) return;
+    ended_ = true;
+    endReason_ = why;
+}
+
+void PipeWireStream::onCoreError(void* self, uint32_t id, int, int res, const char* message) {
+    auto* s = static_cast<PipeWireStream*>(self);
+    if (id == PW_ID_CORE || res == -EPIPE)
+        s->end(std::string("The connection to PipeWire was lost: ") + (message ? message : ""));
+}
+
+void PipeWireStream::onStateChanged(void* self, int, int state, const char* error) {
+    auto* s = static_cast<PipeWireStream*>(self);
+    if (state == PW_STREAM_STATE_STREAMING) {
+        std::lock_guard<std::mutex> lock(s->mutex_);
+        s->streamed_ = true;
+    } else if (state == PW_STREAM_STATE_PAUSED) {
+        // A cast's node feeds only this stream: once it streamed, losing the link means the
+        // desktop's side of the cast is gone.
+        bool streamed;
+        {
+            std::lock_guard<std::mutex> lock(s->mutex_);
+            streamed = s->streamed_;
+        }
+        if (streamed) s->end("The screen is no longer shared (the desktop ended the screen cast)");
+    } else if (state == PW_STREAM_STATE_ERROR) {
+        s->end(std::string("The shared screen's stream failed: ") + (error ? error : ""));
+    } else if (state == PW_STREAM_STATE_UNCONNECTED) {
+        s->end("The screen is no longer shared (the desktop ended the screen cast)");
+    }
+}
+
+void PipeWireStream::onParamChanged(void* self, uint32_t id, const spa_pod* param) {
+    auto* s = static_cast<PipeWireStream*>(self);
+    if (!param || id != SPA_PARAM_Format) return;
+    spa_video_info_raw info{};
+    if (spa_format_video_raw_parse(param, &info) < 0) return;
+    {
+        std::lock_guard<std::mutex> lock(s->mutex_);
+        s->format_ = info.format;
+        s->width_ = int(info.size.width);
+        s->height_ = int(info.size.height);
+        s->newest_.assign(size_t(s->width_) * size_t(s->height_) * 4, 0);
+    }
+    uint8_t buffer[256];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    const spa_pod* params[1];
+    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+        SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
+    pw_stream_update_params(s->stream_, params, 1);
+}
+
+void PipeWireStream::onProcess(void* self) {
+    auto* s = static_cast<PipeWireStream*>(self);
+    // Only the newest buffer matters: hand back the older ones unread.
+    pw_buffer* newest = nullptr;
+    while (pw_buffer* b = pw_stream_dequeue_buffer(s->stream_)) {
+        if (newest) pw_stream_queue_buffer(s->stream_, newest);
+        newest = b;
+    }
+    if (!newest) return;
+    spa_buffer* buf = newest->buffer;
+    spa_data& d = buf->datas[0];
+    if (d.data && d.chunk && d.chunk->size > 0 && !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) {
+        std::lock_guard<std::mutex> lock(s->mutex_);
+        const int stride = d.chunk->stride > 0 ? d.chunk->stride : s->width_ * 4;
+        const auto* src = static_cast<const uint8_t*>(d.data) + d.chunk->offset;
+        if (s->width_ > 0 && size_t(stride) * size_t(s->height_) <= d.chunk->size + d.chunk->offset &&
+            stride >= s->width_ * 4) {
+            uint8_t* dst = s->newest_.data();
+            const int dstStride = s->width_ * 4;
+            if (s->format_ == SPA_VIDEO_FORMAT_RGBx || s->format_ == SPA_VIDEO_FORMAT_RGBA)
+                libyuv::ABGRToARGB(src, stride, dst, dstStride, s->width_, s->height_);
+            else
+                for (int y = 0; y < s->height_; ++y)
+                    std::memcpy(dst + size_t(y) * dstStride, src + size_t(y) * stride, size_t(dstStride));
+            ++s->sequence_;
+        }
+    }
+    pw_stream_queue_buffer(s->stream_, newest);
+}
+
+bool PipeWireStream::waitFirstPicture(int ms, std::string* error) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (ended_) {
+                if (error) *error = endReason_;
+                return false;
+            }
+            if (sequence_ > 0) return true;
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            if (error) *error = "The shared screen sent no picture";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+bool PipeWireStream::copyNewest(int x, int y, QImage& out, std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_) {
+        if (error) *error = endReason_;
+        return false;
+    }
+    const int w = out.width(), h = out.height();
+    const int left = std::max(x, 0), top = std::max(y, 0);
+    const int right = std::min(x + w, width_), bottom = std::min(y + h, height_);
+    if (left >= right || top >= bottom || x < 0 || y < 0 || x + w > width_ || y + h > height_) out.fill(Qt::black);
+    for (int row = top; row < bottom && left < right; ++row)
+        std::memcpy(out.scanLine(row - y) + size_t(left - x) * 4, newest_.data() + (size_t(row) * width_ + left) * 4,
+                    size_t(right - left) * 4);
+    return true;
+}
+
+uint64_t PipeWireStream::sequence() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sequence_;
+}
+
+int PipeWireStream::width() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return width_;
+}
+
+int PipeWireStream::height() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return height_;
+}
+
+}  // namespace torvane::wayland

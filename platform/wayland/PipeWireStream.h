@@ -1,0 +1,66 @@
+#pragma once
+// One screen stream read from PipeWire on its own thread; keeps the newest picture.
+
+#include <QImage>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct pw_thread_loop;
+struct pw_context;
+struct pw_core;
+struct pw_stream;
+struct spa_pod;
+
+namespace torvane::wayland {
+
+class PipeWireStream {
+public:
+    // Connects to `node` over the portal's PipeWire connection `fd` (taken over, also on failure).
+    static std::unique_ptr<PipeWireStream> open(int fd, uint32_t node, std::string* error);
+    ~PipeWireStream();
+    PipeWireStream(const PipeWireStream&) = delete;
+    PipeWireStream& operator=(const PipeWireStream&) = delete;
+
+    // Waits up to `ms` for the first picture; false when none came or the stream ended.
+    bool waitFirstPicture(int ms, std::string* error);
+
+    // Copies the part of the newest picture whose top-left is (x, y), in stream coordinates, into
+    // `out` (32-bit, its own size); black outside. Repeats the newest picture when no new one came,
+    // as a still screen sends none. False once the stream has ended; `error` says why.
+    bool copyNewest(int x, int y, QImage& out, std::string* error);
+
+    // A number that grows with every picture received.
+    uint64_t sequence() const;
+    int width() const;
+    int height() const;
+
+private:
+    PipeWireStream() = default;
+    static void onProcess(void* self);
+    static void onParamChanged(void* self, uint32_t id, const ::spa_pod* param);
+    static void onStateChanged(void* self, int oldState, int state, const char* error);
+    static void onCoreError(void* self, uint32_t id, int seq, int res, const char* message);
+    void end(const std::string& why);
+
+    pw_thread_loop* loop_ = nullptr;
+    pw_context* context_ = nullptr;
+    pw_core* core_ = nullptr;
+    pw_stream* stream_ = nullptr;
+    struct Hooks;
+    std::unique_ptr<Hooks> hooks_;
+
+    mutable std::mutex mutex_;   // guards what follows; the PipeWire thread writes it
+    uint32_t format_ = 0;        // spa video format of the stream
+    int width_ = 0, height_ = 0;
+    std::vector<uint8_t> newest_;  // BGRX rows, width_ * 4 bytes each
+    uint64_t sequence_ = 0;
+    bool streamed_ = false;
+    bool ended_ = false;
+    std::string endReason_;
+};
+
+}  // namespace torvane::wayland

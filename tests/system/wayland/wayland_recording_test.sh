@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Recordings on a headless Wayland desktop (with-env.sh --wayland) through the screen cast portal:
+# a native Wayland window (green, left half) and an XWayland window (blue, right half) in their
+# colours, full screen and area; the restore token stored and used by the next run; the stream
+# ending mid-recording finishes the file with the reason.
+#   wayland_recording_test.sh TORVANE_RECORD
+set -u
+rec=$1
+out=$TORVANE_TEST_ENV/out
+mkdir -p "$out"
+fails=0
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+conf() { cat "$XDG_CONFIG_HOME"/*/TorvaneRecorder.conf 2>/dev/null; }
+
+# A ticking clock in black on green keeps damaging the screen, as a live desktop does.
+swaymsg -q exec "foot -o colors.background=00ff00 -o colors.foreground=000000 sh -c 'while :; do date +%T.%N; sleep 0.1; done'"
+for _ in $(seq 200); do swaymsg -t get_tree | grep -q '"app_id": "foot"' && break; sleep 0.05; done
+swaymsg -q exec "xlogo -bg blue -fg blue"
+for _ in $(seq 200); do swaymsg -t get_tree | grep -q '"class": "XLogo"' && break; sleep 0.05; done
+sleep 1
+
+# pixel FILE X Y: "R G B" of the last picture at (X, Y), decoded by ffmpeg.
+pixel() {
+  ffmpeg -v error -ss 1 -i "$1" -frames:v 1 -vf "format=rgb24,crop=1:1:$2:$3" -f rawvideo -pix_fmt rgb24 - 2>/dev/null |
+    od -An -tu1 | awk '{print $1, $2, $3}'
+}
+# near "R G B" R G B: every channel within 40.
+near() {
+  set -- $1 $2 $3 $4
+  [ $# = 6 ] && awk -v a="$1" -v b="$2" -v c="$3" -v x="$4" -v y="$5" -v z="$6" \
+    'function d(p,q){return p>q?p-q:q-p} BEGIN{exit !(d(a,x)<40 && d(b,y)<40 && d(c,z)<40)}'
+}
+# discovered FILE W H: GStreamer reads the file as H.264 of that size.
+discovered() {
+  local info
+  info=$(gst-discoverer-1.0 "$1" 2>&1)
+  echo "$info" | grep -qi "h.264" && echo "$info" | grep -q "Width: $2" && echo "$info" | grep -q "Height: $3" || { echo "$info"; return 1; }
+}
+
+# 1. Full screen: the portal asks (no token yet), the token is stored.
+"$rec" --out "$out/full.avi" --seconds 2 --sound off --fps 10 >"$out/full.log" 2>&1 || fail "full screen recording: $(cat "$out/full.log")"
+p=$(pixel "$out/full.avi" 320 400); near "$p" 0 255 0 || fail "native Wayland window not green in full screen: $p"
+p=$(pixel "$out/full.avi" 960 400); near "$p" 0 0 255 || fail "XWayland window not blue in full screen: $p"
+discovered "$out/full.avi" 1280 720 || fail "GStreamer does not read the full screen file"
+token=$(conf | sed -n 's/^RestoreToken=//p')
+[ -n "$token" ] || fail "no restore token stored"
+
+# 2. Area across both windows (stretched to the smallest output, 200x200), run again: the stored
+# token is handed to the portal.
+"$rec" --out "$out/area.avi" --seconds 2 --sound off --fps 10 --area 600,300,700,400 >"$out/area.log" 2>&1 ||
+  fail "area recording: $(cat "$out/area.log")"
+p=$(pixel "$out/area.avi" 20 100); near "$p" 0 255 0 || fail "left of the area not green: $p"
+p=$(pixel "$out/area.avi" 180 100); near "$p" 0 0 255 || fail "right of the area not blue: $p"
+discovered "$out/area.avi" 200 200 || fail "GStreamer does not read the area file"
+grep -q "restoring session from data" "$TORVANE_TEST_ENV/wayland/xdpw.log" || fail "the stored token was not used"
+
+# 3. The compositor's cast goes away mid-recording: the file is finished, the reason is told.
+"$rec" --out "$out/lost.avi" --seconds 30 --sound off --fps 10 >"$out/lost.log" 2>&1 &
+r=$!
+for _ in $(seq 200); do grep -q "recorded 00:00:01" "$out/lost.log" && break; sleep 0.05; done
+backend=$(busctl --user call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus GetConnectionUnixProcessID s \
+  org.freedesktop.impl.portal.desktop.wlr | awk '{print $2}')
+[ -n "$backend" ] && kill "$backend"
+for _ in $(seq 300); do kill -0 $r 2>/dev/null || break; sleep 0.05; done
+if kill -0 $r 2>/dev/null; then
+  kill $r
+  fail "the recording did not stop when the stream ended"
+fi
+wait $r
+grep -q "no longer shared\|was lost\|stream failed" "$out/lost.log" || fail "no reason given: $(cat "$out/lost.log")"
+grep -q "The recording stopped early" "$out/lost.log" || fail "the loss report does not say why"
+n=$(ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames -of csv=p=0 "$out/lost.avi")
+[ "${n:-0}" -ge 5 ] || fail "the cut recording holds ${n:-no} pictures"
+discovered "$out/lost.avi" 1280 720 || fail "GStreamer does not read the cut file"
+
+[ $fails = 0 ] && echo "PASS" || { cat "$out"/*.log; exit 1; }
