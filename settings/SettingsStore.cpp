@@ -23,6 +23,7 @@ const QString kPip = QStringLiteral("MovieProperty/PIP");
 const QString kSoundCapture = QStringLiteral("MovieProperty/SoundCapture");
 const QString kOptionSound = QStringLiteral("MovieProperty/OptionSound");
 const QString kCaptureFileName = QStringLiteral("MovieProperty/CaptureFileName");
+const QString kRecordingInProgress = QStringLiteral("MovieProperty/RecordingInProgress");
 const QString kSessionHwnd = QStringLiteral("SessionWindow/Hwnd");
 
 // A binary record is taken only when the stored value is a byte array of exactly its size.
@@ -179,6 +180,25 @@ uint64_t readLiveSessionWindow(QSettings& store) {
 
 void writeLiveSessionWindow(QSettings& store, uint64_t window) {
     store.setValue(kSessionHwnd, QVariant::fromValue<qulonglong>(window));
+    store.sync();
+}
+
+std::string readRecordingInProgress(QSettings& store) {
+    const QVariant v = store.value(kRecordingInProgress);
+    // Only a plain absolute path is taken: the value may have been edited by hand.
+    if (v.typeId() != QMetaType::QString) return {};
+    const QString path = v.toString();
+    if (path.isEmpty() || path.size() > 4096 || !QDir::isAbsolutePath(path)) return {};
+    for (const QChar c : path)
+        if (c.unicode() < 0x20) return {};
+    return path.toStdString();
+}
+
+void writeRecordingInProgress(QSettings& store, const std::string& path) {
+    if (path.empty())
+        store.remove(kRecordingInProgress);
+    else
+        store.setValue(kRecordingInProgress, QString::fromStdString(path));
     store.sync();
 }
 
