@@ -112,3 +112,90 @@ TEST(CrashFile, KilledRecordingsPlayUpToAboutTheMomentOfTheKill) {
         expectPlayable(file, cut);
     }
 }
+
+namespace {
+
+QByteArray readAll(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& file, const QByteArray& bytes) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+Output repair(const QString& file) { return run(TORVANE_RECORD_EXE, {"--repair", file}); }
+
+// "...: 00:00:04.4; dropped 123 bytes" of the report.
+double reportedSeconds(const QString& text) {
+    const auto m = QRegularExpression(R"((\d+):(\d+):(\d+\.\d))").match(text);
+    return m.hasMatch() ? m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toDouble() : -1;
+}
+
+}  // namespace
+
+// Files a recorder died on before any refresh, cut at odd places or with damaged bytes inside:
+// --repair rebuilds them from their intact chunks and says what it kept.
+TEST(CrashFile, RepairRebuildsTruncatedAndGarbledFiles) {
+    const QString source = envDir() + "/source.avi";
+    const double cut = recordAndKill(source, 3.5);
+    ASSERT_GT(cut, 0) << "the recording did not start";
+    const QByteArray whole = readAll(source);
+    ASSERT_GT(whole.size(), 100000);
+
+    // What a writer leaves before its first refresh: sizes and lengths still 0, no index.
+    QByteArray fresh = whole;
+    fresh.replace(4, 4, QByteArray(4, '\0'));
+    const QString unrefreshed = envDir() + "/unrefreshed.avi";
+    writeAll(unrefreshed, fresh.left(int(whole.size() * 0.7) + 3));   // cut inside a chunk
+    Output r = repair(unrefreshed);
+    EXPECT_EQ(r.exitCode, 0) << r.text.toStdString();
+    EXPECT_TRUE(r.text.contains("kept video (x264")) << r.text.toStdString();
+    EXPECT_TRUE(r.text.contains("sound (")) << r.text.toStdString();
+    EXPECT_GT(reportedSeconds(r.text), 1.0) << r.text.toStdString();
+    EXPECT_EQ(ffprobeStreams(unrefreshed), "video,audio");
+    EXPECT_NEAR(ffprobeDuration(unrefreshed), reportedSeconds(r.text), 0.2);
+    const Discovered g = discover(unrefreshed);
+    EXPECT_TRUE(g.video && g.audio && g.seekable);
+    EXPECT_NEAR(g.seconds, reportedSeconds(r.text), 0.3);
+    EXPECT_TRUE(seeksTo(unrefreshed, reportedSeconds(r.text) / 2));
+
+    // Damaged bytes in the middle, across several chunk headers: the chunks around them are kept,
+    // the damage is reported.
+    QByteArray garbled = whole;
+    const int mid = garbled.size() / 2;
+    constexpr int kDamage = 64 * 1024;
+    for (int i = 0; i < kDamage; ++i) garbled[mid + i] = char((i * 131 + 7) & 0xff);
+    const QString damaged = envDir() + "/garbled.avi";
+    writeAll(damaged, garbled);
+    r = repair(damaged);
+    EXPECT_EQ(r.exitCode, 0) << r.text.toStdString();
+    const auto dropped = QRegularExpression(R"(dropped (\d+) bytes)").match(r.text);
+    ASSERT_TRUE(dropped.hasMatch()) << r.text.toStdString();
+    EXPECT_GT(dropped.captured(1).toLongLong(), 0);
+    EXPECT_LE(dropped.captured(1).toLongLong(), kDamage + 200000);
+    EXPECT_EQ(ffprobeStreams(damaged), "video,audio");
+    EXPECT_GT(ffprobeDuration(damaged), cut - 2.5);
+    const Output decode = run("ffmpeg", {"-v", "error", "-i", damaged, "-f", "null", "-"});
+    EXPECT_EQ(decode.exitCode, 0);
+    const Discovered gd = discover(damaged);
+    EXPECT_TRUE(gd.video && gd.audio);
+
+    // Nothing to recover: the file is left alone and the exit status says so.
+    const QString headerOnly = envDir() + "/header-only.avi";
+    writeAll(headerOnly, whole.left(3000));
+    r = repair(headerOnly);
+    EXPECT_EQ(r.exitCode, 1) << r.text.toStdString();
+    EXPECT_TRUE(r.text.contains("nothing was recovered")) << r.text.toStdString();
+    EXPECT_EQ(readAll(headerOnly), whole.left(3000));
+    const QString notAvi = envDir() + "/text.avi";
+    writeAll(notAvi, "just some text, not a recording\n");
+    r = repair(notAvi);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.text.contains("not an AVI file")) << r.text.toStdString();
+    r = repair(envDir() + "/missing.avi");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.text.contains("No such file")) << r.text.toStdString();
+}
