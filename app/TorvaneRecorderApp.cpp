@@ -1,6 +1,9 @@
 #include "app/TorvaneRecorderApp.h"
 
+#include <QTimer>
+
 #include "app/KeyUpForwarder.h"
+#include "app/RecordingRecovery.h"
 #include "app/TorvaneRecorderDlg.h"
 #include "audio/SoundPlatform.h"
 #include "platform/core/Version.h"
@@ -33,6 +36,7 @@ int CTorvaneRecorderApp::run() {
         // the notification area while it records. Only its close ends the program, after the feedback question.
         connect(&recorder, &CTorvaneRecorderDlg::closed, this, &QCoreApplication::quit);
         recorder.show();
+        QTimer::singleShot(0, &recorder, [&recorder] { recoverUnfinishedRecording(&recorder); });
         result = exec();
         setMainRecorder(nullptr);
     }   // destroying the window stops a recording that still runs

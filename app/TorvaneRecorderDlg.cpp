@@ -1,6 +1,7 @@
 #include "app/TorvaneRecorderDlg.h"
 
 #include "settings/CNewCaptureDlg.h"
+#include "app/RecordingRecovery.h"
 
 #include <QAction>
 #include <QApplication>
@@ -188,6 +189,11 @@ void CTorvaneRecorderDlg::showEvent(QShowEvent* e) {
 
 void CTorvaneRecorderDlg::buttonUpdate() {
     const int s = session_.state();
+    // Every way a recording ends passes here: it is no longer one to repair.
+    if (inProgressRemembered_ && s != kStateRecording && s != kStatePaused) {
+        forgetRecordingInProgress();
+        inProgressRemembered_ = false;
+    }
     new_->setEnabled(s == kStateIdle || s == kStateReady);
     start_->setEnabled(s == kStateReady);
     pause_->setEnabled(s == kStateRecording || s == kStatePaused);
@@ -263,6 +269,8 @@ void CTorvaneRecorderDlg::onStart() {
     if (countdown_(*this) == QDialog::Rejected) return;
 
     if (session_.start(fileName, this)) {
+        rememberRecordingInProgress(session_.fileName());
+        inProgressRemembered_ = true;
         statusTimer_.start(kStatusFastMs);
         buttonUpdate();
         sysCommandMinimize();

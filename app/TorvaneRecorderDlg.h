@@ -93,6 +93,7 @@ private:
     bool hookRequested_ = false;
     bool placed_ = false;
     bool closing_ = false;
+    bool inProgressRemembered_ = false;
 };
 
 }  // namespace torvane

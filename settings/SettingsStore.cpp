@@ -23,6 +23,7 @@ const QString kPip = QStringLiteral("MovieProperty/PIP");
 const QString kSoundCapture = QStringLiteral("MovieProperty/SoundCapture");
 const QString kOptionSound = QStringLiteral("MovieProperty/OptionSound");
 const QString kCaptureFileName = QStringLiteral("MovieProperty/CaptureFileName");
+const QString kRecordingInProgress = QStringLiteral("MovieProperty/RecordingInProgress");
 const QString kSessionHwnd = QStringLiteral("SessionWindow/Hwnd");
 const QString kScreenCastToken = QStringLiteral("ScreenCast/RestoreToken");
 
@@ -199,6 +200,25 @@ void writeScreenCastRestoreToken(QSettings& store, const std::string& token) {
         store.remove(kScreenCastToken);
     else
         store.setValue(kScreenCastToken, QString::fromStdString(token));
+    store.sync();
+}
+
+std::string readRecordingInProgress(QSettings& store) {
+    const QVariant v = store.value(kRecordingInProgress);
+    // Only a plain absolute path is taken: the value may have been edited by hand.
+    if (v.typeId() != QMetaType::QString) return {};
+    const QString path = v.toString();
+    if (path.isEmpty() || path.size() > 4096 || !QDir::isAbsolutePath(path)) return {};
+    for (const QChar c : path)
+        if (c.unicode() < 0x20) return {};
+    return path.toStdString();
+}
+
+void writeRecordingInProgress(QSettings& store, const std::string& path) {
+    if (path.empty())
+        store.remove(kRecordingInProgress);
+    else
+        store.setValue(kRecordingInProgress, QString::fromStdString(path));
     store.sync();
 }
 

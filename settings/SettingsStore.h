@@ -43,6 +43,10 @@ std::string storedCaptureFileName(QSettings& store);
 // "Hwnd" of "SessionWindow": the X11 window id the companion program stored, 0 when none.
 uint64_t readLiveSessionWindow(QSettings& store);
 void writeLiveSessionWindow(QSettings& store, uint64_t window);
+// "RecordingInProgress": the file of a recording that has started and not yet finished, so a
+// recorder that died can repair it at its next start. Empty clears it.
+std::string readRecordingInProgress(QSettings& store);
+void writeRecordingInProgress(QSettings& store, const std::string& path);
 // A window id as the companion program or a script writes it: decimal or "0x" hex. False when
 // the text is not such a number.
 bool parseWindowId(const std::string& text, uint64_t& id);

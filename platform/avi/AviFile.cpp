@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <system_error>
 
 // File layout:
 //   RIFF 'AVI '  LIST hdrl (avih, LIST strl per stream (strh, strf, indx), LIST odml (dmlh)), JUNK,
@@ -17,8 +18,11 @@
 //   RIFF 'AVIX'  LIST movi (chunks, ix## per stream)          (only beyond the segment limit)
 // Files that stay in one segment are plain AVI: indx and odml are kept as JUNK of the same size, so
 // the headers can always be rewritten in place; the JUNK before movi leaves room for streams added
-// later. The headers list the leading streams that have a format. Until a segment is closed its RIFF and movi sizes are
-// 0, which readers take as "up to the end of the file": a file whose writer died stays readable.
+// later. The headers list the leading streams that have a format.
+// While recording, a refresh every second appends an ix## per stream for the chunks since the last
+// one, flushes, then rewrites the headers (OpenDML form, indx listing those ix##, lengths, RIFF and
+// movi sizes up to the refresh) and flushes again: a file cut off at any moment is a valid file of
+// what the last refresh covered. Closing a segment replaces its parts in indx by one ix## for it.
 
 namespace torvane::avi {
 namespace {
@@ -29,7 +33,11 @@ constexpr size_t kMaxStreams = 100;             // chunk ids carry the stream nu
 constexpr size_t kMaxFormatBytes = 65536;
 constexpr size_t kMaxChunkBytes = 1u << 30;
 constexpr uint32_t kMaxSampleSize = 65535;      // nBlockAlign is 16-bit
-constexpr uint32_t kSuperIndexEntries = 256;    // segments per file: 256 GiB at the default limit
+constexpr uint32_t kMaxSegments = 256;          // 256 GiB at the default limit
+// The super index lists every closed segment and each part of the open one; when it is full the
+// open segment closes, which lists it once (a segment takes at least ~4 min at one refresh a
+// second, so a file holds at least ~27 h).
+constexpr uint32_t kSuperIndexEntries = 2 * kMaxSegments;
 constexpr int64_t kMaxEmptyGap = 1 << 22;       // positions (~38 h at 30 fps)
 constexpr uint64_t kMaxSilenceGapBytes = 1ull << 28;
 constexpr uint32_t kSilenceChunkBytes = 65536;
@@ -49,8 +57,8 @@ constexpr uint32_t kStdIndexHeaderBytes = 32;                         // with ch
 constexpr uint32_t kIdx1EntryBytes = 16;
 constexpr uint64_t kMoviAlign = 2048;
 // Header room kept for streams added after the first sample (the sound stream is created while
-// the capture thread already writes video): about three stream lists.
-constexpr uint64_t kLateStreamRoom = 16 * 1024;
+// the capture thread already writes video): three stream lists.
+constexpr uint64_t kLateStreamRoom = 3 * (kSuperIndexBytes + 1024);
 
 constexpr uint32_t kRiff = fourcc('R', 'I', 'F', 'F');
 constexpr uint32_t kList = fourcc('L', 'I', 'S', 'T');
@@ -124,7 +132,9 @@ int64_t AviStream::length() const {
 // Creation and stream set-up
 
 AviFile::AviFile(std::string path, int fd, uint64_t segmentLimit)
-    : path_(std::move(path)), fd_(fd), segmentLimit_(segmentLimit) {}
+    : path_(std::move(path)), fd_(fd), segmentLimit_(segmentLimit) {
+    flusher_ = std::thread(&AviFile::flushLoop, this);
+}
 
 AviFile::~AviFile() { release(); }
 
@@ -153,6 +163,10 @@ std::unique_ptr<AviFile> AviFile::create(const std::string& path, std::string* e
         ::close(fd);
         setError("cannot create " + path + ": out of memory");
         return nullptr;
+    } catch (const std::system_error& e) {
+        ::close(fd);
+        setError("cannot create " + path + ": cannot start its flush thread: " + e.what());
+        return nullptr;
     }
 }
 
@@ -161,10 +175,11 @@ bool AviFile::refuse(const std::string& reason) {
     return false;
 }
 
-bool AviFile::fail(const std::string& what, int err) {
-    lastError_ = err ? what + ": " + errorText(err) : what;
+bool AviFile::fail(const std::string& what, int err, bool describe) {
+    lastError_ = err && describe ? what + ": " + errorText(err) : what;
     if (!writeFailed_) {
         writeFailed_ = true;
+        firstWriteErrno_ = err;
         firstWriteError_ = lastError_;
     }
     return false;
@@ -271,6 +286,16 @@ std::string AviFile::lastError() const {
     return writeFailed_ ? firstWriteError_ : lastError_;
 }
 
+int AviFile::firstWriteErrno() const {
+    std::lock_guard lock(mutex_);
+    return firstWriteErrno_;
+}
+
+std::string AviFile::firstWriteError() const {
+    std::lock_guard lock(mutex_);
+    return firstWriteError_;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Headers
 
@@ -301,11 +326,14 @@ std::vector<uint8_t> AviFile::buildHeaders(bool withMovi) const {
     for (size_t i = 0; i < count && !video; ++i)
         if (listed(i).info_.fccType == kStreamVideo) video = &listed(i);
     auto firstSegmentLength = [](const AviStream& s) {
-        return s.segments_.size() > 1 ? s.segments_[1].startLength : s.length_;
+        return s.segments_.size() > 1 ? s.segments_[1].startLength : s.listedLength_;
     };
 
+    // Until the first segment is closed, its sizes are those of the last refresh.
+    const bool open = segments_ == 1 && !firstRiffEnd_;
+    const bool odml = openDml_ || (!finishing_ && listedEnd_ != 0);
     b.u32(kRiff);
-    b.u32(firstRiffEnd_ ? uint32_t(firstRiffEnd_ - 8) : 0);
+    b.u32(firstRiffEnd_ ? uint32_t(firstRiffEnd_ - 8) : open && listedEnd_ ? uint32_t(listedEnd_ - 8) : 0);
     b.u32(fourcc('A', 'V', 'I', ' '));
     const size_t hdrl = b.open(kList, fourcc('h', 'd', 'r', 'l'));
 
@@ -322,7 +350,7 @@ std::vector<uint8_t> AviFile::buildHeaders(bool withMovi) const {
         const AviStream& s = listed(i);
         maxChunk = std::max(maxChunk, s.maxChunk_);
         bytes += s.dataBytes_;
-        seconds = std::max(seconds, double(s.length_) * s.info_.scale / s.info_.rate);
+        seconds = std::max(seconds, double(s.listedLength_) * s.info_.scale / s.info_.rate);
     }
     const double perSecond = seconds > 0 ? std::min(bytes / seconds, 4294967295.0) : 0;
     const size_t avih = b.open(fourcc('a', 'v', 'i', 'h'));
@@ -353,7 +381,7 @@ std::vector<uint8_t> AviFile::buildHeaders(bool withMovi) const {
         b.u32(in.scale);
         b.u32(in.rate);
         b.u32(0);   // start
-        b.u32(uint32_t(s.length_));
+        b.u32(uint32_t(s.listedLength_));
         b.u32(std::max(in.suggestedBufferSize, s.maxChunk_));
         b.u32(in.quality);
         b.u32(in.sampleSize);
@@ -369,39 +397,48 @@ std::vector<uint8_t> AviFile::buildHeaders(bool withMovi) const {
         if (s.format_.size() & 1) b.u8(0);
 
         // Super index, or the same room as JUNK while the file is a single segment.
-        b.u32(openDml_ ? fourcc('i', 'n', 'd', 'x') : kJunk);
+        b.u32(odml ? fourcc('i', 'n', 'd', 'x') : kJunk);
         b.u32(kSuperIndexBytes);
         const size_t indexStart = b.pos();
-        if (openDml_) {
-            uint32_t used = 0;
-            for (const auto& seg : s.segments_) used += seg.ixOffset ? 1 : 0;
+        if (odml) {
             b.u16(4);   // longs per entry
             b.u8(0);    // sub type
             b.u8(kAviIndexOfIndexes);
-            b.u32(used);
+            const size_t usedAt = b.pos();
+            b.u32(0);
             b.u32(s.chunkId_);
             b.zeros(12);
+            uint32_t used = 0;
             for (size_t k = 0; k < s.segments_.size(); ++k) {
                 const auto& seg = s.segments_[k];
-                if (!seg.ixOffset) continue;
-                const int64_t end =
-                    k + 1 < s.segments_.size() ? s.segments_[k + 1].startLength : s.length_;
-                b.u64(seg.ixOffset);
-                b.u32(seg.ixSize);
-                b.u32(uint32_t(end - seg.startLength));
+                if (seg.ixOffset) {
+                    const int64_t end = k + 1 < s.segments_.size() ? s.segments_[k + 1].startLength
+                                                                   : s.listedLength_;
+                    b.u64(seg.ixOffset);
+                    b.u32(seg.ixSize);
+                    b.u32(uint32_t(end - seg.startLength));
+                    ++used;
+                    continue;
+                }
+                for (size_t p = 0; p < seg.listedParts; ++p, ++used) {
+                    b.u64(seg.parts[p].offset);
+                    b.u32(seg.parts[p].size);
+                    b.u32(seg.parts[p].duration);
+                }
             }
+            b.set32(usedAt, used);
         }
         b.zeros(kSuperIndexBytes - (b.pos() - indexStart));
         b.close(strl);
     }
 
-    if (openDml_) {
-        const size_t odml = b.open(kList, fourcc('o', 'd', 'm', 'l'));
+    if (odml) {
+        const size_t odmlList = b.open(kList, fourcc('o', 'd', 'm', 'l'));
         const size_t dmlh = b.open(fourcc('d', 'm', 'l', 'h'));
-        b.u32(video ? uint32_t(video->length_) : 0);
+        b.u32(video ? uint32_t(video->listedLength_) : 0);
         b.zeros(kDmlhBytes - 4);
         b.close(dmlh);
-        b.close(odml);
+        b.close(odmlList);
     } else {
         b.u32(kJunk);
         b.u32(4 + 8 + kDmlhBytes);
@@ -414,7 +451,9 @@ std::vector<uint8_t> AviFile::buildHeaders(bool withMovi) const {
         b.zeros(size_t(firstMovi_) - b.pos());
         b.close(junk);
         b.u32(kList);
-        b.u32(firstMoviEnd_ ? uint32_t(firstMoviEnd_ - firstMovi_ - 8) : 0);
+        b.u32(firstMoviEnd_            ? uint32_t(firstMoviEnd_ - firstMovi_ - 8)
+              : open && listedEnd_ ? uint32_t(listedEnd_ - firstMovi_ - 8)
+                                   : 0);
         b.u32(kMovi);
     }
     return buffer;
@@ -454,7 +493,7 @@ bool AviFile::flushIndexBuffer(std::vector<uint8_t>& buffer, uint64_t& at) {
 }
 
 bool AviFile::writeAt(uint64_t offset, const ::iovec* iov, int count) {
-    if (fd_ < 0) return fail("cannot write " + path_ + ": the file is closed", 0);
+    if (fd_ < 0) return fail("cannot write " + path_ + ": the file is closed", EBADF, false);
     iovec local[4];
     count = std::min(count, 4);
     std::copy(iov, iov + count, local);
@@ -493,7 +532,10 @@ bool AviFile::patch32(uint64_t offset, uint32_t value) {
 // Bytes the open segment still needs at its end for its indexes, counting `newEntries` more chunks.
 uint64_t AviFile::indexReserve(uint64_t newEntries) const {
     const uint64_t entries = segEntries_ + newEntries;
-    uint64_t r = streams_.size() * kStdIndexHeaderBytes + 8 * entries;
+    // The segment's own ix## per stream, and the next refresh's part for what it has not indexed.
+    uint64_t r = 2 * streams_.size() * kStdIndexHeaderBytes + 8 * entries;
+    for (const auto& s : streams_) r += 8 * (s->entries_.size() - s->indexedEntries_);
+    r += 8 * newEntries;
     if (segments_ == 1) r += 8 + kIdx1EntryBytes * entries;
     return r;
 }
@@ -505,8 +547,8 @@ bool AviFile::makeRoom(uint64_t chunkBytes, uint64_t newEntries) {
 }
 
 bool AviFile::nextSegment() {
-    if (uint32_t(segments_) >= kSuperIndexEntries)
-        return fail("cannot write " + path_ + ": the file has reached its size limit", 0);
+    if (uint32_t(segments_) >= kMaxSegments)
+        return fail("cannot write " + path_ + ": the file has reached its size limit", EFBIG, false);
     const bool closed = closeSegment(false);
     return startSegment() && closed;
 }
@@ -526,13 +568,13 @@ bool AviFile::startSegment() {
     end_ += sizeof h;
     ++segments_;
     segEntries_ = 0;
-    for (auto& s : streams_) s->segments_.push_back({s->entries_.size(), s->length_, 0, 0});
+    for (auto& s : streams_) s->segments_.push_back({s->entries_.size(), s->length_, 0, 0, {}, 0});
     return ok;
 }
 
-bool AviFile::writeStandardIndex(AviStream& s) {
-    AviStream::Segment& seg = s.segments_.back();
-    const uint64_t count = s.entries_.size() - seg.firstEntry;
+// ix## of the stream's entries from `from` on, at the end; its place goes to `offset` and `size`.
+bool AviFile::writeStandardIndex(AviStream& s, uint64_t from, uint64_t& offset, uint32_t& size) {
+    const uint64_t count = s.entries_.size() - from;
     if (count == 0) return true;
     const uint64_t total = kStdIndexHeaderBytes + 8 * count;
     std::vector<uint8_t> buffer;
@@ -549,16 +591,18 @@ bool AviFile::writeStandardIndex(AviStream& s) {
     b.u32(0);
     uint64_t at = end_;
     auto flush = [&] { return flushIndexBuffer(buffer, at); };
-    for (uint64_t i = seg.firstEntry; i < s.entries_.size(); ++i) {
+    for (uint64_t i = from; i < s.entries_.size(); ++i) {
         const AviStream::Entry& e = s.entries_[i];
         b.u32(e.offset + 8);   // of the data, from the base offset
         b.u32((e.sizeKey & ~kKeyBit) | ((e.sizeKey & kKeyBit) ? 0 : kKeyBit));   // bit 31: not a key
         if (buffer.size() + 8 > kIndexBufferBytes && !flush()) return false;
     }
     if (!flush()) return false;
-    seg.ixOffset = end_;
-    seg.ixSize = uint32_t(total);
+    offset = end_;
+    size = uint32_t(total);
     end_ += total;
+    s.indexedEntries_ = s.entries_.size();
+    s.indexedLength_ = s.length_;
     return true;
 }
 
@@ -603,7 +647,11 @@ bool AviFile::writeIdx1() {
 bool AviFile::closeSegment(bool last) {
     bool ok = true;
     if (!last || openDml_)
-        for (auto& s : streams_) ok = writeStandardIndex(*s) && ok;
+        for (auto& s : streams_) {
+            AviStream::Segment& seg = s->segments_.back();
+            ok = writeStandardIndex(*s, seg.firstEntry, seg.ixOffset, seg.ixSize) && ok;
+        }
+    for (auto& s : streams_) s->listedLength_ = s->length_;
     const uint64_t moviEnd = end_;
     ok = patch32(moviList_ + 4, uint32_t(moviEnd - moviList_ - 8)) && ok;
     if (segments_ == 1) {
@@ -722,7 +770,7 @@ bool AviFile::writeChunk(AviStream& s, int64_t position, int sampleCount, const 
         s.length_ += sampleCount;
         return true;
     } catch (const std::bad_alloc&) {
-        return fail("cannot write to " + name + " of " + path_ + ": out of memory", 0);
+        return fail("cannot write to " + name + " of " + path_ + ": out of memory", ENOMEM, false);
     }
 }
 
@@ -731,6 +779,7 @@ bool AviFile::writeChunk(AviStream& s, int64_t position, int sampleCount, const 
 
 bool AviFile::finish() {
     if (!laidOut_ && !layOutHeaders()) return false;
+    finishing_ = true;
     bool ok = closeSegment(true);
     ok = writeHeaders() && ok;
     // A failed chunk may have left bytes beyond the end.
@@ -741,13 +790,14 @@ bool AviFile::finish() {
 }
 
 bool AviFile::release() {
+    stopFlusher();
     std::lock_guard lock(mutex_);
     if (released_) return releaseOk_;
     bool ok = false;
     try {
         ok = finish();
     } catch (const std::bad_alloc&) {
-        ok = fail("cannot finish " + path_ + ": out of memory", 0);
+        ok = fail("cannot finish " + path_ + ": out of memory", ENOMEM, false);
     }
     if (fd_ >= 0 && ::close(fd_) != 0) ok = fail("cannot close " + path_, errno);
     fd_ = -1;
@@ -755,6 +805,125 @@ bool AviFile::release() {
     for (auto& s : streams_) s->released_ = true;
     releaseOk_ = ok && !writeFailed_;
     return releaseOk_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Refresh while recording
+
+void AviFile::setRefreshInterval(std::chrono::milliseconds interval) {
+    std::lock_guard lock(mutex_);
+    refreshInterval_ = std::max(interval, std::chrono::milliseconds(0));
+    flusherWake_.notify_all();
+}
+
+void AviFile::stopFlusher() {
+    std::call_once(flusherStopped_, [this] {
+        {
+            std::lock_guard lock(mutex_);
+            stopFlusher_ = true;
+        }
+        flusherWake_.notify_all();
+        if (flusher_.joinable()) flusher_.join();
+    });
+}
+
+void AviFile::flushLoop() {
+    std::unique_lock lock(mutex_);
+    while (!stopFlusher_) {
+        const auto interval = refreshInterval_;
+        if (interval.count() == 0) {
+            flusherWake_.wait(lock);
+            continue;
+        }
+        // A changed interval counts from now.
+        if (flusherWake_.wait_for(lock, interval, [&] { return stopFlusher_ || refreshInterval_ != interval; }))
+            continue;
+        try {
+            refreshLocked(lock);
+        } catch (const std::bad_alloc&) {
+            fail("cannot refresh " + path_ + ": out of memory", ENOMEM, false);
+        }
+    }
+}
+
+bool AviFile::refresh() {
+    std::unique_lock lock(mutex_);
+    if (released_) return refuse("cannot refresh " + path_ + ": it is already released");
+    try {
+        return refreshLocked(lock);
+    } catch (const std::bad_alloc&) {
+        return fail("cannot refresh " + path_ + ": out of memory", ENOMEM, false);
+    }
+}
+
+// Flushes with the lock released, so writers go on while the disk works.
+bool AviFile::syncUnlocked(std::unique_lock<std::mutex>& lock) {
+    const int fd = fd_;
+    lock.unlock();
+    const int r = ::fdatasync(fd);
+    const int err = errno;
+    lock.lock();
+    if (r != 0 && err != EINVAL && err != EROFS) return fail("cannot flush " + path_, err);
+    return true;
+}
+
+// The headers are rewritten only once the index they point to is on the disk: whatever a power
+// loss keeps, the headers describe bytes that are there.
+bool AviFile::refreshLocked(std::unique_lock<std::mutex>& lock) {
+    if (!laidOut_ || released_ || fd_ < 0) return true;
+    bool any = false;
+    for (const auto& s : streams_) any = any || s->entries_.size() > s->indexedEntries_;
+    if (!any) return true;
+    if (!writeParts()) return false;
+    if (!syncUnlocked(lock)) return false;
+    if (released_ || finishing_) return true;
+    if (!publish()) return false;
+    return syncUnlocked(lock);
+}
+
+// Appends one ix## per stream for its chunks since the last one.
+bool AviFile::writeParts() {
+    size_t parts = 0;
+    for (const auto& sp : streams_) parts = std::max(parts, sp->segments_.back().parts.size());
+    if (parts + size_t(segments_ - 1) >= kSuperIndexEntries) {
+        // Closing the segment indexes it as a whole and writes the headers.
+        if (!nextSegment()) return false;
+        pendingSegments_ = 0;
+        return true;
+    }
+    for (auto& sp : streams_) {
+        AviStream& s = *sp;
+        AviStream::Segment& seg = s.segments_.back();
+        const uint64_t from = std::max(s.indexedEntries_, seg.firstEntry);
+        const int64_t before = s.indexedLength_;
+        AviStream::Part part{0, 0, 0};
+        if (from < s.entries_.size()) {
+            if (!writeStandardIndex(s, from, part.offset, part.size)) return false;
+            part.duration = uint32_t(s.length_ - before);
+            seg.parts.push_back(part);
+        }
+        s.pendingLength_ = s.length_;
+        s.pendingParts_ = seg.parts.size();
+    }
+    // Other chunks may follow before the headers are written; the sizes stop here.
+    pendingEnd_ = end_;
+    pendingSegments_ = segments_;
+    return true;
+}
+
+bool AviFile::publish() {
+    if (pendingSegments_ != segments_) return true;   // a segment closed since: its headers are newer
+    for (auto& s : streams_) {
+        s->listedLength_ = s->pendingLength_;
+        s->segments_.back().listedParts = s->pendingParts_;
+    }
+    listedEnd_ = pendingEnd_;
+    bool ok = writeHeaders();
+    if (segments_ > 1) {
+        ok = patch32(moviList_ + 4, uint32_t(listedEnd_ - moviList_ - 8)) && ok;
+        ok = patch32(segStart_ + 4, uint32_t(listedEnd_ - segStart_ - 8)) && ok;
+    }
+    return ok;
 }
 
 }  // namespace torvane::avi

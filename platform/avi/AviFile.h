@@ -2,12 +2,15 @@
 // RIFF/AVI writer: one file, up to a few streams, samples written at explicit positions.
 // Safe for one writer thread per stream at the same time (an internal lock serialises file I/O).
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct iovec;
@@ -58,11 +61,19 @@ private:
         uint32_t sizeKey;   // data size (without header and pad byte); bit 31 = keyframe
     };
     // The stream's share of one RIFF segment.
+    // An ix## chunk written while the segment is open, for the chunks since the one before.
+    struct Part {
+        uint64_t offset;
+        uint32_t size;       // including the chunk header
+        uint32_t duration;   // in stream units
+    };
     struct Segment {
         uint64_t firstEntry = 0;
         int64_t startLength = 0;
-        uint64_t ixOffset = 0;   // of its ix## chunk once written
+        uint64_t ixOffset = 0;   // of its ix## chunk once written (when the segment is closed)
         uint32_t ixSize = 0;     // including the chunk header
+        std::vector<Part> parts;
+        size_t listedParts = 0;  // parts the headers on disk list
     };
     bool fixedSize() const { return info_.sampleSize > 0; }
 
@@ -76,6 +87,11 @@ private:
     std::vector<Segment> segments_;
     std::vector<uint8_t> emptyChunks_;   // prebuilt headers of zero-length chunks, made on first gap
     int64_t length_ = 0;             // in stream units
+    uint64_t indexedEntries_ = 0;    // entries some ix## on disk covers
+    int64_t indexedLength_ = 0;      // the length they cover
+    int64_t listedLength_ = 0;       // the length the headers on disk give
+    int64_t pendingLength_ = 0;      // of the last refresh, listed once its index is on the disk
+    size_t pendingParts_ = 0;
     uint64_t dataBytes_ = 0;
     uint32_t maxChunk_ = 0;
     uint8_t silence_ = 0;            // fill byte of an audio gap (0x80 for 8-bit PCM)
@@ -111,7 +127,19 @@ public:
     bool writeFailed() const;
     // The first write failure once there is one, else the reason of the last refused call.
     std::string lastError() const;
+    // The first write failure: its errno (ENOSPC for a full disk, EIO, EFBIG for the file's size
+    // limit, ENOMEM; 0 when none) and its text ("" when none). Any thread.
+    int firstWriteErrno() const;
+    std::string firstWriteError() const;
     const std::string& path() const { return path_; }
+
+    // While the file is open, a thread of the file brings the headers, sizes and an index for
+    // what is written up to date on disk and flushes it (fdatasync) every `interval`, so a file
+    // cut off at any moment stays playable. 0 stops it (tests that check exact layouts).
+    void setRefreshInterval(std::chrono::milliseconds interval);
+    // One refresh now, as that thread does it; false on a write or flush failure. Not at the same
+    // time as release().
+    bool refresh();
 
     // As create(), with RIFF segments of at most `segmentLimit` bytes (clamped to [4 KiB, 1 GiB]) so
     // tests can reach the multi-segment layout with small files.
@@ -124,7 +152,8 @@ private:
     bool writeChunk(AviStream& s, int64_t position, int sampleCount, const void* data, size_t bytes,
                     uint32_t flags);
     bool refuse(const std::string& reason);
-    bool fail(const std::string& what, int err);
+    // `describe`: add the system's text of `err` (not for reasons the message already says).
+    bool fail(const std::string& what, int err, bool describe = true);
     bool ownsStream(const AviStream* stream) const;
     bool layOutHeaders();
     size_t headerStreams() const;
@@ -140,11 +169,17 @@ private:
     bool appendEmptyChunks(AviStream& s, int64_t count);
     bool appendSilence(AviStream& s, int64_t samples);
     bool closeSegment(bool last);
-    bool writeStandardIndex(AviStream& s);
+    bool writeStandardIndex(AviStream& s, uint64_t from, uint64_t& offset, uint32_t& size);
     bool writeIdx1();
     bool startSegment();
     bool nextSegment();
     bool finish();
+    void flushLoop();
+    void stopFlusher();
+    bool refreshLocked(std::unique_lock<std::mutex>& lock);
+    bool writeParts();
+    bool publish();
+    bool syncUnlocked(std::unique_lock<std::mutex>& lock);
 
     std::string path_;
     int fd_ = -1;
@@ -162,9 +197,19 @@ private:
     uint64_t firstRiffEnd_ = 0;    // end of the first segment once it is closed
     uint64_t segEntries_ = 0;      // chunks of all streams in the open segment
     int segments_ = 0;
+    bool finishing_ = false;       // headers take their final form
+    uint64_t listedEnd_ = 0;       // end of the chunks the headers on disk cover (0: none yet)
+    uint64_t pendingEnd_ = 0;
+    int pendingSegments_ = 0;
+    std::chrono::milliseconds refreshInterval_{1000};
+    bool stopFlusher_ = false;
+    std::condition_variable flusherWake_;
+    std::thread flusher_;
+    std::once_flag flusherStopped_;
     bool released_ = false;
     bool releaseOk_ = false;
     bool writeFailed_ = false;
+    int firstWriteErrno_ = 0;
     std::string firstWriteError_;
     std::string lastError_;
 };

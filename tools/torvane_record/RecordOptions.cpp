@@ -239,6 +239,8 @@ std::string usageText() {
            "  --watermark-size WxH    drawn size (default: the image's own size)\n"
            "  --watermark-opacity 0..100 (a multiple of 10)\n"
            "  --watermark-margin X,Y  margins in pixels\n"
+           "  --repair FILE           rebuild a cut-off or damaged recording in place and say\n"
+           "                          what was kept (no other option with it)\n"
            "  --help                  this text\n"
            "  --version               print the version\n"
            "Exit status: 0 recorded, 1 the recording could not start or failed, 2 bad options.\n";

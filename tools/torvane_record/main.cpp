@@ -8,6 +8,7 @@
 
 #include "engine/CaptureSession.h"
 #include "engine/LiveSession.h"
+#include "platform/avi/AviRepair.h"
 #include "platform/core/Version.h"
 #include "platform/x11/Screen.h"
 #include "settings/SettingsStore.h"
@@ -32,9 +33,22 @@ int fail(const std::string& text) {
     return kExitFailed;
 }
 
+// --repair FILE: rebuilds a cut-off or damaged recording in place.
+int repair(const std::string& path) {
+    avi::RepairReport report;
+    std::string error;
+    if (!avi::repairAviFileInPlace(path, report, error)) return fail(error + "; nothing was recovered");
+    say("repaired " + path + ": " + report.summary());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string(argv[1]) == "--repair") {
+        if (argc != 3) return say("--repair takes one file and no other option"), kExitUsage;
+        return repair(argv[2]);
+    }
     const ParseOutcome parsed = parseRecordOptions(std::vector<std::string>(argv + 1, argv + argc));
     switch (parsed.kind) {
         case ParseOutcome::Help:

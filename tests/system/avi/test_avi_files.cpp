@@ -279,5 +279,37 @@ TEST(AviFiles, H264AndPcmDecodeWithTheirPositionsAndKeyframes) {
     EXPECT_EQ(a, md5(segmented));
 }
 
+// A writer that refreshes while it writes many segments and then dies: the file on disk is read
+// by ffmpeg as far as the last refresh at least, both streams, segment after segment.
+TEST(AviFiles, RefreshedMultiSegmentFileOfAWriterThatDiedIsIndexedToItsLastRefresh) {
+    TempDir dir;
+    const std::string path = dir.file("refreshed-multi.avi");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        Writer w = openFile(path, 320, 240, 64 * 1024, true);
+        if (!w.video || !w.audio) _exit(1);
+        w.file->setRefreshInterval(std::chrono::milliseconds(0));
+        std::vector<uint8_t> frame(1500, 0x42), block(4 * 1470, 0);
+        for (int i = 0; i < 300; ++i) {
+            if (!w.video->write(i, 1, frame.data(), frame.size(), i % 25 == 0 ? kKeyframe : 0) ||
+                !w.audio->write(1470 * i, 1470, block.data(), block.size(), 0))
+                _exit(1);
+            if (i % 30 == 29 && !w.file->refresh()) _exit(1);   // every second of 30 fps
+        }
+        _exit(0);   // 300 frames, the last refresh after frame 269
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // Everything up to the last refresh is indexed (keyframes known); ffmpeg may read on beyond it.
+    const auto v = packets(path, "v");
+    ASSERT_GE(v.size(), 270u);
+    EXPECT_EQ(v[250], "250,K_");
+    EXPECT_EQ(v[251], "251,__");
+    EXPECT_GE(audioEnd(path), 270 * 1470);
+}
+
 }  // namespace
 }  // namespace torvane::avi::test

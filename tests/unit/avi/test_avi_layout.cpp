@@ -35,6 +35,7 @@ TEST(AviLayout, HeadersFormatsChunksAndIndex) {
     std::string error;
     auto file = AviFile::create(path, &error);
     ASSERT_TRUE(file) << error;
+    file->setRefreshInterval(std::chrono::milliseconds(0));   // exact chunk lists
     const StreamInfo vinfo = videoInfo(802, 602, 30);
     const std::vector<uint8_t> bih = bitmapInfo(vinfo);
     std::vector<uint8_t> wave = waveFormat(44100, 2, 16);
@@ -155,6 +156,7 @@ TEST(AviLayout, SizesThatAreMultiplesOfFourStay) {
     TempDir dir;
     auto file = AviFile::create(dir.file("b.avi"), nullptr);
     ASSERT_TRUE(file);
+    file->setRefreshInterval(std::chrono::milliseconds(0));   // exact chunk lists
     const StreamInfo vinfo = videoInfo(800, 600, 25);
     EXPECT_EQ(vinfo.frameRight, 800);
     EXPECT_EQ(vinfo.frameBottom, 600);
@@ -179,6 +181,7 @@ TEST(AviLayout, VideoGapsBecomeEmptyChunksAndBackwardsWritesAreRefused) {
     const std::string path = dir.file("gap.avi");
     auto file = AviFile::create(path, nullptr);
     ASSERT_TRUE(file);
+    file->setRefreshInterval(std::chrono::milliseconds(0));   // exact chunk lists
     const StreamInfo vinfo = videoInfo(640, 480, 30);
     AviStream* video = file->createStream(vinfo);
     const auto bih = bitmapInfo(vinfo);
@@ -222,6 +225,7 @@ TEST(AviLayout, AudioGapsAreFilledWithSilence) {
     const std::string path = dir.file("audio.avi");
     auto file = AviFile::create(path, nullptr);
     ASSERT_TRUE(file);
+    file->setRefreshInterval(std::chrono::milliseconds(0));   // exact chunk lists
     const auto wave16 = waveFormat(48000, 2, 16), wave8 = waveFormat(8000, 1, 8);
     AviStream* a16 = file->createStream(audioInfo(wave16));
     AviStream* a8 = file->createStream(audioInfo(wave8));
@@ -263,6 +267,7 @@ TEST(AviLayout, StreamsAddedAfterTheFirstSampleJoinTheHeaders) {
     const std::string path = dir.file("late.avi");
     auto file = AviFile::create(path, nullptr);
     ASSERT_TRUE(file);
+    file->setRefreshInterval(std::chrono::milliseconds(0));   // exact chunk lists
     const StreamInfo vinfo = videoInfo(320, 240, 30);
     const auto bih = bitmapInfo(vinfo);
     AviStream* video = file->createStream(vinfo);
@@ -330,6 +335,7 @@ TEST(AviLayout, LargeFilesContinueInAvixSegmentsWithOpenDmlIndexes) {
     constexpr uint64_t kLimit = 64 * 1024;
     auto file = AviFile::create(path, nullptr, kLimit);
     ASSERT_TRUE(file);
+    file->setRefreshInterval(std::chrono::milliseconds(0));   // exact chunk lists
     const StreamInfo vinfo = videoInfo(320, 240, 30);
     const auto bih = bitmapInfo(vinfo);
     const auto wave = waveFormat(8000, 1, 16);
