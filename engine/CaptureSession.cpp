@@ -297,6 +297,7 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
     if (const uint64_t n = c.writeFailures.load())
         add(std::to_string(n) + " video picture(s) could not be written to the file.");
     add(soundLoss);
+    add(worker_->webcamLoss());
     if (file_->writeFailed() || !fileCompleted) add("Writing the file failed: " + file_->lastError());
     lossReport_ = report;
 }

@@ -4,7 +4,9 @@
 # source) on a private socket, and its own settings folder. Everything is torn down when the command
 # ends, also when it fails or is interrupted.
 #
-#   with-env.sh [--no-sound] [--screen WxH] [--tray] -- command args...
+#   with-env.sh [--no-sound] [--screen WxH] [--tray] [--camera] -- command args...
+#
+# --camera adds a virtual camera published through a private PipeWire (tests/env/virtual-camera.sh).
 #
 # The command sees DISPLAY, PULSE_SERVER, XDG_CONFIG_HOME, XDG_RUNTIME_DIR, HOME and TORVANE_TEST_ENV
 # (the private folder) in its environment.
@@ -12,17 +14,19 @@ set -u
 
 sound=1
 tray=0
+camera=0
 screen=1280x720
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-sound) sound=0; shift ;;
     --tray) tray=1; shift ;;
+    --camera) camera=1; shift ;;
     --screen) screen="$2"; shift 2 ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
-[ $# -gt 0 ] || { echo "usage: with-env.sh [--no-sound] [--screen WxH] [--tray] -- command..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: with-env.sh [--no-sound] [--screen WxH] [--tray] [--camera] -- command..." >&2; exit 2; }
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/torvane-env.XXXXXX")
 pids=()
@@ -81,6 +85,11 @@ elif [ "$tray" = 1 ] && command -v trayer >/dev/null; then
     >"$dir/tray.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do xwininfo -root -children 2>/dev/null | grep -q '"panel"' && break; sleep 0.05; done
+fi
+
+if [ "$camera" = 1 ]; then
+  . "$(dirname "$0")/virtual-camera.sh"
+  camera_start || exit 1
 fi
 
 "$@"
