@@ -301,6 +301,7 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
     if (const std::string lost = c.screenLost(); !lost.empty())
         add("The recording stopped early: " + lost + ".");
     add(soundLoss);
+    add(worker_->webcamLoss());
     if (file_->writeFailed() || !fileCompleted) add("Writing the file failed: " + file_->lastError());
     lossReport_ = report;
 }

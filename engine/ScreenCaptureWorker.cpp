@@ -1,13 +1,21 @@
 #include "engine/ScreenCaptureWorker.h"
 
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <chrono>
+#include <cstdio>
 
 #include "engine/BaseCapture.h"
 #include "engine/H264Encoder.h"
 #include "engine/Watermark.h"
 #include "platform/avi/AviFile.h"
 #include "platform/core/Clock.h"
+#include "engine/Placement.h"
 #include "engine/ScreenSources.h"
+#include "webcam/PreviewDlg.h"
+#include "webcam/VideoInputDevice.h"
 
 namespace torvane {
 
@@ -55,17 +63,106 @@ bool CScreenCaptureWorker::start(std::string* error) {
         }
         screen_ = std::move(screen);
     }
-    // The webcam source arrives with the webcam device support; until then a webcam-only
-    // recording polls a source that has no picture.
+    if (settings_.screen.sourceKind == kSourceWebcam) {
+        if (!openWebcam(frameRate_, error)) {
+            fullStop();
+            return false;
+        }
+    } else if (settings_.pip.on) {
+        // The overlay is not worth refusing the screen recording for: it shows black, and the
+        // loss report says why.
+        std::string why;
+        if (!openWebcam(frameRate_, &why)) webcamLoss_ = why;
+    }
     if (settings_.watermark.on) watermark_ = std::make_shared<CWatermark>(settings_.watermark);
     segmentStartTime_ = std::chrono::steady_clock::now();
     segmentStart_ = tickMilliseconds();
     recordedBefore_ = 0;
+    segmentBase_ = 0;
     if (!startThread(error)) {
         fullStop();
         return false;
     }
+    showPreview();
     return true;
+}
+
+bool CScreenCaptureWorker::openWebcam(int frameRate, std::string* error) {
+    const std::string name = fromUtf16Field(settings_.webcam.deviceName, std::size(settings_.webcam.deviceName));
+    const bool webcamOnly = settings_.screen.sourceKind == kSourceWebcam;
+    auto fail = [&](const std::string& why) {
+        if (error) *error = "The webcam \"" + name + "\" " + why + ".";
+        camera_.reset();
+        webcam_.reset();
+        return false;
+    };
+    if (name.empty()) {
+        if (error) *error = "No webcam is selected.";
+        return false;
+    }
+    if (!camera_) {
+        camera_ = std::make_shared<CVideoInputDevice>(settings_.webcam.width, settings_.webcam.height, name, frameRate);
+        if (!camera_->ok()) return fail(camera_->error());
+        webcam_ = camera_;
+    }
+    if (webcamOnly) {
+        // The window keeps painting while the camera warms up; no input reaches it meanwhile.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFirstPictureTimeoutMs);
+        bool got = false;
+        while (!got && std::chrono::steady_clock::now() < deadline) {
+            got = camera_->waitFirstPicture(std::chrono::milliseconds(20));
+            if (!got && QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            std::chrono::steady_clock::time_point when;
+            std::string why;
+            if (!got && camera_->lostSince(when, why) && why != "it stopped delivering pictures")
+                return fail("cannot be opened: " + why);
+        }
+        if (!got) return fail("delivered no picture within 3 seconds");
+    }
+    createPreview();
+    return true;
+}
+
+void CScreenCaptureWorker::createPreview() {
+    // Windows need a GUI application; a console front end records the webcam without one.
+    if (preview_ || !camera_ || !qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return;
+    QRect client;
+    if (settings_.screen.sourceKind == kSourceWebcam) {
+        const int w = settings_.webcam.width > 0 ? settings_.webcam.width : 320;
+        const int h = settings_.webcam.height > 0 ? settings_.webcam.height : 240;
+        const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->geometry() : QRect();
+        client = QRect(screen.x() + (screen.width() - w) / 2, screen.y() + (screen.height() - h) / 2, w, h);
+    } else {
+        const ScreenRect& r = settings_.screen.rect;
+        const PipSettings& p = settings_.pip;
+        const PlacedPoint at = placeObject(p.position, r.left, r.top, r.right, r.bottom, p.width, p.height, p.marginX, p.marginY);
+        client = QRect(at.x, at.y, std::max(1, int(p.width)), std::max(1, int(p.height)));
+    }
+    preview_ = std::make_unique<CPreviewDlg>(camera_, settings_.screen.sourceKind != kSourceWebcam, client, notify_);
+}
+
+void CScreenCaptureWorker::showPreview() {
+    if (preview_) preview_->showOnTop();
+}
+
+void CScreenCaptureWorker::hidePreview() {
+    if (preview_) preview_->hide();
+}
+
+void CScreenCaptureWorker::noteWebcamLoss() {
+    std::chrono::steady_clock::time_point when;
+    std::string why;
+    if (!camera_ || !camera_->lostSince(when, why)) return;
+    // Recorded time of the last picture, as far as this run tells it.
+    int64_t ms = segmentBase_;
+    if (when > segmentStartTime_)
+        ms += std::chrono::duration_cast<std::chrono::milliseconds>(when - segmentStartTime_).count();
+    ms = std::min<int64_t>(ms, paused_ ? recordedBefore_ : ms);
+    char at[32];
+    std::snprintf(at, sizeof at, "%02lld:%02lld.%01lld", static_cast<long long>(ms / 60000),
+                  static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms / 100 % 10));
+    webcamLoss_ = "The webcam \"" + camera_->deviceName() + "\" was lost at " + at + " of the recording (" + why +
+                  "); the video shows its last picture from then on.";
 }
 
 bool CScreenCaptureWorker::startThread(std::string* error) {
@@ -123,6 +220,7 @@ bool CScreenCaptureWorker::pause() {
     if (paused_) return true;
     haltThread();
     encoder_.reset();
+    hidePreview();
     paused_ = true;
     recordedBefore_ += uint32_t(tickMilliseconds() - segmentStart_);
     return true;
@@ -131,6 +229,8 @@ bool CScreenCaptureWorker::pause() {
 bool CScreenCaptureWorker::resume(std::string* error) {
     if (!paused_) return true;
     segmentStart_ = tickMilliseconds();
+    segmentStartTime_ = std::chrono::steady_clock::now();
+    segmentBase_ = recordedBefore_;
     paused_ = false;
     // A new encoder, so the run begins with an IDR picture a decoder can start from.
     std::string why;
@@ -140,20 +240,40 @@ bool CScreenCaptureWorker::resume(std::string* error) {
         fullStop();
         return false;
     }
+    // Shown again whatever the overlay flag says.
+    showPreview();
     return true;
 }
 
 void CScreenCaptureWorker::fullStop() {
     haltThread();
     encoder_.reset();
+    hidePreview();
+    preview_.reset();
+    if (webcamLoss_.empty()) noteWebcamLoss();
     webcam_.reset();
+    camera_.reset();
     screen_.reset();
 }
 
 void CScreenCaptureWorker::togglePip(bool on) {
-    // The presenter's webcam window arrives with the webcam device support; the flag is kept so
-    // a later run sees it.
+    std::lock_guard<std::mutex> g(toggleLock_);
     settings_.pip.on = on ? 1 : 0;
+    if (!on) {
+        hidePreview();
+        return;
+    }
+    if (!camera_) {
+        std::string why;
+        if (!openWebcam(frameRate_, &why)) {
+            webcamLoss_ = why;
+            return;
+        }
+        // The capture thread of this run reads the webcam only in webcam-only mode, so the
+        // new source needs no hand-over.
+    }
+    createPreview();
+    showPreview();
 }
 
 }  // namespace torvane

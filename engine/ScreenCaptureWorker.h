@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -15,6 +16,9 @@
 #include "engine/WorkerSettings.h"
 
 namespace torvane {
+
+class CVideoInputDevice;
+class CPreviewDlg;
 
 class CScreenCaptureWorker {
 public:
@@ -35,6 +39,12 @@ public:
     // Halts the thread and releases the encoder, the webcam source and the watermark's use.
     void fullStop();
     void togglePip(bool on);
+    // After fullStop(): what happened to the webcam (could not be opened for the overlay, lost
+    // during the recording), empty when nothing.
+    const std::string& webcamLoss() const { return webcamLoss_; }
+    CPreviewDlg* previewWindow() const { return preview_.get(); }
+    // How long a webcam-only Start waits for the camera's first picture.
+    static constexpr int kFirstPictureTimeoutMs = 3000;
 
     bool paused() const { return paused_; }
     bool threadRunning() const { return thread_.joinable(); }
@@ -51,6 +61,11 @@ public:
 private:
     bool startThread(std::string* error);
     void haltThread();
+    bool openWebcam(int frameRate, std::string* error);
+    void createPreview();
+    void showPreview();
+    void hidePreview();
+    void noteWebcamLoss();
 
     WorkerSettings settings_;
     QObject* notify_;
@@ -60,13 +75,18 @@ private:
     uint32_t segmentStart_ = 0;
     std::chrono::steady_clock::time_point segmentStartTime_;   // the same moment as segmentStart_
     uint32_t recordedBefore_ = 0;
+    uint32_t segmentBase_ = 0;   // recordedBefore_ when the current run began
     std::string encoderError_;
+    std::string webcamLoss_;
 
     std::shared_ptr<CH264Encoder> encoder_;
     std::shared_ptr<avi::AviFile> file_;
     avi::AviStream* stream_ = nullptr;
     std::shared_ptr<IScreenSource> screen_;
     std::shared_ptr<CBaseCapture> webcam_;
+    std::shared_ptr<CVideoInputDevice> camera_;   // the same object as webcam_
+    std::unique_ptr<CPreviewDlg> preview_;
+    std::mutex toggleLock_;
     std::shared_ptr<CWatermark> watermark_;
     std::shared_ptr<CaptureCounters> counters_;
 

@@ -1,5 +1,7 @@
 #include "settings/CNewCaptureDlg.h"
 
+#include "webcam/VideoDeviceEnum.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QEventLoop>
@@ -388,7 +390,7 @@ void CNewCaptureDlg::accept() {
 }
 
 bool runMovieProperties(QWidget* parent, CaptureSettings& out) {
-    CNewCaptureDlg dlg(parent);
+    CNewCaptureDlg dlg(parent, nullptr, videoDeviceQuery());
     if (dlg.exec() != QDialog::Accepted) return false;
     out = dlg.settings();
     return true;

@@ -4,7 +4,7 @@
 # source) on a private socket, and its own settings folder. Everything is torn down when the command
 # ends, also when it fails or is interrupted.
 #
-#   with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] [--wayland] -- command args...
+#   with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] [--wayland] [--camera] -- command args...
 #
 # --pipewire runs the sound server as PipeWire instead (private session bus, pipewire, wireplumber,
 # pipewire-pulse on the same kind of private socket), with the same names: null sink "torvane_sink"
@@ -15,6 +15,8 @@
 # --wayland: a headless Wayland desktop with the screen cast portal instead of Xvfb (see
 # wayland-desktop.sh); DISPLAY is then its XWayland.
 #
+# --camera adds a virtual camera published through a private PipeWire (tests/env/virtual-camera.sh).
+#
 # The command sees DISPLAY, PULSE_SERVER, XDG_CONFIG_HOME, XDG_RUNTIME_DIR, HOME and TORVANE_TEST_ENV
 # (the private folder) in its environment.
 set -u
@@ -22,6 +24,7 @@ set -u
 sound=1
 tray=0
 wayland=0
+camera=0
 screen=1280x720
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -29,12 +32,13 @@ while [ $# -gt 0 ]; do
     --pipewire) sound=2; shift ;;
     --tray) tray=1; shift ;;
     --wayland) wayland=1; shift ;;
+    --camera) camera=1; shift ;;
     --screen) screen="$2"; shift 2 ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
-[ $# -gt 0 ] || { echo "usage: with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] [--wayland] -- command..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] [--wayland] [--camera] -- command..." >&2; exit 2; }
 
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d "${TMPDIR:-/tmp}/torvane-env.XXXXXX")
@@ -133,6 +137,11 @@ elif [ "$tray" = 1 ] && command -v trayer >/dev/null; then
     >"$dir/tray.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do xwininfo -root -children 2>/dev/null | grep -q '"panel"' && break; sleep 0.05; done
+fi
+
+if [ "$camera" = 1 ]; then
+  . "$(dirname "$0")/virtual-camera.sh"
+  camera_start || exit 1
 fi
 
 "$@"

@@ -155,6 +155,13 @@ const std::map<std::string, Setter>& setters() {
              o.watermarkOpacity = p;
          }},
         {"watermark-margin", [](RecordOptions& o, const std::string& v) { o.watermarkMargin = intPair("watermark-margin", v, ',', 0, 2000); }},
+        {"webcam", [](RecordOptions& o, const std::string& v) {
+             if (v.empty() || v.size() > 199) throw ValueError{"--webcam needs a webcam name of at most 199 characters"};
+             o.webcam = v;
+         }},
+        {"webcam-size", [](RecordOptions& o, const std::string& v) { o.webcamSize = intPair("webcam-size", v, 'x', 1, 1280); }},
+        {"pip", [](RecordOptions& o, const std::string& v) { o.pip = choice("pip", v, {{"off", 0}, {"on", 1}}) == 1; }},
+        {"pip-pos", [](RecordOptions& o, const std::string& v) { o.pipPosition = intInRange("pip-pos", v, 0, 8); }},
         {"sound", [](RecordOptions& o, const std::string& v) {
              o.sound = static_cast<SoundChoice>(choice("sound", v, {{"off", 0}, {"mic", 1}, {"system", 2}, {"both", 3}}));
          }},
@@ -175,6 +182,10 @@ ParseOutcome parseRecordOptions(const std::vector<std::string>& args) {
         if (arg == "--version") {
             outcome.kind = ParseOutcome::Version;
             return outcome;
+        }
+        if (arg == "--list-webcams") {
+            outcome.options.listWebcams = true;
+            continue;
         }
         if (arg.rfind("--", 0) != 0 || arg.size() == 2) {
             outcome.kind = ParseOutcome::BadUsage;
@@ -241,6 +252,11 @@ std::string usageText() {
            "  --watermark-margin X,Y  margins in pixels\n"
            "  --repair FILE           rebuild a cut-off or damaged recording in place and say\n"
            "                          what was kept (no other option with it)\n"
+           "  --list-webcams          print each webcam as NAME: its sizes, and exit\n"
+           "  --webcam NAME           the webcam to record or to show over the screen\n"
+           "  --webcam-size WxH       the size to ask of it (as the Resolution list shows it)\n"
+           "  --pip on|off            show the webcam over the screen recording\n"
+           "  --pip-pos 0..8          where it goes, numbered as --watermark-pos\n"
            "  --help                  this text\n"
            "  --version               print the version\n"
            "Exit status: 0 recorded, 1 the recording could not start or failed, 2 bad options.\n";

@@ -42,6 +42,11 @@ struct RecordOptions {
     std::optional<std::pair<int32_t, int32_t>> watermarkSize;
     std::optional<int32_t> watermarkOpacity;
     std::optional<std::pair<int32_t, int32_t>> watermarkMargin;
+    bool listWebcams = false;                 // print the webcams and their sizes, record nothing
+    std::optional<std::string> webcam;        // friendly name
+    std::optional<std::pair<int32_t, int32_t>> webcamSize;
+    std::optional<bool> pip;
+    std::optional<int32_t> pipPosition;
 };
 
 struct ParseOutcome {

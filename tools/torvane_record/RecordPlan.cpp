@@ -16,11 +16,29 @@ bool applyRecordOptions(CaptureSettings& s, const RecordOptions& o, bool anyVide
         s.screen.sourceKind = kSourceArea;
     else if (o.window)
         s.screen.sourceKind = kSourceLiveSession;
-    if (s.screen.sourceKind == kSourceWebcam && !anyVideoDevice) {
+    if (o.webcam) {
+        std::fill(std::begin(s.webcam.deviceName), std::end(s.webcam.deviceName), u'\0');
+        toUtf16Field(*o.webcam, s.webcam.deviceName, std::size(s.webcam.deviceName));
+    }
+    if (o.webcamSize) {
+        if (o.webcamSize->second > 720) {
+            error = "--webcam-size must be at most 1280x720.";
+            return false;
+        }
+        s.webcam.width = uint16_t(o.webcamSize->first);
+        s.webcam.height = uint16_t(o.webcamSize->second);
+    }
+    if (o.pip) {
+        // As the presenter-video dialog stores it; the size follows the webcam's.
+        s.pip.on = *o.pip ? 1 : 0;
+        s.pip.marginX = s.pip.marginY = 10;
+    }
+    if (o.pipPosition) s.pip.position = *o.pipPosition;
+    if ((s.screen.sourceKind == kSourceWebcam || (o.pip && *o.pip)) && !anyVideoDevice) {
         error = "There is no video input device, so the webcam cannot be recorded.";
         return false;
     }
-    if (s.screen.sourceKind == kSourceWebcam && s.webcam.deviceName[0] == u'\0') {
+    if ((s.screen.sourceKind == kSourceWebcam || (o.pip && *o.pip)) && s.webcam.deviceName[0] == u'\0') {
         error = "Please select the video input device.";
         return false;
     }

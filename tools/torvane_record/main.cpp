@@ -1,8 +1,10 @@
 // torvane-record: records with the stored settings and the engine of the recorder, without windows.
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "tools/torvane_record/RecordPlan.h"
 #include "tools/torvane_record/Recorder.h"
 #include "tools/torvane_record/StopSignals.h"
+#include "webcam/VideoDeviceEnum.h"
 
 using namespace torvane;
 using namespace torvane::record;
@@ -70,18 +73,31 @@ int main(int argc, char** argv) {
     }
     const RecordOptions& options = parsed.options;
 
-    QCoreApplication app(argc, argv);
-    StopSignals stopSignals;
-    if (std::string error; !stopSignals.install(error)) return fail(error);
+    if (options.listWebcams) {
+        for (const std::string& name : listWebcams()) {
+            std::vector<ResolutionItem> items;
+            listResolutions(name, items);
+            std::printf("%s\n", webcamListLine(name, items).c_str());
+        }
+        return 0;
+    }
 
-    // The record as the movie properties dialog loads it; no video device is known to this tool.
-    const VideoDeviceQuery devices;
+    // The record as the movie properties dialog loads it.
+    const VideoDeviceQuery devices = videoDeviceQuery();
     auto store = openSettingsStore();
     CaptureSettings settings = loadCaptureSettings(*store, devices);
+    if (std::string error; !applyRecordOptions(settings, options, devices.anyDevice(), error)) return fail(error);
+
+    // The webcam's window needs a GUI application; everything else runs without one.
+    std::unique_ptr<QCoreApplication> app;
+    if (settings.screen.sourceKind == kSourceWebcam || settings.pip.on)
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    StopSignals stopSignals;
+    if (std::string error; !stopSignals.install(error)) return fail(error);
     // The handshake the companion program performs, so the look-up below finds the window.
     if (options.window) writeLiveSessionWindow(*store, *options.window);
-
-    if (std::string error; !applyRecordOptions(settings, options, devices.anyDevice(), error)) return fail(error);
     x11::ScreenGeometry geometry;
     if (settings.screen.sourceKind == kSourceFullScreen) {
         std::string error;
@@ -125,6 +141,6 @@ int main(int argc, char** argv) {
         recorder.finish(0);
     });
     if (!recorder.start(file)) return recorder.exitCode();
-    app.exec();
+    app->exec();
     return recorder.exitCode();
 }
