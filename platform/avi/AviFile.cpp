@@ -161,10 +161,11 @@ bool AviFile::refuse(const std::string& reason) {
     return false;
 }
 
-bool AviFile::fail(const std::string& what, int err) {
-    lastError_ = err ? what + ": " + errorText(err) : what;
+bool AviFile::fail(const std::string& what, int err, bool describe) {
+    lastError_ = err && describe ? what + ": " + errorText(err) : what;
     if (!writeFailed_) {
         writeFailed_ = true;
+        firstWriteErrno_ = err;
         firstWriteError_ = lastError_;
     }
     return false;
@@ -269,6 +270,16 @@ bool AviFile::writeFailed() const {
 std::string AviFile::lastError() const {
     std::lock_guard lock(mutex_);
     return writeFailed_ ? firstWriteError_ : lastError_;
+}
+
+int AviFile::firstWriteErrno() const {
+    std::lock_guard lock(mutex_);
+    return firstWriteErrno_;
+}
+
+std::string AviFile::firstWriteError() const {
+    std::lock_guard lock(mutex_);
+    return firstWriteError_;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -454,7 +465,7 @@ bool AviFile::flushIndexBuffer(std::vector<uint8_t>& buffer, uint64_t& at) {
 }
 
 bool AviFile::writeAt(uint64_t offset, const ::iovec* iov, int count) {
-    if (fd_ < 0) return fail("cannot write " + path_ + ": the file is closed", 0);
+    if (fd_ < 0) return fail("cannot write " + path_ + ": the file is closed", EBADF, false);
     iovec local[4];
     count = std::min(count, 4);
     std::copy(iov, iov + count, local);
@@ -506,7 +517,7 @@ bool AviFile::makeRoom(uint64_t chunkBytes, uint64_t newEntries) {
 
 bool AviFile::nextSegment() {
     if (uint32_t(segments_) >= kSuperIndexEntries)
-        return fail("cannot write " + path_ + ": the file has reached its size limit", 0);
+        return fail("cannot write " + path_ + ": the file has reached its size limit", EFBIG, false);
     const bool closed = closeSegment(false);
     return startSegment() && closed;
 }
@@ -722,7 +733,7 @@ bool AviFile::writeChunk(AviStream& s, int64_t position, int sampleCount, const 
         s.length_ += sampleCount;
         return true;
     } catch (const std::bad_alloc&) {
-        return fail("cannot write to " + name + " of " + path_ + ": out of memory", 0);
+        return fail("cannot write to " + name + " of " + path_ + ": out of memory", ENOMEM, false);
     }
 }
 
@@ -747,7 +758,7 @@ bool AviFile::release() {
     try {
         ok = finish();
     } catch (const std::bad_alloc&) {
-        ok = fail("cannot finish " + path_ + ": out of memory", 0);
+        ok = fail("cannot finish " + path_ + ": out of memory", ENOMEM, false);
     }
     if (fd_ >= 0 && ::close(fd_) != 0) ok = fail("cannot close " + path_, errno);
     fd_ = -1;

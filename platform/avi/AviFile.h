@@ -111,6 +111,10 @@ public:
     bool writeFailed() const;
     // The first write failure once there is one, else the reason of the last refused call.
     std::string lastError() const;
+    // The first write failure: its errno (ENOSPC for a full disk, EIO, EFBIG for the file's size
+    // limit, ENOMEM; 0 when none) and its text ("" when none). Any thread.
+    int firstWriteErrno() const;
+    std::string firstWriteError() const;
     const std::string& path() const { return path_; }
 
     // As create(), with RIFF segments of at most `segmentLimit` bytes (clamped to [4 KiB, 1 GiB]) so
@@ -124,7 +128,8 @@ private:
     bool writeChunk(AviStream& s, int64_t position, int sampleCount, const void* data, size_t bytes,
                     uint32_t flags);
     bool refuse(const std::string& reason);
-    bool fail(const std::string& what, int err);
+    // `describe`: add the system's text of `err` (not for reasons the message already says).
+    bool fail(const std::string& what, int err, bool describe = true);
     bool ownsStream(const AviStream* stream) const;
     bool layOutHeaders();
     size_t headerStreams() const;
@@ -165,6 +170,7 @@ private:
     bool released_ = false;
     bool releaseOk_ = false;
     bool writeFailed_ = false;
+    int firstWriteErrno_ = 0;
     std::string firstWriteError_;
     std::string lastError_;
 };

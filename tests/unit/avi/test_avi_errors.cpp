@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <thread>
 
 #include "platform/avi/AviFile.h"
@@ -78,6 +80,8 @@ TEST(AviErrors, BadCallsAreRefusedWithAReason) {
     EXPECT_FALSE(file->setFormat(video, bih.data(), bih.size()));
     file->releaseStream(video);
     EXPECT_FALSE(video->write(1, 1, frame, sizeof frame, 0));
+    EXPECT_EQ(file->firstWriteErrno(), 0);
+    EXPECT_EQ(file->firstWriteError(), "");
     EXPECT_TRUE(contains(file->lastError(), "released")) << file->lastError();
     EXPECT_FALSE(file->writeFailed());   // refusals are not write failures
     EXPECT_TRUE(file->release()) << file->lastError();
@@ -106,6 +110,8 @@ TEST(AviErrors, FailedWritesAreReportedAndKeepTheFirstReason) {
     const std::string first = file->lastError();
     EXPECT_TRUE(contains(first, "/dev/full")) << first;
     EXPECT_TRUE(contains(first, "No space left")) << first;
+    EXPECT_EQ(file->firstWriteErrno(), ENOSPC);
+    EXPECT_EQ(file->firstWriteError(), first);
     EXPECT_EQ(video->length(), 0);   // a lost frame leaves its position empty
     EXPECT_FALSE(video->write(-5, 1, frame, sizeof frame, 0));
     EXPECT_EQ(file->lastError(), first);
@@ -128,6 +134,7 @@ TEST(AviErrors, AFileThatOutgrowsItsSegmentIndexStopsCleanly) {
     EXPECT_EQ(written, 256);
     EXPECT_TRUE(file->writeFailed());
     EXPECT_TRUE(contains(file->lastError(), "size limit")) << file->lastError();
+    EXPECT_EQ(file->firstWriteErrno(), EFBIG);
     EXPECT_FALSE(file->release());
     // What was written is complete and indexed.
     RiffFile f(path);
