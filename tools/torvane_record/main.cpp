@@ -8,12 +8,12 @@
 
 #include "engine/CaptureSession.h"
 #include "engine/LiveSession.h"
+#include "platform/core/StopSignals.h"
 #include "platform/x11/Screen.h"
 #include "settings/SettingsStore.h"
 #include "tools/torvane_record/RecordOptions.h"
 #include "tools/torvane_record/RecordPlan.h"
 #include "tools/torvane_record/Recorder.h"
-#include "tools/torvane_record/StopSignals.h"
 
 using namespace torvane;
 using namespace torvane::record;
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     // The record as the movie properties dialog loads it; no video device is known to this tool.
     const VideoDeviceQuery devices;
     auto store = openSettingsStore();
-    CaptureSettings settings = loadCaptureSettings(*store, devices);
+    CaptureSettings settings = loadUsableCaptureSettings(*store, devices);
     // The handshake the companion program performs, so the look-up below finds the window.
     if (options.window) writeLiveSessionWindow(*store, *options.window);
 
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
 
     Recorder recorder(session, options.pauses, options.stopAfterMs, settings.screen.sourceKind);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &recorder, [&recorder](int number) {
-        say(number == SIGINT ? "interrupted; stopping" : "terminated; stopping");
+        say(number == SIGINT ? "interrupted; stopping" : number == SIGHUP ? "hung up; stopping" : "terminated; stopping");
         recorder.finish(0);
     });
     if (!recorder.start(file)) return recorder.exitCode();
