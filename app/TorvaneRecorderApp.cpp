@@ -6,6 +6,7 @@
 #include "app/RecordingRecovery.h"
 #include "app/TorvaneRecorderDlg.h"
 #include "audio/SoundPlatform.h"
+#include "platform/core/StopSignals.h"
 #include "platform/core/Version.h"
 
 namespace torvane {
@@ -30,6 +31,12 @@ int CTorvaneRecorderApp::run() {
     int result = 0;
     {
         detectSoundPlatform();
+        // A signal (logout, kill, the terminal closed) ends the program like its close, without
+        // questions: destroying the window below finishes the file of a recording that runs.
+        StopSignals stopSignals;
+        std::string signalError;
+        if (stopSignals.install(signalError))
+            connect(&stopSignals, &StopSignals::stopRequested, this, &QCoreApplication::quit);
         CTorvaneRecorderDlg recorder;
         setMainRecorder(&recorder);
         // Not the dialog's own modal loop: hiding a dialog ends that loop, and the recorder hides in

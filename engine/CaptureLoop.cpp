@@ -52,7 +52,8 @@ struct TurnBuffers {
     std::vector<uint8_t> yuv;
 };
 
-// Takes the picture of this turn. Null when there is none (webcam without a frame yet).
+// Takes the picture of this turn. Null when there is none (webcam without a frame yet, or a screen
+// that cannot be read any more).
 QImage* takePicture(CaptureRun& run, TurnBuffers& b) {
     if (run.settings.screen.sourceKind == kSourceWebcam) {
         std::unique_ptr<WebcamFrame> frame = run.webcam ? run.webcam->latestFrame() : nullptr;
@@ -66,10 +67,7 @@ QImage* takePicture(CaptureRun& run, TurnBuffers& b) {
                             int(b.webcamPicture.bytesPerLine()), frame->width, -frame->height);
         return &b.webcamPicture;
     }
-    if (!run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top)) {
-        run.counters->setScreenLost(run.screen->lastError());
-        return nullptr;
-    }
+    if (!run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top)) return nullptr;
     return &run.screen->picture();
 }
 
@@ -102,6 +100,12 @@ bool waitUntil(CaptureRun& run, uint64_t targetMs) {
     }
 }
 
+// Ends the recording for a fault: the reason for the session, the stop request for the UI thread.
+void stopForFault(CaptureRun& run, StopFault kind, const std::string& why) {
+    run.counters->setFault(kind, why);
+    postWindowMessage(run.notify, WM_RECORDER_STOP, kStopForFault);
+}
+
 }  // namespace
 
 void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
@@ -124,6 +128,12 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
     while (run.running.load()) {
         const uint32_t t0 = tickMilliseconds();
         if (run.stopEvent.wait(std::chrono::milliseconds(0)) && !run.running.load()) break;
+        // Either stream's write may have failed (the sound threads write too): a full disk or an
+        // I/O error ends the recording at once, so the file keeps everything complete until then.
+        if (run.file && run.file->writeFailed()) {
+            stopForFault(run, StopFault::FileWrite, run.file->lastError());
+            break;
+        }
         const int64_t position = framePosition(recordedAt(run.recordedBefore, run.segmentStart, t0), fps);
         const int64_t last = counters.lastPosition.load();
         if (position <= last) {
@@ -144,8 +154,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             picture = takePicture(run, b);
         }
         if (!picture && !webcamOnly) {
-            // The screen is gone for good: finish the file like a closed live-session window.
-            postWindowMessage(run.notify, WM_RECORDER_STOP);
+            stopForFault(run, StopFault::ScreenLost, run.screen->lastError());
             break;
         }
         if (!picture) {
@@ -191,8 +200,12 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
                 counters.written.fetch_add(1);
                 if (encoded.pts > prev + 1) counters.skipped.fetch_add(uint64_t(encoded.pts - prev - 1));
             } else {
-                // The pictures after a lost one would refer to it: start afresh with an IDR picture.
                 counters.writeFailures.fetch_add(1);
+                if (run.file->writeFailed()) {
+                    stopForFault(run, StopFault::FileWrite, run.file->lastError());
+                    break;
+                }
+                // A refused picture: the pictures after it would refer to it, so start afresh with an IDR.
                 firstPicture = true;
             }
         }

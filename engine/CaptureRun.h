@@ -25,6 +25,8 @@ class CH264Encoder;
 class CBaseCapture;
 class CWatermark;
 
+enum class StopFault { None, FileWrite, ScreenLost };
+
 // Counters that live across the runs of one recording.
 struct CaptureCounters {
     std::atomic<uint64_t> written{0};
@@ -36,19 +38,27 @@ struct CaptureCounters {
     // CPU time of the capture thread per stage, in microseconds, for benchmarks.
     std::atomic<uint64_t> grabUs{0}, cursorUs{0}, watermarkUs{0}, scaleUs{0}, convertUs{0}, encodeUs{0}, writeUs{0};
 
-    // Why the screen could not be read any more and the recording stopped; empty while it could.
-    void setScreenLost(const std::string& why) {
-        std::lock_guard<std::mutex> lock(lostMutex_);
-        if (screenLost_.empty()) screenLost_ = why.empty() ? "the screen could not be read" : why;
+    // Why the recording stopped by itself (the file cannot be written, the screen cannot be read);
+    // the first reason wins. Empty while nothing went wrong.
+    void setFault(StopFault kind, const std::string& text) {
+        std::lock_guard lock(faultLock_);
+        if (fault_ != StopFault::None) return;
+        fault_ = kind;
+        faultText_ = text;
     }
-    std::string screenLost() const {
-        std::lock_guard<std::mutex> lock(lostMutex_);
-        return screenLost_;
+    StopFault fault() const {
+        std::lock_guard lock(faultLock_);
+        return fault_;
+    }
+    std::string faultText() const {
+        std::lock_guard lock(faultLock_);
+        return faultText_;
     }
 
 private:
-    mutable std::mutex lostMutex_;
-    std::string screenLost_;
+    mutable std::mutex faultLock_;
+    StopFault fault_ = StopFault::None;
+    std::string faultText_;
 };
 
 struct CaptureRun {
@@ -72,7 +82,9 @@ struct CaptureRun {
     std::atomic<bool> finished{false};
 };
 
-// The thread body: turns until asked to stop or the live-session window is gone.
+// The thread body: turns until asked to stop, the live-session window is gone, or a fault (a failed
+// write of either stream, a screen that cannot be read) ends the recording; then it records the
+// fault in the counters and posts WM_RECORDER_STOP with kStopForFault to `notify`.
 void runCaptureLoop(std::shared_ptr<CaptureRun> run);
 
 }  // namespace torvane

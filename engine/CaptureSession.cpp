@@ -9,6 +9,7 @@
 
 #include "engine/ScreenCaptureWorker.h"
 #include "engine/SettingsValidation.h"
+#include "engine/StopReport.h"
 #include "platform/avi/AviFile.h"
 #include "platform/core/Clock.h"
 #include "settings/CaptureRules.h"
@@ -139,6 +140,7 @@ bool CCaptureSession::start(const std::string& fileName, QObject* notify) {
     fileName_ = fileName;
     notify_ = notify;
     lossReport_.clear();
+    stopReason_.clear();
 
     // Stored settings are trusted only for their size: refuse what would crash or misbehave.
     if (std::string why = validateForRecording(screen_); !why.empty()) {
@@ -287,7 +289,6 @@ bool CCaptureSession::resume() {
     return false;
 }
 
-std::string CCaptureSession::screenLost() const { return worker_ ? worker_->counters().screenLost() : std::string(); }
 
 void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompleted) {
     std::string report;
@@ -296,13 +297,26 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
     };
     const CaptureCounters& c = worker_->counters();
     lastStatistics_ = statistics();
-    if (const uint64_t n = c.writeFailures.load())
-        add(std::to_string(n) + " video picture(s) could not be written to the file.");
-    if (const std::string lost = c.screenLost(); !lost.empty())
-        add("The recording stopped early: " + lost + ".");
+    // A write that failed after the capture thread's last look (while stopping) ends it just the same.
+    StopFault fault = c.fault();
+    std::string detail = c.faultText();
+    if (fault == StopFault::None && file_->writeFailed()) {
+        fault = StopFault::FileWrite;
+        detail = file_->firstWriteError();
+    }
+    const int64_t positions = c.lastPosition.load() + 1;
+    const uint64_t heldMs = positions > 0 ? uint64_t(positions) * 1000u / uint64_t(effectiveFrameRate(screen_)) : 0;
+    stopReason_ = describeStop(fault, fault == StopFault::FileWrite ? file_->firstWriteErrno() : 0, detail, heldMs);
+    add(stopReason_);
+    // The failed write itself is told by the stop reason already.
+    if (fault != StopFault::FileWrite) {
+        if (const uint64_t n = c.writeFailures.load())
+            add(std::to_string(n) + " video picture(s) could not be written to the file.");
+    }
     add(soundLoss);
     add(worker_->webcamLoss());
-    if (file_->writeFailed() || !fileCompleted) add("Writing the file failed: " + file_->lastError());
+    if (fault != StopFault::FileWrite && (file_->writeFailed() || !fileCompleted))
+        add("Writing the file failed: " + file_->lastError());
     lossReport_ = report;
 }
 

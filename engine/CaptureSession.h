@@ -58,11 +58,13 @@ public:
     const std::string& lastError() const { return lastError_; }
 
     // After stop(): what the recording lost (failed writes, a sound source that died), empty when
-    // nothing was lost.
+    // nothing was lost. Begins with stopReason() when there is one.
     const std::string& lossReport() const { return lossReport_; }
+    // After stop(): why the recording ended by itself (the disk is full, a write failed, the screen
+    // could not be read) and how much the file holds; empty when it was stopped as asked. A fault
+    // posts WM_RECORDER_STOP with kStopForFault to the notify target, which then calls stop().
+    const std::string& stopReason() const { return stopReason_; }
     CaptureStatistics statistics() const;
-    // Why the screen could not be read any more during this recording; empty while it could.
-    std::string screenLost() const;
 
     // The screen settings held for the next recording; the recorder writes the live-session
     // geometry into them before start().
@@ -94,6 +96,7 @@ private:
     WebcamSettings webcam_;
     QPointer<QObject> notify_;
     std::string lossReport_;
+    std::string stopReason_;
     CaptureStatistics lastStatistics_;
 };
 

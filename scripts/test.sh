@@ -27,4 +27,16 @@ TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$here/tests/e
   run_suite "threaded tests under ThreadSanitizer" build-tsan \
     -R '^(engine_|sound_|alsa_|Avi|CaptureThreads|AudioRing|SampleMixing|Encoder|FrameClock|system_record_tool|test_global_shortcuts)'
 
+# Fuzz targets, built with clang's libFuzzer in their own folder (only what they need), each run for
+# a bounded time; the normal builds above already replayed their corpora.
+echo "=== fuzz targets ==="
+export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1
+if CC=clang-14 CXX=clang++-14 cmake -S "$here" -B "$here/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+     -DTORVANE_FUZZ=ON -DTORVANE_SANITIZE=address,undefined,fuzzer-no-link >/dev/null &&
+   cmake --build "$here/build-fuzz" -j"$jobs" --target torvane_fuzzers; then
+  ctest --test-dir "$here/build-fuzz" --output-on-failure -L fuzz || status=1
+else
+  status=1
+fi
+
 exit $status

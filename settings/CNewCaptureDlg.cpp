@@ -218,7 +218,7 @@ void CNewCaptureDlg::initDialog() {
         soundRadios_[kSoundBoth]->setEnabled(false);
     }
 
-    settings_ = loadCaptureSettings(*store_, devices_);
+    settings_ = loadUsableCaptureSettings(*store_, devices_);
     sourceKind_ = settings_.screen.sourceKind;
     // A stored kind outside the four choices would leave no source selected.
     if (sourceKind_ < kSourceFullScreen || sourceKind_ > kSourceLiveSession) sourceKind_ = kSourceFullScreen;

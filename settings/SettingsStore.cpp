@@ -1,6 +1,7 @@
 #include "settings/SettingsStore.h"
 
 #include <QByteArray>
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
+
+#include "settings/StoredSettingsCheck.h"
 
 namespace torvane {
 
@@ -141,6 +144,13 @@ CaptureSettings loadCaptureSettings(QSettings& store, const VideoDeviceQuery& de
     return s;
 }
 
+CaptureSettings loadUsableCaptureSettings(QSettings& store, const VideoDeviceQuery& devices) {
+    CaptureSettings s = loadCaptureSettings(store, devices);
+    // A hand-edited or damaged store: what cannot be used becomes its default, said in the log.
+    for (const std::string& note : replaceInvalidSettings(s, defaultCaptureFileName())) qWarning("%s", note.c_str());
+    return s;
+}
+
 void saveCaptureSettings(QSettings& store, const CaptureSettings& settings) {
     store.setValue(kSoundCapture, settings.soundEnabled);
     store.setValue(kOptionSound, settings.soundOption);
@@ -156,7 +166,9 @@ void saveCaptureSettings(QSettings& store, const CaptureSettings& settings) {
 std::string storedCaptureFileName(QSettings& store) { return readString(store, kCaptureFileName, {}).toStdString(); }
 
 std::string readCaptureFileName(QSettings& store) {
-    return readString(store, kCaptureFileName, QString::fromStdString(defaultCaptureFileName())).toStdString();
+    const std::string fallback = defaultCaptureFileName();
+    const std::string name = readString(store, kCaptureFileName, QString::fromStdString(fallback)).toStdString();
+    return name.empty() || isUsableFileName(name) ? name : fallback;
 }
 
 bool parseWindowId(const std::string& text, uint64_t& id) {

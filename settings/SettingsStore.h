@@ -32,7 +32,11 @@ std::string documentsFolderPath();
 // "<documents>/unitled.avi", or empty without a documents folder.
 std::string defaultCaptureFileName();
 
+// The record as stored (byte-exact where the sizes are right).
 CaptureSettings loadCaptureSettings(QSettings& store, const VideoDeviceQuery& devices = {});
+// The same, with every value the program cannot use replaced by its default (each said in the log);
+// what the dialogs and the recorders start from.
+CaptureSettings loadUsableCaptureSettings(QSettings& store, const VideoDeviceQuery& devices = {});
 void saveCaptureSettings(QSettings& store, const CaptureSettings& settings);
 
 // "CaptureFileName" with the default file name as default (what Start reads).

@@ -13,6 +13,8 @@ constexpr uint32_t WM_USER = 0x0400;
 constexpr uint32_t WM_TRAY_NOTIFY = WM_USER + 1;
 constexpr uint32_t WM_RECORDER_STOP = WM_USER + 100;   // 0x0464
 constexpr uint32_t WM_RECORDER_HOTKEY = 0x0C00;
+// wParam of a WM_RECORDER_STOP that a fault sent (the file or the screen failed); 0 otherwise.
+constexpr uintptr_t kStopForFault = 1;
 
 class WindowMessageEvent : public QEvent {
 public:

@@ -18,7 +18,8 @@
 # --camera adds a virtual camera published through a private PipeWire (tests/env/virtual-camera.sh).
 #
 # The command sees DISPLAY, PULSE_SERVER, XDG_CONFIG_HOME, XDG_RUNTIME_DIR, HOME and TORVANE_TEST_ENV
-# (the private folder) in its environment.
+# (the private folder) in its environment, and TORVANE_XVFB_PID / TORVANE_PULSE_PID for tests of
+# a server going away.
 set -u
 
 sound=1
@@ -77,6 +78,8 @@ else
   exec 9>&-
   [ -s "$dir/display" ] || { echo "with-env: Xvfb did not start:" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
   export DISPLAY=":$(head -n1 "$dir/display")"
+  # Fault tests end the servers themselves.
+  export TORVANE_XVFB_PID=${pids[0]}
 fi
 
 if [ "$sound" = 1 ]; then
@@ -88,7 +91,7 @@ if [ "$sound" = 1 ]; then
     --load="module-always-sink" \
     >"$dir/pulse.log" 2>&1 &
   pids+=($!)
-  export PULSE_SERVER="unix:$sock"
+  export PULSE_SERVER="unix:$sock" TORVANE_PULSE_PID=$!
   ok=0
   for _ in $(seq 200); do pactl info >/dev/null 2>&1 && { ok=1; break; }; sleep 0.05; done
   [ $ok = 1 ] || { echo "with-env: PulseAudio did not start:" >&2; cat "$dir/pulse.log" >&2; exit 1; }

@@ -108,17 +108,25 @@ void Recorder::finish(int code) {
         say(std::string("wrote ") + file_ + ": " + seconds + " s recorded, " + std::to_string(stats.framesWritten) +
             " frames written, " + std::to_string(stats.framesSkipped) + " skipped, " +
             std::to_string(stats.framesDuplicate) + " duplicate");
-    if (!session_.lossReport().empty()) say("warning: the recording lost data: " + session_.lossReport());
+    // A recording that ended by itself or lost data is not reported to scripts as a success.
+    if (!session_.stopReason().empty()) {
+        say("stopped: " + session_.lossReport());
+        exitCode_ = code = kExitStoppedByFault;
+    } else if (!session_.lossReport().empty()) {
+        say("warning: the recording lost data: " + session_.lossReport());
+        if (code == 0) exitCode_ = code = kExitLostData;
+    }
     QCoreApplication::exit(code);
 }
 
 bool Recorder::event(QEvent* e) {
     if (e->type() == WindowMessageEvent::eventType()) {
-        if (static_cast<WindowMessageEvent*>(e)->message == WM_RECORDER_STOP && !finished_) {
-            const std::string lost = session_.screenLost();
-            say(!lost.empty()                   ? lost + "; stopping"
-                : sourceKind_ == kSourceWebcam ? "the webcam preview window was closed; stopping"
-                                               : "the recorded window disappeared; stopping");
+        const auto* m = static_cast<WindowMessageEvent*>(e);
+        if (m->message == WM_RECORDER_STOP && !finished_) {
+            // A fault is told by the summary; the others are the end of what was recorded.
+            if (m->wParam != kStopForFault)
+                say(sourceKind_ == kSourceWebcam ? "the webcam preview window was closed; stopping"
+                                                 : "the recorded window disappeared; stopping");
             finish(0);
         }
         return true;

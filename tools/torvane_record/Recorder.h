@@ -14,6 +14,10 @@
 
 namespace torvane::record {
 
+// Exit statuses besides 0 (recorded as asked), 1 (could not record) and 2 (bad usage).
+constexpr int kExitStoppedByFault = 3;   // the disk filled, a write failed or the screen was lost
+constexpr int kExitLostData = 4;         // recorded to the end, but part of it is missing (sound)
+
 class Recorder : public QObject {
     Q_OBJECT
 public:

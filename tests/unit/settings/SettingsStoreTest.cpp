@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -259,6 +262,75 @@ TEST_F(SettingsStoreTest, SessionWindowIsAPlainIntegerAndScriptsMayWriteHex) {
 }
 
 }  // namespace
+
+// A damaged or hand-edited store: each value the program cannot use loads as its default.
+TEST_F(SettingsStoreTest, HostileValuesLoadAsDefaults) {
+    CursorSettings cursor;
+    cursor.captureCursor = 7;
+    cursor.highlightType = -3;
+    cursor.highlightColor = 0xFFFFFFFF;
+    cursor.highlightOpacity = 1000;
+    cursor.highlightSize = INT32_MAX;
+    WatermarkSettings wm;
+    wm.on = 1;
+    std::fill(std::begin(wm.imagePath), std::end(wm.imagePath), u'a');   // no terminator
+    wm.width = -1;
+    wm.height = INT32_MAX;
+    wm.position = 99;
+    wm.opacity = -70;
+    wm.marginX = INT32_MIN;
+    PipSettings pip;
+    pip.on = 2;
+    pip.width = 1 << 30;
+    pip.position = -1;
+    WebcamSettings cam;
+    cam.deviceName[0] = u'\x1b';
+    ScreenSettings screen;
+    screen.quality = 12;
+    store->setValue("MovieProperty/Cursor", bytesOf(cursor));
+    store->setValue("MovieProperty/Watermark", bytesOf(wm));
+    store->setValue("MovieProperty/PIP", bytesOf(pip));
+    store->setValue("MovieProperty/Webcam", bytesOf(cam));
+    store->setValue("MovieProperty/Screen", bytesOf(screen));
+    store->setValue("MovieProperty/SoundCapture", "-1");
+    store->setValue("MovieProperty/OptionSound", "2147483647");
+    const CaptureSettings s = loadUsableCaptureSettings(*store, oneDevice("Cam", 640, 480));
+    const CursorSettings dc;
+    EXPECT_EQ(s.cursor.captureCursor, dc.captureCursor);
+    EXPECT_EQ(s.cursor.highlightType, dc.highlightType);
+    EXPECT_EQ(s.cursor.highlightColor, dc.highlightColor);
+    EXPECT_EQ(s.cursor.highlightOpacity, dc.highlightOpacity);
+    EXPECT_EQ(s.cursor.highlightSize, dc.highlightSize);
+    EXPECT_EQ(s.watermark.on, 1);
+    EXPECT_EQ(fromUtf16Field(s.watermark.imagePath, std::size(s.watermark.imagePath)), "");
+    EXPECT_EQ(s.watermark.width, 0);
+    EXPECT_EQ(s.watermark.height, 0);
+    EXPECT_EQ(s.watermark.position, 0);
+    EXPECT_EQ(s.watermark.opacity, 70);
+    EXPECT_EQ(s.watermark.marginX, 0);
+    EXPECT_EQ(s.pip.on, 0);
+    EXPECT_EQ(s.pip.width, 0);
+    EXPECT_EQ(s.pip.position, 0);
+    EXPECT_EQ(s.webcam.deviceName[0], u'\0');
+    EXPECT_EQ(s.screen.quality, 0);
+    EXPECT_EQ(s.soundEnabled, 1);
+    EXPECT_EQ(s.soundOption, kSoundMicrophone);
+}
+
+TEST_F(SettingsStoreTest, UnusableFileNamesGiveWayToTheDefault) {
+    const std::string fallback = defaultCaptureFileName();
+    ASSERT_FALSE(fallback.empty());
+    const std::string tooLong = "/tmp/" + std::string(5000, 'a') + ".avi";
+    for (const std::string& bad : {tooLong, std::string("/tmp/a\tb.avi"), std::string("/tmp/a\nb.avi"),
+                                   std::string("/tmp/\x7f.avi")}) {
+        store->setValue("MovieProperty/CaptureFileName", QString::fromLatin1(bad.data(), qsizetype(bad.size())));
+        EXPECT_EQ(loadUsableCaptureSettings(*store).fileName, fallback) << bad.size();
+        EXPECT_EQ(readCaptureFileName(*store), fallback) << bad.size();
+    }
+    // Spaces, commas and non-Latin letters are a name like any other.
+    store->setValue("MovieProperty/CaptureFileName", QString::fromUtf8("/tmp/Überblick, Teil 2.avi"));
+    EXPECT_EQ(loadUsableCaptureSettings(*store).fileName, "/tmp/Überblick, Teil 2.avi");
+}
 
 int main(int argc, char** argv) {
     // Private configuration and documents folders, set before Qt first resolves its paths.

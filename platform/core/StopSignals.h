@@ -1,13 +1,14 @@
 #pragma once
-// SIGINT and SIGTERM turned into a Qt signal on the event loop's thread (self-pipe), so the
-// recording is stopped by the normal code path and the file is completed.
+// SIGINT, SIGTERM and SIGHUP (the terminal or the session went away) turned into a Qt signal on the
+// event loop's thread (self-pipe), so a recording is stopped by the normal code path and its file
+// is completed.
 
 #include <QObject>
 #include <QSocketNotifier>
 #include <memory>
 #include <string>
 
-namespace torvane::record {
+namespace torvane {
 
 class StopSignals : public QObject {
     Q_OBJECT
@@ -26,4 +27,4 @@ private:
     bool installed_ = false;
 };
 
-}  // namespace torvane::record
+}  // namespace torvane

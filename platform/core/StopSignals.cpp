@@ -1,4 +1,4 @@
-#include "tools/torvane_record/StopSignals.h"
+#include "platform/core/StopSignals.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -7,11 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
-namespace torvane::record {
+namespace torvane {
 
 namespace {
 
 int g_pipe[2] = {-1, -1};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onSignal(int number) {
     const int saved = errno;
@@ -29,8 +30,7 @@ StopSignals::~StopSignals() {
     if (!installed_) return;
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
-    sigaction(SIGINT, &dfl, nullptr);
-    sigaction(SIGTERM, &dfl, nullptr);
+    for (int number : kSignals) sigaction(number, &dfl, nullptr);
     notifier_.reset();
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
@@ -50,8 +50,10 @@ bool StopSignals::install(std::string& error) {
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    if (sigaction(SIGINT, &sa, nullptr) != 0 || sigaction(SIGTERM, &sa, nullptr) != 0) {
-        error = std::string("cannot handle SIGINT/SIGTERM: ") + std::strerror(errno);
+    bool handled = true;
+    for (int number : kSignals) handled = sigaction(number, &sa, nullptr) == 0 && handled;
+    if (!handled) {
+        error = std::string("cannot handle SIGINT/SIGTERM/SIGHUP: ") + std::strerror(errno);
         ::close(g_pipe[0]);
         ::close(g_pipe[1]);
         g_pipe[0] = g_pipe[1] = -1;
@@ -70,4 +72,4 @@ void StopSignals::drain() {
     if (last) emit stopRequested(last);
 }
 
-}  // namespace torvane::record
+}  // namespace torvane
