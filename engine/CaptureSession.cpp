@@ -296,6 +296,8 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
     lastStatistics_ = statistics();
     if (const uint64_t n = c.writeFailures.load())
         add(std::to_string(n) + " video picture(s) could not be written to the file.");
+    if (const uint64_t n = c.skipped.load())
+        add(std::to_string(n) + " video position(s) came too late and repeat the picture before them.");
     add(soundLoss);
     if (file_->writeFailed() || !fileCompleted) add("Writing the file failed: " + file_->lastError());
     lossReport_ = report;
@@ -347,7 +349,9 @@ CaptureStatistics CCaptureSession::statistics() const {
     CaptureStatistics s;
     s.framesWritten = c.written.load();
     s.framesSkipped = c.skipped.load();
+    s.framesUnchanged = c.unchanged.load();
     s.framesDuplicate = c.duplicates.load();
+    s.changesUs = c.changesUs.load();
     s.grabUs = c.grabUs.load();
     s.cursorUs = c.cursorUs.load();
     s.watermarkUs = c.watermarkUs.load();
