@@ -1,5 +1,6 @@
 // Records the display for a given time with the engine and prints what the benchmark compares:
-// positions filled, CPU seconds per recorded second and the time per stage.
+// positions filled (a picture or, for an unchanged screen, an empty entry, in time), pictures
+// encoded, CPU seconds per recorded second, peak resident memory and the time per stage.
 //   bench-record FILE SECONDS FPS [SOUND]   (SOUND: off, mic, system or both)
 
 #include <sys/resource.h>
@@ -96,17 +97,24 @@ int main(int argc, char** argv) {
     const double cpu = cpuSeconds() - cpu0;
     const CaptureStatistics st = session.statistics();
     const double expected = double(seconds) * fps;
-    const double total = double(st.grabUs + st.cursorUs + st.watermarkUs + st.scaleUs + st.convertUs + st.encodeUs +
+    const double total = double(st.changesUs + st.grabUs + st.cursorUs + st.watermarkUs + st.scaleUs + st.convertUs + st.encodeUs +
                                 st.writeUs) / 1e6;
     // The last position may be the one that begins at exactly the end: do not count it.
-    const unsigned long long filled = std::min<unsigned long long>(st.framesWritten, (unsigned long long)expected);
+    const unsigned long long filled =
+        std::min<unsigned long long>(st.framesWritten + st.framesUnchanged, (unsigned long long)expected);
     std::printf("filled %llu expected %.0f\n", filled, expected);
+    std::printf("pictures %llu unchanged %llu late %llu\n", (unsigned long long)st.framesWritten,
+                (unsigned long long)st.framesUnchanged, (unsigned long long)st.framesSkipped);
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    std::printf("peak_rss_kb %ld\n", ru.ru_maxrss);
     std::printf("cpu_per_second %.4f\n", cpu / seconds);
-    std::printf("stage_ms_per_frame grab %.2f pointer %.2f watermark %.2f scale %.2f convert %.2f encode %.2f write %.2f\n",
-                st.grabUs / 1e3 / st.framesWritten, st.cursorUs / 1e3 / st.framesWritten,
-                st.watermarkUs / 1e3 / st.framesWritten, st.scaleUs / 1e3 / st.framesWritten,
-                st.convertUs / 1e3 / st.framesWritten, st.encodeUs / 1e3 / st.framesWritten,
-                st.writeUs / 1e3 / st.framesWritten);
+    const double pictures = std::max<double>(1, double(st.framesWritten));
+    std::printf("stage_ms_per_position changes %.3f\n", st.changesUs / 1e3 / std::max(1.0, expected));
+    std::printf("stage_ms_per_picture grab %.2f pointer %.2f watermark %.2f scale %.2f convert %.2f encode %.2f write %.2f\n",
+                st.grabUs / 1e3 / pictures, st.cursorUs / 1e3 / pictures, st.watermarkUs / 1e3 / pictures,
+                st.scaleUs / 1e3 / pictures, st.convertUs / 1e3 / pictures, st.encodeUs / 1e3 / pictures,
+                st.writeUs / 1e3 / pictures);
     std::printf("outside_encoder_share %.4f\n", total > 0 ? (cpu - st.encodeUs / 1e6) / cpu : 0.0);
     if (sound != "off") std::printf("sound_cpu_share %.4f\n", soundCpu / seconds);
     if (!session.lossReport().empty()) std::printf("loss %s\n", session.lossReport().c_str());

@@ -1,5 +1,11 @@
-// Moving desktop-like content for benchmarks: a wallpaper, a few static windows with text-like
-// lines, a window that moves across the screen and a scrolling text area, redrawn 30 times a second.
+// Desktop-like content for benchmarks: a wallpaper and a few windows with text-like lines, and
+// what changes on it by workload (only the changed part is put on the screen, as programs do):
+//   desktop-animator [still|field|typing|scroll|motion]   (default motion)
+//   still   nothing changes after the first drawing
+//   field   a 300 x 40 field (a clock) changes five times a second
+//   typing  a terminal: eight characters a second, the caret blinking twice a second
+//   scroll  a long document in a large window moved by one wheel step (three lines) ten times a second
+//   motion  the whole screen redrawn 30 times a second: a window dragged across it, a scrolling text
 
 #include <xcb/xcb.h>
 
@@ -7,6 +13,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -50,7 +58,7 @@ struct Painter {
 };
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -72,21 +80,78 @@ int main() {
     xcb_create_gc(c, gc, win, 0, nullptr);
     Painter p{c, back, gc};
 
-    const auto start = std::chrono::steady_clock::now();
-    for (int frame = 0; !stopRequested; ++frame) {
-        // Wallpaper gradient bands.
+    const std::string mode = argc > 1 ? argv[1] : "motion";
+    if (mode != "still" && mode != "field" && mode != "typing" && mode != "scroll" && mode != "motion") {
+        std::fprintf(stderr, "desktop-animator: unknown workload %s\n", mode.c_str());
+        return 2;
+    }
+    auto show = [&](int x, int y, int w, int h) {
+        xcb_copy_area(c, back, win, gc, int16_t(x), int16_t(y), int16_t(x), int16_t(y), uint16_t(w), uint16_t(h));
+    };
+    auto desktop = [&] {
         for (int y = 0; y < H; y += 40) p.fill(0x1E3C5A + uint32_t((y * 3) & 0x3F), 0, y, W, 40);
         p.window(W / 20, H / 12, W / 3, H / 2, 0x3465A4, 1);
         p.window(W / 2, H / 10, W / 3, H / 3, 0x4E9A06, 2);
-        // A scrolling document.
-        p.window(W / 2, H / 2, W / 3, H / 3, 0x75507B, 3 + frame / 2);
-        // A window dragged across the screen.
-        const int mx = (frame * 9) % (W - W / 4), my = H / 3 + ((frame * 4) % (H / 3));
-        p.window(mx, my, W / 4, H / 4, 0xCC0000, 4);
-        // The taskbar with a clock-like changing block.
+        p.window(W / 2, H / 2, W / 3, H / 3, 0x75507B, 3);
         p.fill(0x2E3436, 0, H - 32, W, 32);
-        p.fill(0xEEEEEC - uint32_t(frame % 60), W - 120, H - 26, 100, 20);
-        xcb_copy_area(c, back, win, gc, 0, 0, 0, 0, uint16_t(W), uint16_t(H));
+    };
+    // The terminal and the document of their workloads.
+    const int tx = W / 20, ty = H / 12 + 24, tw = W / 3, th = H / 2 - 24;
+    const int dx = W / 2, dy = H / 10, dw = W / 3, dh = H * 3 / 4;
+
+    const auto start = std::chrono::steady_clock::now();
+    for (int frame = 0; !stopRequested; ++frame) {
+        if (mode == "motion") {
+            // Wallpaper gradient bands.
+            for (int y = 0; y < H; y += 40) p.fill(0x1E3C5A + uint32_t((y * 3) & 0x3F), 0, y, W, 40);
+            p.window(W / 20, H / 12, W / 3, H / 2, 0x3465A4, 1);
+            p.window(W / 2, H / 10, W / 3, H / 3, 0x4E9A06, 2);
+            // A scrolling document.
+            p.window(W / 2, H / 2, W / 3, H / 3, 0x75507B, 3 + frame / 2);
+            // A window dragged across the screen.
+            const int mx = (frame * 9) % (W - W / 4), my = H / 3 + ((frame * 4) % (H / 3));
+            p.window(mx, my, W / 4, H / 4, 0xCC0000, 4);
+            // The taskbar with a clock-like changing block.
+            p.fill(0x2E3436, 0, H - 32, W, 32);
+            p.fill(0xEEEEEC - uint32_t(frame % 60), W - 120, H - 26, 100, 20);
+            show(0, 0, W, H);
+        } else if (frame == 0) {
+            desktop();
+            if (mode == "typing") p.fill(0x101010, tx, ty, tw, th);
+            if (mode == "scroll") p.window(dx, dy, dw, dh, 0x5C3566, 5);
+            show(0, 0, W, H);
+        } else if (mode == "field" && frame % 6 == 0) {
+            const int fx = W - 320, fy = H - 36;
+            p.fill(0x2E3436, fx, fy, 300, 40);
+            p.fill(0xEEEEEC, fx + 4 + (frame / 6) % 200, fy + 8, 96, 24);
+            show(fx, fy, 300, 40);
+        } else if (mode == "typing") {
+            // Characters 8 px wide on 18 px lines; a new page when the terminal is full.
+            const int perLine = (tw - 16) / 9, lines = (th - 8) / 18;
+            const int typed = frame * 8 / 30, caretOn = (frame / 15) % 2;
+            const int col = typed % perLine, line = (typed / perLine) % lines;
+            if (col == 0 && line == 0 && frame * 8 % 30 < 8) {
+                p.fill(0x101010, tx, ty, tw, th);
+                show(tx, ty, tw, th);
+            }
+            const int cx = tx + 8 + col * 9, cy = ty + 4 + line * 18;
+            if (frame * 8 % 30 < 8) {
+                p.fill(0xD0D0D0, cx - 9, cy, 8, 12);   // the character just typed
+                show(cx - 9, cy, 9, 14);
+            }
+            if (frame % 15 == 0 || frame * 8 % 30 < 8) {
+                p.fill(caretOn ? 0x40FF40 : 0x101010, cx, cy, 8, 14);
+                show(cx, cy, 8, 14);
+            }
+        } else if (mode == "scroll" && frame % 3 == 0) {
+            // Each wheel step moves the document by three 18 px lines: a new seed per line keeps
+            // the text moving up rather than changing in place.
+            const int step = frame / 3;
+            p.fill(0xF4F4F0, dx, dy + 24, dw, dh - 24);
+            const int first = step * 3;
+            for (int line = 0; line * 18 + 14 < dh - 32; ++line) p.text(dx, dy + 28 + line * 18, dw, 18, first + line);
+            show(dx, dy + 24, dw, dh - 24);
+        }
         std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
         std::this_thread::sleep_until(start + std::chrono::microseconds(33333LL * (frame + 1)));
     }

@@ -1,46 +1,54 @@
 #!/usr/bin/env bash
 # Screen-recording benchmark: ours against ffmpeg's x11grab with libx264 at the same encoder
-# settings, on the same private display with the same moving desktop-like content, in one run.
-#   bench/run.sh [build folder] [seconds] [seconds with sound]   (BENCH_PART=screen or sound: one part)
+# settings, on the same private display with the same desktop-like content, in one run: five
+# workloads (bench/DesktopAnimator.cpp) at two sizes, and full motion with one core kept busy.
+#   bench/run.sh [build folder] [seconds] [seconds with sound]   (BENCH_PART=screen or sound: one part;
+#   BENCH_WORKLOADS="still motion": some workloads; BENCH_NO_BUSY=1: without the busy-core run)
 #   BENCH_PART=long bench/run.sh [build folder] [seconds, default 3600]: the long run alone, its
 #   resident memory sampled every BENCH_SAMPLE_SECONDS (default 60)
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
-seconds=${2:-20}
+seconds=${2:-10}
 [ -x "$build/bench/bench-record" ] || { echo "build first: scripts/setup.sh" >&2; exit 1; }
 
-one_size() {   # WxH
-  local size=$1
+# One workload at one size: ours, then ffmpeg on the same content; one line of figures each.
+one_workload() {   # WORKLOAD WxH [busy]
+  local workload=$1 size=$2 busy=${3:-}
   "$here/tests/env/with-env.sh" --no-sound --screen "$size" -- bash -c '
     set -u
-    build=$1; seconds=$2; size=$3; out=$TORVANE_TEST_ENV
-    "$build/bench/desktop-animator" & anim=$!
+    build=$1; seconds=$2; size=$3; workload=$4; busy=$5; out=$TORVANE_TEST_ENV
+    "$build/bench/desktop-animator" "$workload" & anim=$!
+    # One core kept busy by another program, for the headroom figure.
+    if [ -n "$busy" ]; then ( while :; do :; done ) & spin=$!; fi
     sleep 1
     ours=$("$build/bench/bench-record" "$out/ours.avi" "$seconds" 30)
-    TIMEFORMAT="%U %S"
-    { time ffmpeg -nostdin -hide_banner -loglevel info -f x11grab -framerate 30 -video_size "$size" -draw_mouse 1 \
+    /usr/bin/time -f "%U %S %M" -o "$out/ffmpeg.time" ffmpeg -nostdin -hide_banner -loglevel info -f x11grab \
+        -framerate 30 -video_size "$size" -draw_mouse 1 \
         -i "$DISPLAY+0,0" -t "$seconds" -c:v libx264 -threads 1 -qp 26 -bf 0 -refs 1 -subq 6 -me_method hex \
         -8x8dct 0 -coder 1 -pix_fmt yuv420p -x264-params rc-lookahead=0:sync-lookahead=0:mbtree=0:scenecut=40 \
-        -y "$out/ffmpeg.avi" 2>"$out/ffmpeg.log" ; } 2>"$out/ffmpeg.time"
+        -y "$out/ffmpeg.avi" 2>"$out/ffmpeg.log"
+    [ -n "$busy" ] && { kill $spin; wait $spin 2>/dev/null; }
     kill $anim; wait $anim 2>/dev/null
-    read -r fu fs < "$out/ffmpeg.time"
+    read -r fu fs frss < "$out/ffmpeg.time"
     stats=$(tr "\r" "\n" < "$out/ffmpeg.log" | grep -E "^frame=" | tail -n1)
     frames=$(sed -E "s/.*frame= *([0-9]+).*/\1/" <<<"$stats")
     dup=$(grep -oE "dup=[0-9]+" <<<"$stats" | cut -d= -f2); dup=${dup:-0}
     expected=$((seconds * 30))
-    ours_filled=$(awk "/^filled/{print \$2}" <<<"$ours")
-    ours_cpu=$(awk "/^cpu_per_second/{print \$2}" <<<"$ours")
+    filled=$(awk "/^filled/{print \$2}" <<<"$ours")
+    pictures=$(awk "/^pictures/{print \$2}" <<<"$ours")
+    late=$(awk "/^pictures/{print \$6}" <<<"$ours")
+    cpu=$(awk "/^cpu_per_second/{print \$2}" <<<"$ours")
+    rss=$(awk "/^peak_rss_kb/{print \$2}" <<<"$ours")
     ff_cpu=$(awk -v u="$fu" -v s="$fs" -v t="$seconds" "BEGIN{printf \"%.4f\", (u+s)/t}")
-    ff_filled=$((frames - dup))
-    echo "== $size at 30 fps, $seconds s =="
-    printf "positions filled   ours %d/%d (%.1f%%)   ffmpeg %d/%d (%.1f%%)\n" "$ours_filled" "$expected" \
-      "$(awk -v a="$ours_filled" -v b="$expected" "BEGIN{print 100*a/b}")" "$ff_filled" "$expected" \
-      "$(awk -v a="$ff_filled" -v b="$expected" "BEGIN{print 100*a/b}")"
-    printf "CPU s per recorded s  ours %s   ffmpeg %s   ratio ours/ffmpeg %.3f\n" "$ours_cpu" "$ff_cpu" \
-      "$(awk -v a="$ours_cpu" -v b="$ff_cpu" "BEGIN{print a/b}")"
-    grep -E "^stage_ms_per_frame|^outside_encoder_share|^loss" <<<"$ours"
-  ' bench "$build" "$seconds" "$size"
+    printf "%-8s %-9s %6.3f %6.3f %6.3f %5.1f%% %5d %4d %5d %6.1f %6.1f %5.1f%%\n" "$workload${busy:++busy}" "$size" \
+      "$cpu" "$ff_cpu" "$(awk -v a="$cpu" -v b="$ff_cpu" "BEGIN{print a/b}")" \
+      "$(awk -v a="$filled" -v b="$expected" "BEGIN{print 100*a/b}")" "$pictures" "$late" "$expected" \
+      "$(awk -v k="$rss" "BEGIN{print k/1024}")" "$(awk -v k="$frss" "BEGIN{print k/1024}")" \
+      "$(awk -v a="$((frames - dup))" -v b="$expected" "BEGIN{print 100*a/b}")"
+    [ -n "${BENCH_VERBOSE:-}" ] && grep -E "^stage_ms|^outside_encoder_share|^loss" <<<"$ours" >&2
+    true
+  ' bench "$build" "$seconds" "$size" "$workload" "$busy"
 }
 
 # Long run: 1280x720, 30 fps, both sound sources; memory must stay flat apart from the writer's index
@@ -84,11 +92,16 @@ if [ "${BENCH_PART:-all}" = long ]; then
 fi
 
 if [ "${BENCH_PART:-all}" != sound ]; then
-  one_size 1920x1080
-  one_size 1280x720
+  echo "load before: $(cut -d" " -f1-3 /proc/loadavg) on $(nproc) cores; $seconds s a workload, 30 fps, pointer drawn"
+  echo "CPU = CPU seconds per recorded second; filled = positions with their picture or empty entry in time"
+  printf "%-8s %-9s %6s %6s %6s %6s %5s %4s %5s %6s %6s %6s\n" workload size ours ffmpeg ratio filled pics late posns \
+    "RSS MB" "ff MB" "ff fill"
+  for size in 1920x1080 1280x720; do
+    for workload in ${BENCH_WORKLOADS:-still field typing scroll motion}; do one_workload "$workload" "$size"; done
+  done
+  [ -z "${BENCH_NO_BUSY:-}" ] && one_workload motion 1920x1080 busy
+  echo "load after: $(cut -d" " -f1-3 /proc/loadavg)"
 fi
-[ "${BENCH_PART:-all}" = screen ] && exit 0
-
 # Sound: a long recording with both sources mixed, at 1280x720 and 30 fps.
 sound_seconds=${3:-600}
 "$here/tests/env/with-env.sh" --screen 1280x720 -- bash -c '

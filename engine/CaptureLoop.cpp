@@ -15,6 +15,7 @@
 #include "engine/CursorOverlay.h"
 #include "engine/FrameClock.h"
 #include "engine/H264Encoder.h"
+#include "engine/PictureChanges.h"
 #include "engine/Watermark.h"
 #include "platform/avi/AviFile.h"
 #include "platform/core/Clock.h"
@@ -67,16 +68,38 @@ QImage* takePicture(CaptureRun& run, TurnBuffers& b) {
                             int(b.webcamPicture.bytesPerLine()), frame->width, -frame->height);
         return &b.webcamPicture;
     }
+    // The one place the screen is grabbed.
     if (!run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top)) return nullptr;
     return &run.screen->picture();
 }
 
-void drawPointer(CaptureRun& run, QImage& picture) {
-    int px = 0, py = 0;
-    if (!run.screen->pointer(px, py)) return;
-    const ScreenRect desktop = run.screen->desktopRect();
-    if (px < desktop.left || px >= desktop.right || py < desktop.top || py >= desktop.bottom) return;
-    drawCursor(picture, run.settings.cursor, px - run.settings.screen.rect.left, py - run.settings.screen.rect.top);
+// What the screen picture of this turn would be made of, asked of the source without grabbing.
+PictureInputs screenInputs(CaptureRun& run) {
+    PictureInputs in;
+    const ScreenRect& r = run.settings.screen.rect;
+    in.rect = r;
+    in.screenChanged = run.screen->changedSince(r.left, r.top);
+    in.pointerDrawn = run.settings.cursor.captureCursor != 0;
+    if (in.pointerDrawn) {
+        int px = 0, py = 0;
+        const ScreenRect desktop = run.screen->desktopRect();
+        in.pointerKnown = run.screen->pointer(px, py) && px >= desktop.left && px < desktop.right &&
+                          py >= desktop.top && py < desktop.bottom;
+        in.pointerX = px;
+        in.pointerY = py;
+        in.shapeSerial = run.screen->cursorShapeSerial();
+    }
+    return in;
+}
+
+void drawPointer(CaptureRun& run, const PictureInputs& in, QImage& picture) {
+    if (!in.pointerKnown) return;
+    drawCursor(picture, run.settings.cursor, in.pointerX - in.rect.left, in.pointerY - in.rect.top);
+}
+
+// Positions between the last decided one and this turn's that no turn reached: the loop fell behind.
+void countLate(CaptureCounters& counters, int64_t position, int64_t lastTurn) {
+    if (lastTurn >= 0 && position > lastTurn + 1) counters.skipped.fetch_add(uint64_t(position - lastTurn - 1));
 }
 
 // Live-session window: follow its top-left corner; false once it is gone.
@@ -125,6 +148,9 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
     const bool liveWindow = run.settings.screen.sourceKind == kSourceLiveSession;
     const bool webcamOnly = run.settings.screen.sourceKind == kSourceWebcam;
 
+    // Screen pictures are taken only when something on them changed since the last one written.
+    PictureChanges changes(run.settings.cursor);
+
     while (run.running.load()) {
         const uint32_t t0 = tickMilliseconds();
         if (run.stopEvent.wait(std::chrono::milliseconds(0)) && !run.running.load()) break;
@@ -135,9 +161,9 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             break;
         }
         const int64_t position = framePosition(recordedAt(run.recordedBefore, run.segmentStart, t0), fps);
-        const int64_t last = counters.lastPosition.load();
+        const int64_t last = counters.lastTurn.load();
         if (position <= last) {
-            // That position is written already; a second picture there would corrupt the stream.
+            // That position is decided already; a second picture there would corrupt the stream.
             counters.duplicates.fetch_add(1);
             if (!waitUntil(run, positionStartMs(last + 1, fps))) break;
             continue;
@@ -146,6 +172,24 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
         if (liveWindow && !followLiveWindow(run)) {
             postWindowMessage(run.notify, WM_RECORDER_STOP);
             break;
+        }
+
+        PictureInputs inputs;
+        if (!webcamOnly) {
+            StageTimer t(counters.changesUs);
+            inputs = screenInputs(run);
+            if (firstPicture) changes.forget();
+            if (!changes.changed(inputs)) {
+                // An empty entry: players keep showing the previous picture.
+                countLate(counters, position, last);
+                counters.lastTurn.store(position);
+                if (run.stream->writeEmpty(position))
+                    counters.unchanged.fetch_add(1);
+                else
+                    counters.writeFailures.fetch_add(1);
+                if (!waitUntil(run, positionStartMs(position + 1, fps))) break;
+                continue;
+            }
         }
 
         QImage* picture = nullptr;
@@ -162,9 +206,9 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             if (run.stopEvent.wait(std::chrono::milliseconds(2)) && !run.running.load()) break;
             continue;
         }
-        if (run.settings.cursor.captureCursor && !webcamOnly && run.screen) {
+        if (inputs.pointerDrawn) {
             StageTimer t(counters.cursorUs);
-            drawPointer(run, *picture);
+            drawPointer(run, inputs, *picture);
         }
         if (run.settings.watermark.on && run.watermark) {
             StageTimer t(counters.watermarkUs);
@@ -190,15 +234,17 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             ok = run.encoder->encode(yPlane, uPlane, vPlane, position, firstPicture, encoded);
         }
         firstPicture = false;
+        countLate(counters, position, last);
+        counters.lastTurn.store(position);
         if (!ok) {
             counters.encodeFailures.fetch_add(1);
             firstPicture = true;
         } else {
             StageTimer t(counters.writeUs);
             if (run.stream->write(encoded.pts, 1, encoded.data, encoded.size, encoded.keyframe ? avi::kKeyframe : 0)) {
-                const int64_t prev = counters.lastPosition.exchange(encoded.pts);
+                counters.lastPosition.store(encoded.pts);
                 counters.written.fetch_add(1);
-                if (encoded.pts > prev + 1) counters.skipped.fetch_add(uint64_t(encoded.pts - prev - 1));
+                changes.written(inputs);
             } else {
                 counters.writeFailures.fetch_add(1);
                 if (run.file->writeFailed()) {

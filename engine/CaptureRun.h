@@ -30,13 +30,15 @@ enum class StopFault { None, FileWrite, ScreenLost };
 // Counters that live across the runs of one recording.
 struct CaptureCounters {
     std::atomic<uint64_t> written{0};
-    std::atomic<uint64_t> skipped{0};
+    std::atomic<uint64_t> skipped{0};     // late: positions no turn reached in time (the engine fell behind)
+    std::atomic<uint64_t> unchanged{0};   // positions left empty on purpose: nothing had changed
     std::atomic<uint64_t> duplicates{0};
     std::atomic<uint64_t> writeFailures{0};
     std::atomic<uint64_t> encodeFailures{0};
     std::atomic<int64_t> lastPosition{-1};   // last position written to the video stream
+    std::atomic<int64_t> lastTurn{-1};       // last position a turn decided (picture or empty entry)
     // CPU time of the capture thread per stage, in microseconds, for benchmarks.
-    std::atomic<uint64_t> grabUs{0}, cursorUs{0}, watermarkUs{0}, scaleUs{0}, convertUs{0}, encodeUs{0}, writeUs{0};
+    std::atomic<uint64_t> changesUs{0}, grabUs{0}, cursorUs{0}, watermarkUs{0}, scaleUs{0}, convertUs{0}, encodeUs{0}, writeUs{0};
 
     // Why the recording stopped by itself (the file cannot be written, the screen cannot be read);
     // the first reason wins. Empty while nothing went wrong.

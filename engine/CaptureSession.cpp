@@ -313,6 +313,8 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
         if (const uint64_t n = c.writeFailures.load())
             add(std::to_string(n) + " video picture(s) could not be written to the file.");
     }
+    if (const uint64_t n = c.skipped.load())
+        add(std::to_string(n) + " video position(s) came too late and repeat the picture before them.");
     add(soundLoss);
     add(worker_->webcamLoss());
     if (fault != StopFault::FileWrite && (file_->writeFailed() || !fileCompleted))
@@ -366,7 +368,9 @@ CaptureStatistics CCaptureSession::statistics() const {
     CaptureStatistics s;
     s.framesWritten = c.written.load();
     s.framesSkipped = c.skipped.load();
+    s.framesUnchanged = c.unchanged.load();
     s.framesDuplicate = c.duplicates.load();
+    s.changesUs = c.changesUs.load();
     s.grabUs = c.grabUs.load();
     s.cursorUs = c.cursorUs.load();
     s.watermarkUs = c.watermarkUs.load();

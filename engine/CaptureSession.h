@@ -24,10 +24,11 @@ enum RecorderState : int { kStateIdle = 0, kStateReady = 1, kStateRecording = 2,
 // Counters of a recording, for progress displays and benchmarks.
 struct CaptureStatistics {
     uint64_t framesWritten = 0;    // encoded pictures written to the file
-    uint64_t framesSkipped = 0;    // positions left empty because a turn came too late
+    uint64_t framesSkipped = 0;    // late: positions left empty because a turn came too late
+    uint64_t framesUnchanged = 0;  // positions left empty because nothing on the picture had changed
     uint64_t framesDuplicate = 0;  // turns whose position was already written (not encoded)
     // CPU time spent in each stage of the capture loop, microseconds.
-    uint64_t grabUs = 0, cursorUs = 0, watermarkUs = 0, scaleUs = 0, convertUs = 0, encodeUs = 0, writeUs = 0;
+    uint64_t changesUs = 0, grabUs = 0, cursorUs = 0, watermarkUs = 0, scaleUs = 0, convertUs = 0, encodeUs = 0, writeUs = 0;
 };
 
 class CCaptureSession {

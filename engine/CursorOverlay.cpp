@@ -47,4 +47,14 @@ void drawCursor(QImage& picture, const CursorSettings& s, int x, int y) {
     }
 }
 
+ScreenRect cursorFootprint(const CursorSettings& s, int x, int y) {
+    // One pixel of margin on each side for the outline and antialiasing.
+    if (s.highlightType == kHighlightPointer) return {x - 1, y - 1, x + 14, y + 24};
+    if (s.highlightType != kHighlightRectangle && s.highlightType != kHighlightEllipse) return {};
+    const int size = std::clamp(s.highlightSize, 0, kMaxHighlightSize);
+    if (size == 0 || highlightAlpha(s.highlightOpacity) == 0) return {};
+    const int half = size / 2;
+    return {x - half - 1, y - half - 1, x - half + size + 1, y - half + size + 1};
+}
+
 }  // namespace torvane

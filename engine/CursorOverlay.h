@@ -4,6 +4,7 @@
 
 #include <QImage>
 
+#include "platform/core/ScreenRect.h"
 #include "settings/CaptureSettings.h"
 
 namespace torvane {
@@ -13,5 +14,9 @@ int highlightAlpha(int opacityPercent);
 
 // (x, y) is the pointer position in picture pixels; anything outside the picture is cut off.
 void drawCursor(QImage& picture, const CursorSettings& settings, int x, int y);
+
+// The pixels drawCursor may touch for a pointer at (x, y), in the same coordinates; empty when it
+// draws nothing.
+ScreenRect cursorFootprint(const CursorSettings& settings, int x, int y);
 
 }  // namespace torvane

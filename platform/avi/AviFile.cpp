@@ -123,6 +123,8 @@ bool AviStream::write(int64_t position, int sampleCount, const void* data, size_
     return file_.writeChunk(*this, position, sampleCount, data, bytes, flags);
 }
 
+bool AviStream::writeEmpty(int64_t position) { return file_.writeEmptyChunks(*this, position); }
+
 int64_t AviStream::length() const {
     std::lock_guard lock(file_.mutex_);
     return length_;
@@ -731,6 +733,30 @@ bool AviFile::appendSilence(AviStream& s, int64_t samples) {
         samples -= n;
     }
     return true;
+}
+
+bool AviFile::writeEmptyChunks(AviStream& s, int64_t position) {
+    std::lock_guard lock(mutex_);
+    auto refused = [&](const std::string& why) {
+        return refuse("cannot write to " + streamName(s.index_) + " of " + path_ + ": " + why);
+    };
+    if (released_) return refused("the file is already released");
+    if (s.released_) return refused("the stream is released");
+    if (s.fixedSize()) return refused("a stream of fixed-size samples has no empty entries");
+    if (position < s.length_)
+        return refused("position " + std::to_string(position) + " is before the stream's end " +
+                       std::to_string(s.length_));
+    if (position >= int64_t(std::numeric_limits<uint32_t>::max()) || position - s.length_ >= kMaxEmptyGap)
+        return refused("position " + std::to_string(position) + " is too far beyond the end " +
+                       std::to_string(s.length_));
+    if (size_t(s.index_) >= headerStreams())
+        return refused(s.format_.empty() ? "the stream has no format" : "an earlier stream has no format");
+    try {
+        if (!laidOut_ && !layOutHeaders()) return false;
+        return appendEmptyChunks(s, position - s.length_ + 1);
+    } catch (const std::bad_alloc&) {
+        return fail("cannot write to " + streamName(s.index_) + " of " + path_ + ": out of memory", 0);
+    }
 }
 
 bool AviFile::writeChunk(AviStream& s, int64_t position, int sampleCount, const void* data,

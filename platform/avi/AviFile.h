@@ -49,6 +49,9 @@ public:
     // A variable-size stream takes one sample per call; a fixed-size one takes `bytes` ==
     // `sampleCount` * sampleSize. `flags` is 0 or kKeyframe.
     bool write(int64_t position, int sampleCount, const void* data, size_t bytes, uint32_t flags);
+    // An empty entry at `position` of a variable-size stream (players keep showing the previous
+    // sample), with empty entries for any gap before it. False as write() is.
+    bool writeEmpty(int64_t position);
     // Position after the last sample written.
     int64_t length() const;
 
@@ -149,6 +152,7 @@ public:
 private:
     friend class AviStream;
     AviFile(std::string path, int fd, uint64_t segmentLimit);
+    bool writeEmptyChunks(AviStream& s, int64_t position);
     bool writeChunk(AviStream& s, int64_t position, int sampleCount, const void* data, size_t bytes,
                     uint32_t flags);
     bool refuse(const std::string& reason);

@@ -23,8 +23,11 @@ public:
     // The picture of the last grab: 32-bit BGRX (QImage::Format_RGB32) of the size asked for.
     virtual QImage& picture() = 0;
 
-    // Whether the screen inside the rectangle at (x, y) may have changed since the last grab,
-    // asked without grabbing. A source that cannot tell answers true.
+    // Whether the screen inside the rectangle of the source's size at (x, y) may have changed since
+    // the last grab began, asked without grabbing and without blocking. Asking again before the
+    // next grab answers true again once it has answered true. A change the server made while a grab
+    // was reading may be reported once more after it (a spare picture, never a missed one). A
+    // rectangle other than the last grab's, no grab yet, or a source that cannot tell: true.
     virtual bool changedSince(int x, int y) {
         (void)x;
         (void)y;
@@ -34,7 +37,8 @@ public:
     // The pointer position in desktop coordinates; false when it is not known.
     virtual bool pointer(int& x, int& y) = 0;
 
-    // A number that changes whenever the pointer's shape changes; 0 when the source cannot tell.
+    // A number that changes whenever the pointer's shape changes, without blocking; 0 when the
+    // source cannot tell (then the shape is taken as constant: the overlay draws its own arrow).
     virtual uint64_t cursorShapeSerial() { return 0; }
 
     // The whole desktop in desktop coordinates.

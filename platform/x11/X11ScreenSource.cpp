@@ -1,5 +1,7 @@
 #include "platform/x11/X11ScreenSource.h"
 
+#include <cstdlib>
+
 namespace torvane::x11 {
 
 std::unique_ptr<X11ScreenSource> X11ScreenSource::open(int width, int height, std::string* error) {
@@ -8,8 +10,30 @@ std::unique_ptr<X11ScreenSource> X11ScreenSource::open(int width, int height, st
     return std::unique_ptr<X11ScreenSource>(new X11ScreenSource(std::move(grabber)));
 }
 
+X11ScreenSource::X11ScreenSource(std::unique_ptr<ScreenGrabber> g) : grabber_(std::move(g)) {
+    // TORVANE_NO_DAMAGE=1 records as a server without Damage would: every picture grabbed.
+    const char* off = std::getenv("TORVANE_NO_DAMAGE");
+    if (!off || std::string(off) != "1")
+        watch_ = ChangeWatch::open(grabber_->connection().get(), grabber_->connection().root());
+}
+
+ScreenRect X11ScreenSource::rectAt(int x, int y) {
+    const QImage& p = grabber_->picture();
+    return {x, y, x + p.width(), y + p.height()};
+}
+
+bool X11ScreenSource::changedSince(int x, int y) {
+    if (!watch_ || !grabbed_ || x != grabX_ || y != grabY_) return true;
+    return watch_->changed();
+}
+
 bool X11ScreenSource::grab(int x, int y) {
-    if (grabber_->grab(x, y)) return true;
+    if (watch_) watch_->beginGrab(rectAt(x, y));
+    grabbed_ = grabber_->grab(x, y);
+    grabX_ = x;
+    grabY_ = y;
+    if (grabbed_) return true;
+    if (watch_) watch_->grabFailed();
     error_ = xcb_connection_has_error(grabber_->connection().get()) ? "The connection to the X server was lost"
                                                                      : "The X server refused the screen grab";
     return false;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/screen/ScreenSource.h"
+#include "platform/x11/ChangeWatch.h"
 #include "platform/x11/ScreenGrabber.h"
 
 namespace torvane::x11 {
@@ -16,14 +17,21 @@ public:
 
     bool grab(int x, int y) override;
     QImage& picture() override { return grabber_->picture(); }
+    bool changedSince(int x, int y) override;
     bool pointer(int& x, int& y) override;
+    uint64_t cursorShapeSerial() override { return watch_ ? watch_->cursorSerial() : 0; }
     ScreenRect desktopRect() const override { return grabber_->connection().rootRect(); }
     bool windowRect(uint32_t window, ScreenRect& rect) override;
     const std::string& lastError() const override { return error_; }
 
 private:
-    explicit X11ScreenSource(std::unique_ptr<ScreenGrabber> g) : grabber_(std::move(g)) {}
+    explicit X11ScreenSource(std::unique_ptr<ScreenGrabber> g);
+    ScreenRect rectAt(int x, int y);
+
     std::unique_ptr<ScreenGrabber> grabber_;
+    std::unique_ptr<ChangeWatch> watch_;   // null without the Damage extension: always changed
+    bool grabbed_ = false;
+    int grabX_ = 0, grabY_ = 0;
     std::string error_;
 };
 

@@ -53,7 +53,8 @@ bool Recorder::start(const std::string& file) {
 
 std::string Recorder::progressLine(uint32_t recordedMs, const CaptureStatistics& stats, bool paused) {
     return "recorded " + clock(recordedMs) + ", frames written " + std::to_string(stats.framesWritten) +
-           ", frames skipped " + std::to_string(stats.framesSkipped) + (paused ? " (paused)" : "");
+           ", unchanged " + std::to_string(stats.framesUnchanged) + ", late " + std::to_string(stats.framesSkipped) +
+           (paused ? " (paused)" : "");
 }
 
 void Recorder::printProgress() {
@@ -106,7 +107,8 @@ void Recorder::finish(int code) {
     std::snprintf(seconds, sizeof seconds, "%.3f", recorded / 1000.0);
     if (active || code == 0)
         say(std::string("wrote ") + file_ + ": " + seconds + " s recorded, " + std::to_string(stats.framesWritten) +
-            " frames written, " + std::to_string(stats.framesSkipped) + " skipped, " +
+            " frames written, " + std::to_string(stats.framesUnchanged) + " unchanged, " +
+            std::to_string(stats.framesSkipped) + " late, " +
             std::to_string(stats.framesDuplicate) + " duplicate");
     // A recording that ended by itself or lost data is not reported to scripts as a success.
     if (!session_.stopReason().empty()) {

@@ -2,6 +2,7 @@
 // Reads recorded files back with ffprobe and ffmpeg.
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <cstdint>
@@ -48,6 +49,22 @@ inline std::vector<Packet> videoPackets(const std::string& file) {
         }
     }
     return out;
+}
+
+// Positions in the video stream's time line, empty entries included (ffprobe lists only pictures).
+inline int64_t videoPositions(const std::string& file) {
+    return std::atoll(runCommand("ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 '" +
+                                 file + "'").c_str());
+}
+
+// The duration GStreamer's own demuxer sees, in seconds; negative when it cannot read the file.
+inline double gstDuration(const std::string& file) {
+    const std::string out = runCommand("gst-discoverer-1.0 '" + file + "' 2>&1");
+    const size_t at = out.find("Duration: ");
+    int h = 0, m = 0;
+    double sec = 0;
+    if (at == std::string::npos || std::sscanf(out.c_str() + at, "Duration: %d:%d:%lf", &h, &m, &sec) != 3) return -1;
+    return h * 3600.0 + m * 60.0 + sec;
 }
 
 inline std::string probeStream(const std::string& file, const std::string& stream, const std::string& entries) {

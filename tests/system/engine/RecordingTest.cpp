@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "Losses.h"
 #include "MediaProbe.h"
 #include "XPainter.h"
 #include "engine/CaptureSession.h"
@@ -101,7 +102,7 @@ TEST(Recording, AreaWithOddSizeIsAValidFileWithRoundedHeaders) {
     recordFor(5000ms);
     ASSERT_TRUE(s.stop());
     EXPECT_EQ(s.state(), kStateIdle);
-    EXPECT_EQ(s.lossReport(), "");
+    EXPECT_EQ(lossesBesidesLate(s.lossReport()), "");
 
     EXPECT_EQ(decodeErrors(file), "");
     EXPECT_EQ(aviFrameSize(file), std::make_pair(804, 604));
@@ -112,11 +113,13 @@ TEST(Recording, AreaWithOddSizeIsAValidFileWithRoundedHeaders) {
     EXPECT_NE(v.find("height=602"), std::string::npos) << v;
     EXPECT_EQ(probeStream(file, "a", "codec_name"), "");
 
-    // Positions follow the recording clock: 5 s at 8 fps. A position filled late stays empty.
+    // Positions follow the recording clock: 5 s at 8 fps. A still screen after the first picture
+    // is empty entries; the time line is as long either way.
+    const int64_t positions = videoPositions(file);
+    EXPECT_GE(positions, 38);
+    EXPECT_LE(positions, 42);
     const auto packets = videoPackets(file);
     ASSERT_FALSE(packets.empty());
-    EXPECT_GE(packets.back().pts + 1, 38);
-    EXPECT_LE(packets.back().pts + 1, 42);
     EXPECT_TRUE(packets.front().key);
     EXPECT_EQ(packets.front().pts, 0);
     size_t filled = 0;
@@ -126,9 +129,10 @@ TEST(Recording, AreaWithOddSizeIsAValidFileWithRoundedHeaders) {
         }
         if (packets[i].size > 0) ++filled;
     }
-    // Every picture the encoder was given is in the file.
-    EXPECT_EQ(filled, s.statistics().framesWritten);
-    EXPECT_GE(filled, 36u);
+    // Every picture the encoder was given is in the file, every other position is accounted for.
+    const CaptureStatistics st = s.statistics();
+    EXPECT_EQ(filled, st.framesWritten);
+    EXPECT_EQ(int64_t(st.framesWritten + st.framesUnchanged + st.framesSkipped), positions);
     x.destroy(bg);
 }
 
@@ -144,7 +148,7 @@ TEST(Recording, DecodedPicturesShowTheDisplay) {
     ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
     recordFor(1000ms);
     ASSERT_TRUE(s.stop());
-    const Picture p = decodePicture(file, 2, 320, 240);
+    const Picture p = decodePicture(file, 0, 320, 240);
     EXPECT_TRUE(colourIs(p, 50, 50, {255, 0, 0}));
     EXPECT_TRUE(colourIs(p, 150, 50, {0, 255, 0}));
     EXPECT_TRUE(colourIs(p, 50, 150, {0, 0, 255}));
@@ -162,7 +166,7 @@ TEST(Recording, AreaPastTheScreenEdgeIsBlackOutside) {
     ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
     recordFor(600ms);
     ASSERT_TRUE(s.stop());
-    const Picture p = decodePicture(file, 1, 400, 400);
+    const Picture p = decodePicture(file, 0, 400, 400);
     EXPECT_TRUE(colourIs(p, 100, 100, {255, 255, 255}));
     EXPECT_TRUE(colourIs(p, 350, 100, {0, 0, 0}));
     EXPECT_TRUE(colourIs(p, 100, 350, {0, 0, 0}));
@@ -186,14 +190,14 @@ TEST(Recording, ScaledOutputKeepsTheLayout) {
     ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
     recordFor(600ms);
     ASSERT_TRUE(s.stop());
-    const Picture p = decodePicture(file, 1, 640, 360);
+    const Picture p = decodePicture(file, 0, 640, 360);
     EXPECT_TRUE(colourIs(p, 160, 180, {255, 0, 0}));
     EXPECT_TRUE(colourIs(p, 480, 180, {0, 0, 0}));
     x.destroy(red);
     x.destroy(bg);
 }
 
-// Half a second of the 400 x 400 area at (200, 200) with the pointer at (300, 300); its second picture.
+// Half a second of the 400 x 400 area at (200, 200) with the pointer at (300, 300); its first picture.
 Picture recordPointer(const CursorSettings& cursor, const char* name) {
     CCaptureSession s;
     EXPECT_TRUE(prepare(s, areaSettings({200, 200, 600, 600}, 10), cursor));
@@ -201,7 +205,7 @@ Picture recordPointer(const CursorSettings& cursor, const char* name) {
     EXPECT_TRUE(s.start(file, nullptr)) << s.lastError();
     recordFor(500ms);
     s.stop();
-    return decodePicture(file, 1, 400, 400);
+    return decodePicture(file, 0, 400, 400);
 }
 
 CursorSettings highlight(int type, uint32_t colour, int opacity, int size) {
@@ -261,20 +265,17 @@ TEST(Recording, PauseLeavesNoGapAndEachRunStartsWithAKeyframe) {
     ASSERT_TRUE(s.stop());
 
     EXPECT_EQ(decodeErrors(file), "");
-    const auto packets = videoPackets(file);
     // 3 s recorded at 10 fps: about 30 positions, not 50.
+    EXPECT_NEAR(double(videoPositions(file)), 30.0, 3.0);
+    const auto packets = videoPackets(file);
     ASSERT_FALSE(packets.empty());
-    EXPECT_NEAR(double(packets.back().pts + 1), 30.0, 3.0);
     const int64_t resumedAt = int64_t(atPause) * 10 / 1000;
     bool sawResumeKey = false;
     for (const Packet& p : packets)
-        if (p.pts >= resumedAt && p.pts <= resumedAt + 1 && p.key) sawResumeKey = true;
+        if (p.pts >= resumedAt && p.pts <= resumedAt + 1 && p.key && p.size > 0) sawResumeKey = true;
     EXPECT_TRUE(packets.front().key);
     EXPECT_TRUE(sawResumeKey) << "no keyframe where the second run begins (position " << resumedAt << ")";
-    for (size_t i = 1; i < packets.size(); ++i) {
-        EXPECT_GT(packets[i].pts, packets[i - 1].pts);
-        EXPECT_LE(packets[i].pts - packets[i - 1].pts, 3) << "a gap in the time line at " << packets[i].pts;
-    }
+    for (size_t i = 1; i < packets.size(); ++i) EXPECT_GT(packets[i].pts, packets[i - 1].pts);
     x.destroy(bg);
 }
 
@@ -297,6 +298,7 @@ TEST(Recording, LiveSessionWindowIsFollowedAndItsEndStopsTheThread) {
     ASSERT_TRUE(session.start(file, &notify)) << session.lastError();
     recordFor(700ms);
     x.move(live, 700, 400);
+    const int64_t movedAt = int64_t(session.recordedMilliseconds()) * 10 / 1000;
     recordFor(700ms);
     x.destroy(live);
     recordFor(700ms);
@@ -308,12 +310,19 @@ TEST(Recording, LiveSessionWindowIsFollowedAndItsEndStopsTheThread) {
     EXPECT_EQ(notify.stops, 1);
     ASSERT_TRUE(session.stop());
     EXPECT_EQ(decodeErrors(file), "");
-    // After the move the window is still what is recorded.
+    // The move is followed by the next position (later only when turns came late), and the
+    // window is still what is recorded.
     const auto packets = videoPackets(file);
-    int pictures = 0;
-    for (const Packet& p : packets) pictures += p.size > 0;
-    ASSERT_GE(pictures, 12);
-    const Picture late = decodePicture(file, pictures - 2, 204, 152);
+    int pictures = 0, afterMove = -1;
+    for (const Packet& p : packets) {
+        if (p.size == 0) continue;
+        if (afterMove < 0 && p.pts >= movedAt) afterMove = int(p.pts);
+        ++pictures;
+    }
+    ASSERT_GE(pictures, 2);
+    EXPECT_LE(afterMove, movedAt + 1 + int64_t(session.statistics().framesSkipped)) << "moved at " << movedAt;
+    EXPECT_GT(afterMove, 0);
+    const Picture late = decodePicture(file, pictures - 1, 204, 152);
     EXPECT_TRUE(colourIs(late, 100, 70, {255, 0, 0}));
     x.destroy(bg);
 }

@@ -6,11 +6,13 @@
 #include <QCoreApplication>
 
 #include <chrono>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include "AudioFileCheck.h"
+#include "Losses.h"
 #include "MediaProbe.h"
 #include "XPainter.h"
 #include "engine/CaptureSession.h"
@@ -62,6 +64,26 @@ double streamDuration(const std::string& file, const char* stream) {
 TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
     XPainter x;
     const uint32_t w = x.window(0, 0, 320, 240, 0x000000);
+    // A small square moving in a corner keeps every position a picture, as a busy screen has it:
+    // which picture first shows the change is then not a question of change tracking.
+    std::atomic<bool> animate{true};
+    std::thread mover([&animate] {
+        XPainter m;
+        const uint32_t sq = m.window(0, 0, 8, 8, 0x808080);
+        for (int i = 0; animate.load(); ++i) {
+            m.move(sq, (i * 3) % 40, 0);
+            std::this_thread::sleep_for(10ms);
+        }
+        m.destroy(sq);
+    });
+    struct Join {
+        std::atomic<bool>& flag;
+        std::thread& t;
+        ~Join() {
+            flag.store(false);
+            if (t.joinable()) t.join();
+        }
+    } joinMover{animate, mover};
     CCaptureSession s;
     ASSERT_TRUE(prepare(s, kSoundSystem));
     const std::string file = outDir() + "/sync.avi";
@@ -75,7 +97,7 @@ TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
     EXPECT_EQ(test::waitChild(tone), 0);
     waitRecorded(s, 4000);
     ASSERT_TRUE(s.stop());
-    EXPECT_EQ(s.lossReport(), "");
+    EXPECT_EQ(lossesBesidesLate(s.lossReport()), "");
 
     // The first picture that shows the new colour.
     const auto packets = videoPackets(file);
@@ -123,7 +145,7 @@ TEST(Sync, SoundAndPictureTracksEndTogether) {
     ASSERT_TRUE(s.resume());
     waitRecorded(s, 8000);
     ASSERT_TRUE(s.stop());
-    EXPECT_EQ(s.lossReport(), "");
+    EXPECT_EQ(lossesBesidesLate(s.lossReport()), "");
     EXPECT_EQ(decodeErrors(file), "");
     const double video = streamDuration(file, "v:0"), audio = double(test::decodeMono(file).size()) / 44100;
     std::printf("video %.3f s, sound %.3f s\n", video, audio);

@@ -67,9 +67,11 @@ QString videoStream(const QString& file) {
                             "stream=codec_name,codec_tag_string,width,height", "-of", "default=nw=1", file});
 }
 
+// Positions of the video time line: pictures and the empty entries of unchanged positions
+// (ffprobe's packet count leaves the empty ones out).
 int videoPackets(const QString& file) {
-    return tool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
-                            "stream=nb_read_packets", "-of", "csv=p=0", file})
+    return tool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=nb_frames", "-of",
+                            "csv=p=0", file})
         .toInt();
 }
 

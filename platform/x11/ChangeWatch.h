@@ -1,0 +1,47 @@
+#pragma once
+// What changed on an X screen, from the server's own reports: Damage on the root window for the
+// screen content, XFixes cursor notifications for the pointer's shape. Events are read without
+// blocking from the connection they were asked on.
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/core/ScreenRect.h"
+
+namespace torvane::x11 {
+
+class ChangeWatch {
+public:
+    // Null when the server lacks the Damage extension; the caller then treats everything as changed.
+    static std::unique_ptr<ChangeWatch> open(xcb_connection_t* c, xcb_window_t root);
+    ~ChangeWatch();
+    ChangeWatch(const ChangeWatch&) = delete;
+    ChangeWatch& operator=(const ChangeWatch&) = delete;
+
+    // Called just before a grab of `rect`: what the server drew before this is in the grab.
+    void beginGrab(const ScreenRect& rect);
+    // The grab failed: its rectangle counts as changed until the next one succeeds.
+    void grabFailed() { dirty_ = true; }
+    // Whether anything was drawn inside the last grab's rectangle since it began.
+    bool changed();
+    // Counts pointer shape changes; 0 when XFixes is missing.
+    uint64_t cursorSerial();
+
+private:
+    ChangeWatch(xcb_connection_t* c, uint32_t damage, uint8_t damageEvent, uint8_t fixesEvent)
+        : conn_(c), damage_(damage), damageEvent_(damageEvent), fixesEvent_(fixesEvent) {}
+    void readEvents();
+
+    xcb_connection_t* conn_;
+    uint32_t damage_;
+    uint8_t damageEvent_;        // first event code of Damage
+    uint8_t fixesEvent_;         // first event code of XFixes; 0 without XFixes cursor events
+    ScreenRect rect_;
+    bool dirty_ = true;
+    uint32_t grabSequence_ = 0;  // of the request that emptied the damage before the last grab
+    uint64_t cursorSerial_ = 0;
+};
+
+}  // namespace torvane::x11
