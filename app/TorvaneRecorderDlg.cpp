@@ -332,9 +332,9 @@ void CTorvaneRecorderDlg::onStop() {
         // Stopped from the tray or a shortcut, the user may not be looking at the screen the
         // question appears on; the desktop's pop-up says it too.
         if (wasHidden)
-            notifyRecordingSaved(QString::fromStdString(session_.fileName()), !session_.lossReport().empty());
+            notifyRecordingSaved(QString::fromStdString(session_.fileName()), session_.lostData());
         // A recording that lost something is not announced as simply ready.
-        if (!session_.lossReport().empty())
+        if (session_.lostData())
             ui::messageBox(this, text::kLosses.arg(QString::fromStdString(session_.lossReport())), {},
                            ui::MB_OK | ui::MB_ICONWARNING);
         if (ui::messageBox(this, text::kReview, {}, ui::MB_YESNO) == ui::IDYES)

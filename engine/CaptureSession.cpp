@@ -140,6 +140,7 @@ bool CCaptureSession::start(const std::string& fileName, QObject* notify) {
     fileName_ = fileName;
     notify_ = notify;
     lossReport_.clear();
+    lostData_ = false;
     stopReason_.clear();
 
     // Stored settings are trusted only for their size: refuse what would crash or misbehave.
@@ -313,12 +314,15 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
         if (const uint64_t n = c.writeFailures.load())
             add(std::to_string(n) + " video picture(s) could not be written to the file.");
     }
-    if (const uint64_t n = c.skipped.load())
-        add(std::to_string(n) + " video position(s) came too late and repeat the picture before them.");
     add(soundLoss);
     add(worker_->webcamLoss());
     if (fault != StopFault::FileWrite && (file_->writeFailed() || !fileCompleted))
         add("Writing the file failed: " + file_->lastError());
+    // Late positions repeat the picture before them: the time line is whole, nothing is missing,
+    // so they are told but do not make the recording count as one that lost data.
+    lostData_ = !report.empty();
+    if (const uint64_t n = c.skipped.load())
+        add(std::to_string(n) + " video position(s) came too late and repeat the picture before them.");
     lossReport_ = report;
 }
 

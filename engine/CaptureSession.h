@@ -61,6 +61,9 @@ public:
     // After stop(): what the recording lost (failed writes, a sound source that died), empty when
     // nothing was lost. Begins with stopReason() when there is one.
     const std::string& lossReport() const { return lossReport_; }
+    // After stop(): whether something of the recording is missing (the loss report may also name
+    // late positions alone, which lose nothing).
+    bool lostData() const { return lostData_; }
     // After stop(): why the recording ended by itself (the disk is full, a write failed, the screen
     // could not be read) and how much the file holds; empty when it was stopped as asked. A fault
     // posts WM_RECORDER_STOP with kStopForFault to the notify target, which then calls stop().
@@ -97,6 +100,7 @@ private:
     WebcamSettings webcam_;
     QPointer<QObject> notify_;
     std::string lossReport_;
+    bool lostData_ = false;
     std::string stopReason_;
     CaptureStatistics lastStatistics_;
 };

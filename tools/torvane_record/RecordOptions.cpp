@@ -259,9 +259,8 @@ std::string usageText() {
            "  --pip-pos 0..8          where it goes, numbered as --watermark-pos\n"
            "  --help                  this text\n"
            "  --version               print the version\n"
-           "Exit status: 0 recorded, 1 the recording could not start or failed, 2 bad options,\n"
-           "3 the recording stopped by itself (disk full, write error, display gone), 4 recorded but\n"
-           "part of it is missing (a sound source died).\n";
+           "Exit status: 0 recorded, 1 could not start or failed, 2 bad options, 3 stopped by itself, 4 part missing.\n"
+           "(3: the disk filled, a write failed or the display went away; 4: a sound source died.)\n";
 }
 
 }  // namespace torvane::record

@@ -114,9 +114,11 @@ void Recorder::finish(int code) {
     if (!session_.stopReason().empty()) {
         say("stopped: " + session_.lossReport());
         exitCode_ = code = kExitStoppedByFault;
-    } else if (!session_.lossReport().empty()) {
+    } else if (session_.lostData()) {
         say("warning: the recording lost data: " + session_.lossReport());
         if (code == 0) exitCode_ = code = kExitLostData;
+    } else if (!session_.lossReport().empty()) {
+        say("note: " + session_.lossReport());
     }
     QCoreApplication::exit(code);
 }

@@ -19,6 +19,9 @@ eval "$(xdotool getwindowgeometry --shell "$wid")"
 # The four buttons share the top row: New... at 1/8 of the width, Start at 3/8.
 xdotool mousemove $((X + WIDTH / 8)) $((Y + 20)) click 1
 wait_for 5 title_is "Movie Properties" || fail "New... did not open the movie properties"
+# A key reaches the dialog only once it has the input focus, which may come a moment after it shows.
+focus_is() { [ "$(xdotool getwindowfocus getwindowname 2>/dev/null)" = "$1" ]; }
+wait_for 10 focus_is "Movie Properties" || fail "the movie properties did not get the keyboard focus"
 xdotool key Return
 wait_for 5 title_is "Recorder Ready" || fail "OK did not make the recorder ready"
 xdotool mousemove $((X + 3 * WIDTH / 8)) $((Y + 20)) click 1
