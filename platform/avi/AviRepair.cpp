@@ -299,6 +299,11 @@ bool repairFrom(int fd, const std::string& path, const std::string& outPath, Rep
         rs.chunks++;
         report.bytesKept += size;
     }
+    // Empty pictures after the last kept one are time too (a still screen): keep them as entries.
+    for (size_t i = 0; i < old.size(); ++i) {
+        if (out[i] && !old[i].info.sampleSize && out[i]->length() > 0 && out[i]->length() < position[i])
+            out[i]->writeEmpty(position[i] - 1);
+    }
     for (size_t i = 0; i < old.size(); ++i) {
         if (newIndex[i] < 0) continue;
         RepairedStream& rs = report.streams[size_t(newIndex[i])];

@@ -65,6 +65,10 @@ bool seeksTo(const QString& file, double at) {
 // Starts a recording with sound and kills it `cutSeconds` after it reported that it records.
 // Returns the seconds from that report to the kill.
 double recordAndKill(const QString& file, double cutSeconds) {
+    // A changing screen, so the file holds pictures throughout (a still one holds one picture).
+    QProcess painter;
+    painter.start("sh", {"-c", "while :; do xsetroot -solid '#c03030'; sleep 0.1; xsetroot -solid '#3030c0'; sleep 0.1; done"});
+    painter.waitForStarted();
     QProcess p;
     p.start(TORVANE_RECORD_EXE, {"--fps", "10", "--sound", "mic", "--out", file});
     QString err;
@@ -81,6 +85,8 @@ double recordAndKill(const QString& file, double cutSeconds) {
     const double cut = since.elapsed() / 1000.0;
     ::kill(pid_t(p.processId()), SIGKILL);
     p.waitForFinished(10000);
+    painter.kill();
+    painter.waitForFinished();
     return cut;
 }
 
