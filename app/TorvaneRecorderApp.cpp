@@ -36,7 +36,8 @@ int CTorvaneRecorderApp::run() {
         StopSignals stopSignals;
         std::string signalError;
         if (stopSignals.install(signalError))
-            connect(&stopSignals, &StopSignals::stopRequested, this, &QCoreApplication::quit);
+            // exit(), not quit(): quit() first closes every window, and the close asks for feedback.
+            connect(&stopSignals, &StopSignals::stopRequested, this, [] { QCoreApplication::exit(0); });
         CTorvaneRecorderDlg recorder;
         setMainRecorder(&recorder);
         // Not the dialog's own modal loop: hiding a dialog ends that loop, and the recorder hides in

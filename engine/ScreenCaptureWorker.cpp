@@ -68,9 +68,9 @@ bool CScreenCaptureWorker::start(std::string* error) {
             fullStop();
             return false;
         }
-    } else if (settings_.pip.on) {
+    } else if (settings_.pip.on && settings_.webcam.deviceName[0] != 0) {
         // The overlay is not worth refusing the screen recording for: it shows black, and the
-        // loss report says why.
+        // loss report says why. Without a chosen webcam there is no overlay to show.
         std::string why;
         if (!openWebcam(frameRate_, &why)) webcamLoss_ = why;
     }
@@ -263,6 +263,7 @@ void CScreenCaptureWorker::togglePip(bool on) {
         hidePreview();
         return;
     }
+    if (settings_.webcam.deviceName[0] == 0) return;   // no webcam chosen: nothing to show
     if (!camera_) {
         std::string why;
         if (!openWebcam(frameRate_, &why)) {

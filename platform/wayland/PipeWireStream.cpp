@@ -224,6 +224,11 @@ bool PipeWireStream::copyNewest(int x, int y, QImage& out, std::string* error) {
     return true;
 }
 
+bool PipeWireStream::ended() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ended_;
+}
+
 uint64_t PipeWireStream::sequence() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return sequence_;

@@ -33,6 +33,8 @@ public:
     // as a still screen sends none. False once the stream has ended; `error` says why.
     bool copyNewest(int x, int y, QImage& out, std::string* error);
 
+    // Whether the stream has ended (the next copyNewest() says why).
+    bool ended() const;
     // A number that grows with every picture received.
     uint64_t sequence() const;
     int width() const;

@@ -18,7 +18,9 @@ bool WaylandScreenSource::grab(int x, int y) {
 }
 
 bool WaylandScreenSource::changedSince(int x, int y) {
-    return x != lastX_ || y != lastY_ || stream_->sequence() != grabbedSequence_ || grabbedSequence_ == 0;
+    // An ended stream counts as a change, so the next grab finds out and tells why.
+    return x != lastX_ || y != lastY_ || stream_->sequence() != grabbedSequence_ || grabbedSequence_ == 0 ||
+           stream_->ended();
 }
 
 bool WaylandScreenSource::pointer(int& x, int& y) {
