@@ -735,22 +735,33 @@ bool AviFile::appendSilence(AviStream& s, int64_t samples) {
     return true;
 }
 
+// Why `s` cannot take a write at `position` now, or empty: the checks every write shares.
+std::string AviFile::writeProblem(const AviStream& s, int64_t position) const {
+    if (released_) return "the file is already released";
+    if (s.released_) return "the stream is released";
+    if (position < 0) return "negative position";
+    if (position < s.length_)
+        return "position " + std::to_string(position) + " is before the stream's end " +
+               std::to_string(s.length_);
+    if (size_t(s.index_) >= headerStreams())
+        return s.format_.empty() ? "the stream has no format" : "an earlier stream has no format";
+    return {};
+}
+
+bool AviFile::refuseWrite(const AviStream& s, const std::string& why) {
+    return refuse("cannot write to " + streamName(s.index_) + " of " + path_ + ": " + why);
+}
+
+std::string AviFile::tooFar(const AviStream& s, int64_t position) {
+    return "position " + std::to_string(position) + " is too far beyond the end " + std::to_string(s.length_);
+}
+
 bool AviFile::writeEmptyChunks(AviStream& s, int64_t position) {
     std::lock_guard lock(mutex_);
-    auto refused = [&](const std::string& why) {
-        return refuse("cannot write to " + streamName(s.index_) + " of " + path_ + ": " + why);
-    };
-    if (released_) return refused("the file is already released");
-    if (s.released_) return refused("the stream is released");
-    if (s.fixedSize()) return refused("a stream of fixed-size samples has no empty entries");
-    if (position < s.length_)
-        return refused("position " + std::to_string(position) + " is before the stream's end " +
-                       std::to_string(s.length_));
+    if (const std::string why = writeProblem(s, position); !why.empty()) return refuseWrite(s, why);
+    if (s.fixedSize()) return refuseWrite(s, "a stream of fixed-size samples has no empty entries");
     if (position >= int64_t(std::numeric_limits<uint32_t>::max()) || position - s.length_ >= kMaxEmptyGap)
-        return refused("position " + std::to_string(position) + " is too far beyond the end " +
-                       std::to_string(s.length_));
-    if (size_t(s.index_) >= headerStreams())
-        return refused(s.format_.empty() ? "the stream has no format" : "an earlier stream has no format");
+        return refuseWrite(s, tooFar(s, position));
     try {
         if (!laidOut_ && !layOutHeaders()) return false;
         return appendEmptyChunks(s, position - s.length_ + 1);
@@ -762,33 +773,21 @@ bool AviFile::writeEmptyChunks(AviStream& s, int64_t position) {
 bool AviFile::writeChunk(AviStream& s, int64_t position, int sampleCount, const void* data,
                          size_t bytes, uint32_t flags) {
     std::lock_guard lock(mutex_);
-    const std::string name = streamName(s.index_);
-    auto refused = [&](const std::string& why) {
-        return refuse("cannot write to " + name + " of " + path_ + ": " + why);
-    };
-    if (released_) return refused("the file is already released");
-    if (s.released_) return refused("the stream is released");
-    if (position < 0) return refused("negative position");
-    if (sampleCount <= 0) return refused("no samples");
-    if (!data || bytes == 0) return refused("no data");
-    if (bytes > kMaxChunkBytes) return refused("the sample is too large");
-    if (flags & ~kKeyframe) return refused("unknown flags");
+    if (const std::string why = writeProblem(s, position); !why.empty()) return refuseWrite(s, why);
+    if (sampleCount <= 0) return refuseWrite(s, "no samples");
+    if (!data || bytes == 0) return refuseWrite(s, "no data");
+    if (bytes > kMaxChunkBytes) return refuseWrite(s, "the sample is too large");
+    if (flags & ~kKeyframe) return refuseWrite(s, "unknown flags");
     const bool fixed = s.fixedSize();
     if (fixed && bytes != uint64_t(sampleCount) * s.info_.sampleSize)
-        return refused("the data is not " + std::to_string(sampleCount) + " samples of " +
-                       std::to_string(s.info_.sampleSize) + " bytes");
-    if (!fixed && sampleCount != 1) return refused("a variable-size sample is written one at a time");
-    if (position < s.length_)
-        return refused("position " + std::to_string(position) + " is before the stream's end " +
-                       std::to_string(s.length_));
+        return refuseWrite(s, "the data is not " + std::to_string(sampleCount) + " samples of " +
+                                  std::to_string(s.info_.sampleSize) + " bytes");
+    if (!fixed && sampleCount != 1) return refuseWrite(s, "a variable-size sample is written one at a time");
     const int64_t gap = position - s.length_;
     if (position > int64_t(std::numeric_limits<uint32_t>::max()) - sampleCount)
-        return refused("the stream would be too long");
+        return refuseWrite(s, "the stream would be too long");
     if (fixed ? uint64_t(gap) * s.info_.sampleSize > kMaxSilenceGapBytes : gap > kMaxEmptyGap)
-        return refused("position " + std::to_string(position) + " is too far beyond the end " +
-                       std::to_string(s.length_));
-    if (size_t(s.index_) >= headerStreams())
-        return refused(s.format_.empty() ? "the stream has no format" : "an earlier stream has no format");
+        return refuseWrite(s, tooFar(s, position));
     try {
         if (!laidOut_ && !layOutHeaders()) return false;
         if (gap > 0 && !(fixed ? appendSilence(s, gap) : appendEmptyChunks(s, gap))) return false;
@@ -796,7 +795,7 @@ bool AviFile::writeChunk(AviStream& s, int64_t position, int sampleCount, const 
         s.length_ += sampleCount;
         return true;
     } catch (const std::bad_alloc&) {
-        return fail("cannot write to " + name + " of " + path_ + ": out of memory", ENOMEM, false);
+        return fail("cannot write to " + streamName(s.index_) + " of " + path_ + ": out of memory", ENOMEM, false);
     }
 }
 

@@ -156,6 +156,9 @@ private:
     bool writeChunk(AviStream& s, int64_t position, int sampleCount, const void* data, size_t bytes,
                     uint32_t flags);
     bool refuse(const std::string& reason);
+    std::string writeProblem(const AviStream& s, int64_t position) const;
+    bool refuseWrite(const AviStream& s, const std::string& why);
+    static std::string tooFar(const AviStream& s, int64_t position);
     // `describe`: add the system's text of `err` (not for reasons the message already says).
     bool fail(const std::string& what, int err, bool describe = true);
     bool ownsStream(const AviStream* stream) const;

@@ -65,6 +65,20 @@ inline StreamInfo audioInfo(const std::vector<uint8_t>& wave) {
     return i;
 }
 
+// Bytes that differ from chunk to chunk, so a misplaced one shows.
+inline std::vector<uint8_t> payload(size_t size, uint8_t seed) {
+    std::vector<uint8_t> b(size);
+    for (size_t i = 0; i < size; ++i) b[i] = uint8_t(seed + i * 7);
+    return b;
+}
+
+// A video stream with its format, as the recorder opens it; null when the file refuses.
+inline AviStream* addVideo(AviFile& file, const StreamInfo& info) {
+    const std::vector<uint8_t> bih = bitmapInfo(info);
+    AviStream* video = file.createStream(info);
+    return video && file.setFormat(video, bih.data(), bih.size()) ? video : nullptr;
+}
+
 // A private folder for a test's files, removed at the end.
 class TempDir {
 public:

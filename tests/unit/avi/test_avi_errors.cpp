@@ -100,10 +100,8 @@ TEST(AviErrors, FailedWritesAreReportedAndKeepTheFirstReason) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
     auto file = AviFile::create("/dev/full", nullptr);
     ASSERT_TRUE(file);
-    const StreamInfo vinfo = videoInfo(64, 64, 30);
-    const auto bih = bitmapInfo(vinfo);
-    AviStream* video = file->createStream(vinfo);
-    ASSERT_TRUE(file->setFormat(video, bih.data(), bih.size()));
+    AviStream* video = addVideo(*file, videoInfo(64, 64, 30));
+    ASSERT_TRUE(video);
     const uint8_t frame[100] = {};
     EXPECT_FALSE(video->write(0, 1, frame, sizeof frame, kKeyframe));
     EXPECT_TRUE(file->writeFailed());
@@ -124,10 +122,8 @@ TEST(AviErrors, AFileThatOutgrowsItsSegmentIndexStopsCleanly) {
     const std::string path = dir.file("full.avi");
     auto file = AviFile::create(path, nullptr, 4096);
     ASSERT_TRUE(file);
-    const StreamInfo vinfo = videoInfo(64, 64, 30);
-    const auto bih = bitmapInfo(vinfo);
-    AviStream* video = file->createStream(vinfo);
-    ASSERT_TRUE(file->setFormat(video, bih.data(), bih.size()));
+    AviStream* video = addVideo(*file, videoInfo(64, 64, 30));
+    ASSERT_TRUE(video);
     const std::vector<uint8_t> frame(5000, 7);   // one frame per segment
     int written = 0;
     while (written < 1000 && video->write(written, 1, frame.data(), frame.size(), kKeyframe)) ++written;

@@ -11,12 +11,6 @@
 namespace torvane::avi::test {
 namespace {
 
-std::vector<uint8_t> payload(size_t size, uint8_t seed) {
-    std::vector<uint8_t> b(size);
-    for (size_t i = 0; i < size; ++i) b[i] = uint8_t(seed + i * 7);
-    return b;
-}
-
 struct Idx1Entry {
     std::string id;
     uint32_t flags, offset, size;
@@ -268,10 +262,8 @@ TEST(AviLayout, StreamsAddedAfterTheFirstSampleJoinTheHeaders) {
     auto file = AviFile::create(path, nullptr);
     ASSERT_TRUE(file);
     file->setRefreshInterval(std::chrono::milliseconds(0));   // exact chunk lists
-    const StreamInfo vinfo = videoInfo(320, 240, 30);
-    const auto bih = bitmapInfo(vinfo);
-    AviStream* video = file->createStream(vinfo);
-    ASSERT_TRUE(file->setFormat(video, bih.data(), bih.size()));
+    AviStream* video = addVideo(*file, videoInfo(320, 240, 30));
+    ASSERT_TRUE(video);
     const auto frame = payload(500, 1);
     ASSERT_TRUE(video->write(0, 1, frame.data(), frame.size(), kKeyframe));
     ASSERT_TRUE(video->write(1, 1, frame.data(), frame.size(), 0));

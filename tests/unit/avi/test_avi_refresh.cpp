@@ -16,12 +16,6 @@ using namespace torvane::avi::test;
 
 namespace {
 
-std::vector<uint8_t> payload(size_t size, uint8_t seed) {
-    std::vector<uint8_t> b(size);
-    for (size_t i = 0; i < size; ++i) b[i] = uint8_t(seed + i * 5);
-    return b;
-}
-
 // Each listed ix## of a super index: chunk count and duration.
 struct Listed {
     uint32_t chunks = 0, duration = 0, parts = 0;
@@ -128,10 +122,8 @@ TEST(AviRefresh, TheFlushThreadRefreshesOnItsOwn) {
     auto file = AviFile::create(path, nullptr);
     ASSERT_TRUE(file);
     file->setRefreshInterval(std::chrono::milliseconds(50));
-    const StreamInfo vinfo = videoInfo(64, 48, 10);
-    const auto bih = bitmapInfo(vinfo);
-    AviStream* video = file->createStream(vinfo);
-    ASSERT_TRUE(file->setFormat(video, bih.data(), bih.size()));
+    AviStream* video = addVideo(*file, videoInfo(64, 48, 10));
+    ASSERT_TRUE(video);
     const auto frame = payload(100, 1);
     ASSERT_TRUE(video->write(0, 1, frame.data(), frame.size(), kKeyframe));
     uint32_t listed = 0;

@@ -18,10 +18,8 @@ TEST(AviRepair, EmptyPicturesAfterTheLastOneStayOnTheTimeLine) {
     auto file = AviFile::create(path, nullptr);
     ASSERT_TRUE(file);
     file->setRefreshInterval(std::chrono::milliseconds(0));
-    const StreamInfo vinfo = videoInfo(64, 48, 10);
-    const auto bih = bitmapInfo(vinfo);
-    AviStream* video = file->createStream(vinfo);
-    ASSERT_TRUE(file->setFormat(video, bih.data(), bih.size()));
+    AviStream* video = addVideo(*file, videoInfo(64, 48, 10));
+    ASSERT_TRUE(video);
     const std::vector<uint8_t> picture(200, 7);
     ASSERT_TRUE(video->write(0, 1, picture.data(), picture.size(), kKeyframe));
     ASSERT_TRUE(video->write(3, 1, picture.data(), picture.size(), 0));   // 1 and 2 left empty
