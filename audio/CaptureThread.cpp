@@ -102,6 +102,8 @@ void CCaptureThread::run() {
     SoundResampler stretcher;
     bool stretching = stretcher.open(threadFormat_, nullptr);
     std::vector<uint8_t> stretched;
+    int discontinuities = 0;
+    Clock::time_point settledAt{};   // the fit starts over until then, after a discontinuity
     bool done = false;            // the consumer gave up, or the stop moment was reached
     auto captureTime = [&](int64_t k) { return first + std::chrono::microseconds(k * 1000000 / rate); };
 
@@ -167,6 +169,13 @@ void CCaptureThread::run() {
             pending.insert(pending.end(), stretched.begin(), stretched.end());
             outFrames += int64_t(stretched.size() / frame);
             if (stretching) {
+                // The silence a device puts in for a move comes in a burst after it: the fit
+                // starts over once that is through.
+                if (device_->discontinuities() != discontinuities) {
+                    discontinuities = device_->discontinuities();
+                    settledAt = Clock::now() + std::chrono::milliseconds(500);
+                }
+                if (Clock::now() < settledAt) drift.restart(deviceFrames, outFrames + stretcher.heldFrames());
                 drift.observe(std::chrono::duration<double>(Clock::now() - first).count(), deviceFrames,
                               outFrames + stretcher.heldFrames());
                 // A resampler that fails leaves the sound as the device delivered it.

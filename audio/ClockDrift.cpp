@@ -61,6 +61,12 @@ bool ClockDriftEstimator::observe(double seconds, int64_t frames) {
     return stepped;
 }
 
+void ClockDriftController::restart(int64_t inputFrames, int64_t outputFrames) {
+    estimator_.restart();
+    anchorIn_ = inputFrames;
+    anchorOut_ = outputFrames;
+}
+
 void ClockDriftController::observe(double seconds, int64_t inputFrames, int64_t outputFrames) {
     if (estimator_.observe(seconds, inputFrames)) {
         // Whatever the step was, the sound after it is not stretched to make up for it.

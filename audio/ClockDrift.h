@@ -18,6 +18,8 @@ public:
     // `frames` delivered in total when `seconds` had passed since the first frame was captured.
     // Returns true when this observation began a new stretch.
     bool observe(double seconds, int64_t frames);
+    // Starts a new stretch (the last drift stays in use until the new one is known).
+    void restart();
     // Whether the slope is known well enough to act on.
     bool reliable() const { return reliable_; }
     // The device's rate relative to nominal, minus one (0.005: 0.5 % fast). 0 until reliable.
@@ -36,7 +38,6 @@ public:
     static constexpr double kStepLastsSeconds = 1.0;
 
 private:
-    void restart();
     void add(double t, double x);
 
     double nominal_;
@@ -64,6 +65,9 @@ public:
     // After each read: `seconds` since the first frame's capture, `inputFrames` delivered by the
     // device so far, `outputFrames` produced so far (what the resampler holds included).
     void observe(double seconds, int64_t inputFrames, int64_t outputFrames);
+    // The device moved its time line on its own (silence put in, sound left out): the fit starts
+    // over from here, and the step is not made up for.
+    void restart(int64_t inputFrames, int64_t outputFrames);
     // Whether the sound is being resampled (once started, it stays on).
     bool engaged() const { return engaged_; }
     // Output frames per input frame, minus one, to use from now on.
