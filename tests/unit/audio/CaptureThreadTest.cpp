@@ -231,7 +231,10 @@ TEST_F(CaptureThreads, AFastMicrophoneIsStretchedSoItsSoundStaysOnTheTimeLine) {
         at = j - int64_t(pad);
     }
     ASSERT_GE(ahead, 0);
-    EXPECT_NEAR(double(ahead), double(at) * 0.005, 0.012 * 44100) << "device frames ahead of the written count";
+    // Uncorrected it holds frame j itself; the correction starts once the drift is known (some 4 s
+    // in) and settles over seconds, so by 9 s most of the 0.5 % is made up and none overshot.
+    EXPECT_GT(double(ahead), double(at) * 0.005 * 0.5) << "device frames ahead of the written count";
+    EXPECT_LT(double(ahead), double(at) * 0.005 * 1.2) << "device frames ahead of the written count";
     const std::string report = c.clockReport();
     double ppm = 0;
     ASSERT_EQ(std::sscanf(report.c_str(), "The microphone's clock ran %lf ppm fast", &ppm), 1) << report;
