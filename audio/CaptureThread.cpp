@@ -93,7 +93,7 @@ void CCaptureThread::run() {
     std::vector<uint8_t> buf(chunkBytes_);
     std::vector<uint8_t> pending;
     size_t pendingOffset = 0;     // bytes of `pending` already handled
-    int64_t pendingFrame = 0;     // device frame index at pendingOffset
+    int64_t pendingFrame = 0;     // frame index (of the stretched sound) at pendingOffset
     bool haveFirst = false;
     Clock::time_point first{};
     int64_t deviceFrames = 0;    // as delivered by the device
