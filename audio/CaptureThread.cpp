@@ -4,6 +4,9 @@
 
 #include <algorithm>
 
+#include "audio/ClockDrift.h"
+#include "audio/SoundResampler.h"
+
 namespace torvane {
 
 CCaptureThread::~CCaptureThread() {
@@ -18,6 +21,13 @@ bool CCaptureThread::deviceLost(int64_t* atMs, std::string* error) const {
     return true;
 }
 
+bool CCaptureThread::clockOffset(double* ppm, bool* corrected) const {
+    if (!clockKnown_) return false;
+    if (ppm) *ppm = clockPpm_;
+    if (corrected) *corrected = clockCorrected_;
+    return true;
+}
+
 bool CCaptureThread::startThread(std::unique_ptr<IWaveInDevice> device, const WaveFormat& format,
                                  Clock::time_point origin, size_t chunkBytes) {
     if (thread_.joinable() || !device || format.blockAlign == 0 || format.samplesPerSec == 0) return false;
@@ -27,6 +37,9 @@ bool CCaptureThread::startThread(std::unique_ptr<IWaveInDevice> device, const Wa
     stopRequested_ = false;
     abort_ = false;
     delivered_ = 0;
+    clockKnown_ = false;
+    clockCorrected_ = false;
+    clockPpm_ = 0;
     {
         std::lock_guard<std::mutex> g(lossLock_);
         lost_ = false;
@@ -66,6 +79,9 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 // Frames wait kHoldBack before they are written, so that a pause or stop given for a moment
 // shortly before the call (the video's) still applies to them; frames a source hands over ahead
 // of their time (test sources render seconds in advance) wait until they are due.
+// The device's clock is not the recording's: its frames are stretched (inaudibly, by a resampler)
+// so that frame k really is what was captured at first + k / rate; the frame indices above are
+// those of the stretched sound.
 void CCaptureThread::run() {
     pthread_setname_np(pthread_self(), threadName());
     constexpr auto kHoldBack = std::chrono::milliseconds(200);
@@ -77,10 +93,17 @@ void CCaptureThread::run() {
     std::vector<uint8_t> buf(chunkBytes_);
     std::vector<uint8_t> pending;
     size_t pendingOffset = 0;     // bytes of `pending` already handled
-    int64_t pendingFrame = 0;     // device frame index at pendingOffset
+    int64_t pendingFrame = 0;     // frame index (of the stretched sound) at pendingOffset
     bool haveFirst = false;
     Clock::time_point first{};
-    int64_t deviceFrames = 0;
+    int64_t deviceFrames = 0;    // as delivered by the device
+    int64_t outFrames = 0;       // after stretching, what `pending` has received
+    ClockDriftController drift{double(rate)};
+    SoundResampler stretcher;
+    bool stretching = stretcher.open(threadFormat_, nullptr);
+    std::vector<uint8_t> stretched;
+    int discontinuities = 0;
+    Clock::time_point settledAt{};   // the fit starts over until then, after a discontinuity
     bool done = false;            // the consumer gave up, or the stop moment was reached
     auto captureTime = [&](int64_t k) { return first + std::chrono::microseconds(k * 1000000 / rate); };
 
@@ -115,7 +138,7 @@ void CCaptureThread::run() {
     while (!done && !abort_) {
         bool stopping = stopRequested_;
         Clock::time_point stopAt{Clock::duration(stopAtTicks_.load())};
-        if (stopping && ((haveFirst && captureTime(deviceFrames) >= stopAt) ||
+        if (stopping && ((haveFirst && captureTime(outFrames) >= stopAt) ||
                          Clock::now() > stopAt + std::chrono::milliseconds(graceMs_.load())))
             break;
         int n = device_->read(buf.data(), buf.size(), stopping ? 20 : 50);
@@ -138,14 +161,43 @@ void CCaptureThread::run() {
                     pad -= f;
                 }
             }
-            pending.insert(pending.end(), buf.begin(), buf.begin() + std::ptrdiff_t(frames * frame));
             deviceFrames += frames;
+            stretched.clear();
+            if (stretching && !stretcher.process(buf.data(), frames, &stretched, nullptr)) stretching = false;
+            if (!stretching && stretched.empty())
+                stretched.assign(buf.begin(), buf.begin() + std::ptrdiff_t(frames * frame));
+            pending.insert(pending.end(), stretched.begin(), stretched.end());
+            outFrames += int64_t(stretched.size() / frame);
+            if (stretching) {
+                // The silence a device puts in for a move comes in a burst after it: the fit
+                // starts over once that is through.
+                if (device_->discontinuities() != discontinuities) {
+                    discontinuities = device_->discontinuities();
+                    settledAt = Clock::now() + std::chrono::milliseconds(500);
+                }
+                if (Clock::now() < settledAt) drift.restart(deviceFrames, outFrames + stretcher.heldFrames());
+                drift.observe(std::chrono::duration<double>(Clock::now() - first).count(), deviceFrames,
+                              outFrames + stretcher.heldFrames());
+                // A resampler that fails leaves the sound as the device delivered it.
+                if (!stretcher.setStretch(drift.stretch(), nullptr)) stretching = false;
+                const ClockDriftEstimator& e = drift.estimator();
+                if (e.reliable()) {
+                    clockPpm_ = e.ppm();
+                    clockCorrected_ = drift.engaged() && stretching;
+                    clockKnown_ = true;
+                }
+            }
         }
         if (haveFirst) release(stopping ? stopAt : Clock::now() - kHoldBack);
     }
     // Whatever was captured up to the end (the stop moment, or the device's failure) is written;
     // an abort writes nothing more.
-    if (!abort_ && haveFirst) release(Clock::time_point::max());
+    if (!abort_ && haveFirst) {
+        stretched.clear();
+        if (stretching && stretcher.flush(&stretched, nullptr))
+            pending.insert(pending.end(), stretched.begin(), stretched.end());
+        release(Clock::time_point::max());
+    }
     if (failed) {
         std::lock_guard<std::mutex> g(lossLock_);
         lost_ = true;

@@ -3,6 +3,7 @@
 // device as it arrives, puts silence in front of the first data for the time the device took to
 // deliver it (so the track starts when the recording starts), discards what was captured while
 // paused, and at stop keeps reading until the sound covers the recording's time or a grace ends.
+// The device's own clock is followed: its sound is stretched to the recording clock's rate.
 
 #include <atomic>
 #include <chrono>
@@ -33,6 +34,9 @@ public:
     int64_t framesDelivered() const { return delivered_.load(); }
     // Set when the device failed during the recording: the recording time (ms) of the failure.
     bool deviceLost(int64_t* atMs, std::string* error) const;
+    // How far the device's clock ran from nominal against the recording clock, in ppm, once
+    // measured; `corrected` tells whether its sound was resampled for it.
+    bool clockOffset(double* ppm, bool* corrected) const;
 
 protected:
     // Starts reading `device` on a new thread. chunkBytes: the most read at once.
@@ -64,6 +68,9 @@ private:
     std::atomic<int> graceMs_{1500};
     std::atomic<int64_t> stopAtTicks_{0};
     std::atomic<int64_t> delivered_{0};
+    std::atomic<bool> clockKnown_{false};
+    std::atomic<bool> clockCorrected_{false};
+    std::atomic<double> clockPpm_{0};
     mutable std::mutex lossLock_;
     bool lost_ = false;
     int64_t lostAtMs_ = 0;

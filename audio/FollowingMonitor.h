@@ -41,6 +41,7 @@ public:
     bool firstCaptureTime(std::chrono::steady_clock::time_point* t) const override;
     void interrupt() override;
     std::string error() const override;
+    int discontinuities() const override { return switches_; }
 
     std::shared_ptr<RecordedSink> recordedSink() const { return recorded_; }
     int switches() const { return switches_; }

@@ -1,5 +1,6 @@
 #include "audio/SoundCapture.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "audio/AudioRing.h"
@@ -128,6 +129,24 @@ std::string CSoundCapture::lossReport() const {
         add("The system sound could not be written to the file; the sound after " +
             clockText(system_->loopback()->position() * 1000 / std::max<int64_t>(format_.samplesPerSec, 1)) +
             " is missing.");
+    return report;
+}
+
+std::string CSoundCapture::clockReport() const {
+    std::string report;
+    auto clock = [&](const CCaptureThread* t, const char* what) {
+        double ppm = 0;
+        bool corrected = false;
+        if (!t || !t->clockOffset(&ppm, &corrected) || !corrected) return;
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "The %s's clock ran %.0f ppm %s against the recording clock; its sound was resampled to "
+                      "stay in step with the picture.",
+                      what, std::abs(ppm), ppm >= 0 ? "fast" : "slow");
+        report += (report.empty() ? "" : " ") + std::string(line);
+    };
+    clock(mic_.get(), "microphone");
+    clock(system_ ? system_->active() : nullptr, "system sound source");
     return report;
 }
 

@@ -56,6 +56,10 @@ public:
     void stopSources(std::chrono::steady_clock::time_point at);
     // Empty when nothing was lost; else what was lost, for the user.
     std::string lossReport() const;
+    // After stop: each source's clock against the recording clock where it was measurably off
+    // ("The microphone's clock ran 5012 ppm fast; ..."), one sentence a source; empty otherwise.
+    // Nothing is lost by it: the sound was resampled to stay in place.
+    std::string clockReport() const;
     // Why start() failed (for diagnostics; the session shows its own message).
     std::string lastError() const;
 

@@ -23,6 +23,9 @@ public:
     virtual bool firstCaptureTime(std::chrono::steady_clock::time_point* t) const = 0;
     virtual void interrupt() = 0;
     virtual std::string error() const = 0;
+    // How often the device has put silence in or left sound out to keep its time line (a move to
+    // another device): the data around such a place is not evenly paced.
+    virtual int discontinuities() const { return 0; }
 };
 
 class ISilenceOutput {

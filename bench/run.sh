@@ -6,11 +6,14 @@
 #   BENCH_WORKLOADS="still motion": some workloads; BENCH_NO_BUSY=1: without the busy-core run)
 #   BENCH_PART=long bench/run.sh [build folder] [seconds, default 3600]: the long run alone, its
 #   resident memory sampled every BENCH_SAMPLE_SECONDS (default 60)
+#   BENCH_PART=drift bench/run.sh [build folder] [seconds, default 600]: sound clock drift alone (bench/drift.sh)
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 seconds=${2:-10}
 [ -x "$build/bench/bench-record" ] || { echo "build first: scripts/setup.sh" >&2; exit 1; }
+
+if [ "${BENCH_PART:-all}" = drift ]; then exec "$here/bench/drift.sh" "$build" "${2:-600}"; fi
 
 # One workload at one size: ours, then ffmpeg on the same content; one line of figures each.
 one_workload() {   # WORKLOAD WxH [busy]

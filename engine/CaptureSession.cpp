@@ -140,6 +140,7 @@ bool CCaptureSession::start(const std::string& fileName, QObject* notify) {
     fileName_ = fileName;
     notify_ = notify;
     lossReport_.clear();
+    soundClocks_.clear();
     lostData_ = false;
     stopReason_.clear();
 
@@ -323,6 +324,8 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
     lostData_ = !report.empty();
     if (const uint64_t n = c.skipped.load())
         add(std::to_string(n) + " video position(s) came too late and repeat the picture before them.");
+    // A sound clock that was off is told too; its sound was corrected, nothing is missing.
+    add(soundClocks_);
     lossReport_ = report;
 }
 
@@ -339,6 +342,7 @@ bool CCaptureSession::stop() {
     if (sound_) {
         sound_->stopSources();
         soundLoss = sound_->lossReport();
+        soundClocks_ = sound_->clockReport();
     }
 #endif
     sound_.reset();

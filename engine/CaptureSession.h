@@ -64,6 +64,9 @@ public:
     // After stop(): whether something of the recording is missing (the loss report may also name
     // late positions alone, which lose nothing).
     bool lostData() const { return lostData_; }
+    // After stop(): how far the sound sources' clocks ran from nominal, where they were resampled
+    // for it (also the loss report's last line); empty when none was off.
+    const std::string& soundClockReport() const { return soundClocks_; }
     // After stop(): why the recording ended by itself (the disk is full, a write failed, the screen
     // could not be read) and how much the file holds; empty when it was stopped as asked. A fault
     // posts WM_RECORDER_STOP with kStopForFault to the notify target, which then calls stop().
@@ -100,6 +103,7 @@ private:
     WebcamSettings webcam_;
     QPointer<QObject> notify_;
     std::string lossReport_;
+    std::string soundClocks_;
     bool lostData_ = false;
     std::string stopReason_;
     CaptureStatistics lastStatistics_;

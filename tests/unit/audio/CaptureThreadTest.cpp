@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "InProcessSound.h"
@@ -203,4 +204,61 @@ TEST_F(CaptureThreads, WithoutServerSystemSoundComesFromTheInputAndBothIsOneSour
     EXPECT_EQ(s.systemSoundSource()->loopback(), nullptr);
     EXPECT_NE(s.systemSoundSource()->waveIn(), nullptr);
     EXPECT_EQ(s.recordingFormat().extraSize, 18);   // chosen from the input's capabilities
+}
+
+TEST_F(CaptureThreads, AFastMicrophoneIsStretchedSoItsSoundStaysOnTheTimeLine) {
+    // 0.5 % fast: uncorrected, the frame written 9 s in would be the device's frame from 9 s
+    // of its own count, 45 ms of sound behind what was captured then.
+    dev.mic.ppm = 5000;
+    CSoundCapture c(1, 0, dev);
+    c.setAudioSink(&sink);
+    auto t0 = steady_clock::now();
+    c.setTimeOrigin(t0);
+    ASSERT_EQ(c.start(), 0);
+    std::this_thread::sleep_until(t0 + milliseconds(9000));
+    c.stopSources();
+    int64_t frames = 0;
+    auto all = joined(sink.take(), &frames);
+    ASSERT_GT(frames, 44100 * 8);
+    size_t pad = 0;
+    while (pad < all.size() / 2 && all[2 * pad] == 0 && all[2 * pad + 2] == 0) ++pad;
+    // Near the end, away from the ramp's wrap, which device frame a written frame holds.
+    int64_t ahead = -1, at = 0;
+    for (int64_t j = frames - 2000; j > frames - 40000 && ahead < 0; --j) {
+        const int v = all[size_t(2 * j)];
+        if (v < 1000 || v > 31000 || all[size_t(2 * j + 2)] - v != 1 || v - all[size_t(2 * j - 2)] != 1) continue;
+        ahead = ((v - (j - int64_t(pad))) % 32768 + 32768) % 32768;
+        at = j - int64_t(pad);
+    }
+    ASSERT_GE(ahead, 0);
+    // Uncorrected it holds frame j itself; the correction starts once the drift is known (some 4 s
+    // in) and settles over seconds, so by 9 s most of the 0.5 % is made up and none overshot.
+    EXPECT_GT(double(ahead), double(at) * 0.005 * 0.5) << "device frames ahead of the written count";
+    EXPECT_LT(double(ahead), double(at) * 0.005 * 1.2) << "device frames ahead of the written count";
+    const std::string report = c.clockReport();
+    double ppm = 0;
+    ASSERT_EQ(std::sscanf(report.c_str(), "The microphone's clock ran %lf ppm fast", &ppm), 1) << report;
+    EXPECT_NEAR(ppm, 5000, 300);
+    EXPECT_EQ(c.lossReport(), "");
+}
+
+TEST_F(CaptureThreads, BothSourcesOfAMixAreMeasuredEachOnItsOwn) {
+    dev.mic.ppm = 5000;
+    dev.loop.ppm = -5000;
+    CSoundCapture c(1, 2, dev);
+    c.setAudioSink(&sink);
+    auto t0 = steady_clock::now();
+    c.setTimeOrigin(t0);
+    ASSERT_EQ(c.start(), 0);
+    std::this_thread::sleep_until(t0 + milliseconds(7000));
+    c.stopSources();
+    const std::string report = c.clockReport();
+    double mic = 0, loop = 0;
+    const size_t second = report.find("The system sound source's");
+    ASSERT_NE(second, std::string::npos) << report;
+    ASSERT_EQ(std::sscanf(report.c_str(), "The microphone's clock ran %lf ppm fast", &mic), 1) << report;
+    ASSERT_EQ(std::sscanf(report.c_str() + second, "The system sound source's clock ran %lf ppm slow", &loop), 1)
+        << report;
+    EXPECT_NEAR(mic, 5000, 400);
+    EXPECT_NEAR(loop, 5000, 400);
 }

@@ -18,6 +18,7 @@ struct InputScript {
     std::atomic<int> opens{0};
     int16_t constant = 0;              // 0: a ramp of frame numbers (mod 32768)
     int delayMs = 0;                   // before the first data
+    double ppm = 0;                    // how far the device's clock runs from nominal
 };
 
 class InProcessInput : public IWaveInDevice {
@@ -28,7 +29,8 @@ public:
         if (s_.fail) return -1;
         if (interrupted_) return 0;
         // Data is due in 10 ms chunks after the start delay; wait for the next one.
-        auto due = begin_ + milliseconds(s_.delayMs) + microseconds(int64_t(frames_) * 1000000 / f_.samplesPerSec) +
+        const double rate = f_.samplesPerSec * (1 + s_.ppm / 1e6);
+        auto due = begin_ + milliseconds(s_.delayMs) + microseconds(int64_t(double(frames_) * 1e6 / rate)) +
                    milliseconds(10);
         auto limit = steady_clock::now() + milliseconds(timeoutMs);
         if (due > limit) {

@@ -1,0 +1,225 @@
+// Sound from a device whose clock is 0.5 % fast or slow stays on the picture's time line: a
+// colour change and a tone made at the same moment 40 s into the recording arrive within a frame
+// period of each other, and the two tracks end together. The device is a pipe source fed by
+// tests/env/skewed-source.py at the skewed rate.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "AudioFileCheck.h"
+#include "Losses.h"
+#include "MediaProbe.h"
+#include "XPainter.h"
+#include "engine/CaptureSession.h"
+#include "settings/CaptureRules.h"
+
+using namespace torvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kFps = 30;
+
+std::string outDir() {
+    const char* d = std::getenv("TORVANE_TEST_ENV");
+    return d ? d : "/tmp";
+}
+
+// The pipe source and its generator, made the default source for the recording.
+class SkewedSource {
+public:
+    explicit SkewedSource(double ppm) {
+        fifo_ = outDir() + "/skewed.fifo";
+        module_ = runCommand("pactl load-module module-pipe-source source_name=torvane_skewed file='" + fifo_ +
+                             "' format=s16le rate=44100 channels=2 2>&1");
+        pid_ = fork();
+        if (pid_ == 0) {
+            const std::string ppmText = std::to_string(ppm);
+            execl(TORVANE_SKEWED_SOURCE, TORVANE_SKEWED_SOURCE, fifo_.c_str(), ppmText.c_str(), "0.5",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        runCommand("pactl set-default-source torvane_skewed");
+    }
+    ~SkewedSource() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (std::atoi(module_.c_str()) > 0) runCommand("pactl unload-module " + module_);
+    }
+    bool ok() const { return pid_ > 0 && std::atoi(module_.c_str()) > 0; }
+    const std::string& loadOutput() const { return module_; }
+    void tone() const { kill(pid_, SIGUSR1); }
+
+private:
+    std::string fifo_, module_;
+    pid_t pid_ = -1;
+};
+
+// All sound of the file as GStreamer's own demuxer hands it out, 16-bit mono.
+std::vector<int16_t> gstDecodeMono(const std::string& file) {
+    const std::string raw = file + ".gst.raw";
+    runCommand("gst-launch-1.0 -q filesrc location='" + file + "' ! avidemux name=d d.audio_0 ! audioconvert ! "
+               "audio/x-raw,format=S16LE,channels=1 ! filesink location='" + raw + "' 2>&1");
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> s(bytes.size() / 2);
+    std::memcpy(s.data(), bytes.data(), s.size() * 2);
+    return s;
+}
+
+void waitRecorded(const CCaptureSession& s, uint32_t ms) {
+    while (s.recordedMilliseconds() < ms) std::this_thread::sleep_for(1ms);
+}
+
+void recordWithSkew(double ppm, uint32_t changeMs) {
+    SkewedSource source(ppm);
+    ASSERT_TRUE(source.ok()) << source.loadOutput();
+    std::this_thread::sleep_for(500ms);   // the source runs before the recording starts
+    XPainter x;
+    const uint32_t w = x.window(0, 0, 320, 240, 0x000000);
+    // Every position a picture, as on a busy screen (see SyncTest).
+    std::atomic<bool> animate{true};
+    std::thread mover([&animate] {
+        XPainter m;
+        const uint32_t sq = m.window(0, 0, 8, 8, 0x808080);
+        for (int i = 0; animate.load(); ++i) {
+            m.move(sq, (i * 3) % 40, 0);
+            std::this_thread::sleep_for(10ms);
+        }
+        m.destroy(sq);
+    });
+    struct Join {
+        std::atomic<bool>& flag;
+        std::thread& t;
+        ~Join() {
+            flag.store(false);
+            if (t.joinable()) t.join();
+        }
+    } joinMover{animate, mover};
+
+    CCaptureSession s;
+    ScreenSettings area;
+    area.sourceKind = kSourceArea;
+    area.rect = {0, 0, 320, 240};
+    area.frameRate = kFps;
+    applyOutputSize(area);
+    CursorSettings noCursor;
+    noCursor.captureCursor = 0;
+    ASSERT_TRUE(s.setScreenSettings(area) && s.setSoundEnabled(1) && s.setSoundOption(kSoundMicrophone) &&
+                s.setCursorSettings(noCursor) && s.setWebcamSettings({}) && s.setPipSettings({}) &&
+                s.setWatermarkSettings({}));
+    const std::string file = outDir() + "/drift.avi";
+    ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
+    // A first tone early, before the clocks have drifted apart (7 ms at 0.5 %): the source's own delay.
+    waitRecorded(s, 1500);
+    const double early = s.recordedMilliseconds() / 1000.0;
+    source.tone();
+    // Half a frame period into a position, so which picture first shows the change is no race.
+    waitRecorded(s, changeMs + 17);
+    x.setColour(w, 0xFFFFFF);
+    const double signalled = s.recordedMilliseconds() / 1000.0;
+    source.tone();
+    waitRecorded(s, changeMs + 2000);
+    ASSERT_TRUE(s.stop());
+    EXPECT_EQ(lossesBesidesLate(s.lossReport()), "");
+    double measured = 0;
+    if (std::abs(ppm) >= 1000) {
+        const char* way = ppm > 0 ? "fast" : "slow";
+        ASSERT_EQ(std::sscanf(s.soundClockReport().c_str(),
+                              ppm > 0 ? "The microphone's clock ran %lf ppm fast"
+                                      : "The microphone's clock ran %lf ppm slow",
+                              &measured), 1)
+            << "no " << way << " clock told: " << s.soundClockReport();
+        EXPECT_NEAR(measured, std::abs(ppm), 0.1 * std::abs(ppm));
+    } else {
+        std::sscanf(s.soundClockReport().c_str(), "The microphone's clock ran %lf", &measured);
+    }
+    std::printf("clock report: %s\n", s.soundClockReport().c_str());
+
+    const auto packets = videoPackets(file);
+    double changeAt = -1;
+    int64_t gap = 1;
+    int index = 0;
+    int64_t previous = -1;
+    for (const Packet& p : packets) {
+        if (p.size == 0) continue;
+        if (p.pts >= int64_t(changeMs - 600) * kFps / 1000) {
+            const Picture pic = decodePicture(file, index, 320, 240);
+            if (pic.rgb.size() >= 320 * 240 * 3 && pic.at(160, 120)[0] > 200) {
+                changeAt = double(p.pts) / kFps;
+                gap = previous >= 0 ? p.pts - previous : 1;
+                break;
+            }
+        }
+        previous = p.pts;
+        ++index;
+    }
+    ASSERT_GT(changeAt, 0) << "the colour change is not in the video";
+
+    // Both readers see the tone where the picture changed, and the tracks end together.
+    const double video = double(videoPositions(file)) / kFps;
+    const std::vector<int16_t> ff = test::decodeMono(file), gst = gstDecodeMono(file);
+    ASSERT_FALSE(ff.empty());
+    ASSERT_FALSE(gst.empty());
+    for (const auto* sound : {&ff, &gst}) {
+        const char* reader = sound == &ff ? "ffmpeg" : "GStreamer";
+        const double earlyOnset = test::toneOnset(*sound, 44100, 1000, 5800) + 0.005;
+        const size_t from = std::min<size_t>(sound->size(), size_t(changeMs - 1000) * 441 / 10);
+        const std::vector<int16_t> late(sound->begin() + std::ptrdiff_t(from), sound->end());
+        const double onset = test::toneOnset(late, 44100, 1000, 5800) + 0.005 + (changeMs - 1000) / 1000.0;
+        const double length = double(sound->size()) / 44100;
+        std::printf("%s: %+.0f ppm (measured %.0f): change at %.3f s (%ld after the picture before), tone at %.3f s;"
+                    " video %.3f s, sound %.3f s\n",
+                    reader, ppm, measured, changeAt, long(gap), onset, video, length);
+        // Against the recording clock itself (the tone follows the signal within the generator's
+        // 5 ms step), less the delay the test source has from the start (the same all through a
+        // run on a clock that is on time, 100-200 ms from run to run): what is left is drift.
+        const double delay = earlyOnset - early;
+        std::printf("offset %s %+.0f ppm: tone %+.1f ms from the recording time it was made at (%+.1f ms at 1.5 s),"
+                    " end %+.1f ms\n", reader, ppm, (onset - signalled) * 1000, delay * 1000, (length - video) * 1000);
+        EXPECT_LT(std::abs(onset - signalled - delay), 1.0 / kFps) << reader;
+        // One frame period, more only when a busy machine left positions empty before the change.
+        EXPECT_LE(std::abs(onset - delay - changeAt), double(gap) / kFps + 0.005) << reader;
+        // The video holds whole frame periods and the sound ends at the stop moment inside the
+        // last one: they end within a frame period of each other (a few ms on an idle machine).
+        EXPECT_LT(std::abs(video - length), 1.0 / kFps + 0.005) << reader;
+    }
+    EXPECT_NEAR(gstDuration(file), video, 0.05);
+    x.destroy(w);
+}
+
+}  // namespace
+
+TEST(Drift, FastSoundClockStaysWithThePicture) { recordWithSkew(5000, 40000); }
+
+TEST(Drift, SlowSoundClockStaysWithThePicture) { recordWithSkew(-5000, 40000); }
+
+// For the benchmark (bench/drift.sh): the skew and the moment of the change from the environment.
+TEST(Drift, ChosenSkew) {
+    const char* ppm = std::getenv("TORVANE_DRIFT_PPM");
+    const char* at = std::getenv("TORVANE_DRIFT_CHANGE_SECONDS");
+    if (!ppm || !at) GTEST_SKIP() << "TORVANE_DRIFT_PPM and TORVANE_DRIFT_CHANGE_SECONDS choose the run";
+    recordWithSkew(std::atof(ppm), uint32_t(std::atof(at) * 1000));
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
