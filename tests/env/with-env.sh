@@ -4,7 +4,9 @@
 # source) on a private socket, and its own settings folder. Everything is torn down when the command
 # ends, also when it fails or is interrupted.
 #
-#   with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] [--wayland] [--camera] -- command args...
+#   with-env.sh [--no-sound | --pipewire] [--screen WxH] [--tray] [--wayland] [--camera] [--no-damage] -- command args...
+#
+# --no-damage starts Xvfb without the Damage extension (a server that cannot report changes).
 #
 # --pipewire runs the sound server as PipeWire instead (private session bus, pipewire, wireplumber,
 # pipewire-pulse on the same kind of private socket), with the same names: null sink "torvane_sink"
@@ -27,6 +29,7 @@ tray=0
 wayland=0
 camera=0
 screen=1280x720
+xvfb_extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-sound) sound=0; shift ;;
@@ -34,6 +37,7 @@ while [ $# -gt 0 ]; do
     --tray) tray=1; shift ;;
     --wayland) wayland=1; shift ;;
     --camera) camera=1; shift ;;
+    --no-damage) xvfb_extra+=(-extension DAMAGE); shift ;;
     --screen) screen="$2"; shift 2 ;;
     --) shift; break ;;
     *) break ;;
@@ -71,7 +75,7 @@ else
   export XDG_SESSION_TYPE=x11
   # Xvfb picks a free display number itself and tells it on the file descriptor we give it.
   exec 9>"$dir/display"
-  Xvfb -displayfd 9 -screen 0 "${screen}x24" -nolisten tcp -noreset +extension MIT-SHM \
+  Xvfb -displayfd 9 -screen 0 "${screen}x24" -nolisten tcp -noreset +extension MIT-SHM "${xvfb_extra[@]}" \
     >"$dir/xvfb.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 200); do [ -s "$dir/display" ] && break; sleep 0.05; done

@@ -27,6 +27,30 @@ public:
         sync();
         return id;
     }
+    // A plain window of one colour inside `parent`, at (x, y) of it: it moves with its parent.
+    uint32_t child(uint32_t parent, int x, int y, int w, int h, uint32_t rgb) {
+        const uint32_t id = xcb_generate_id(conn_);
+        xcb_create_window(conn_, XCB_COPY_FROM_PARENT, id, parent, int16_t(x), int16_t(y), uint16_t(w), uint16_t(h), 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual, XCB_CW_BACK_PIXEL, &rgb);
+        xcb_map_window(conn_, id);
+        sync();
+        return id;
+    }
+    // Pointer shapes of the server's cursor font.
+    static constexpr uint16_t kCrosshair = 34, kLeftArrow = 68;
+    // Shows that shape while the pointer is over the window.
+    void setCursor(uint32_t id, uint16_t shape) {
+        if (!cursorFont_) {
+            cursorFont_ = xcb_generate_id(conn_);
+            xcb_open_font(conn_, cursorFont_, 6, "cursor");
+        }
+        const uint32_t cursor = xcb_generate_id(conn_);
+        xcb_create_glyph_cursor(conn_, cursor, cursorFont_, cursorFont_, shape, uint16_t(shape + 1), 0, 0, 0, 0xFFFF,
+                                0xFFFF, 0xFFFF);
+        xcb_change_window_attributes(conn_, id, XCB_CW_CURSOR, &cursor);
+        xcb_free_cursor(conn_, cursor);
+        sync();
+    }
     void move(uint32_t id, int x, int y) {
         const uint32_t v[] = {uint32_t(x), uint32_t(y)};
         xcb_configure_window(conn_, id, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, v);
@@ -50,4 +74,5 @@ public:
 private:
     xcb_connection_t* conn_;
     xcb_screen_t* screen_;
+    uint32_t cursorFont_ = 0;
 };
