@@ -43,6 +43,8 @@ public:
     // during the recording), empty when nothing.
     const std::string& webcamLoss() const { return webcamLoss_; }
     CPreviewDlg* previewWindow() const { return preview_.get(); }
+    // The open webcam, null when none (for tests and statistics).
+    const std::shared_ptr<CVideoInputDevice>& webcamDevice() const { return camera_; }
     // How long a webcam-only Start waits for the camera's first picture.
     static constexpr int kFirstPictureTimeoutMs = 3000;
 

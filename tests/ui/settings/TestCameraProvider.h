@@ -15,6 +15,7 @@ struct TestCamera {
     std::string name;
     std::string caps;   // e.g. "video/x-raw,width=640,height=480; video/x-raw,width=320,height=240"
     std::string path;   // the V4L2 node it claims, "" for none
+    std::string element;   // what capturing it runs, e.g. "videotestsrc is-live=true"; "" = nothing
 };
 
 inline std::vector<TestCamera>& testCameras() {
@@ -24,9 +25,23 @@ inline std::vector<TestCamera>& testCameras() {
 
 namespace detail {
 
+inline GstElement* createElement(GstDevice* device, const gchar* name) {
+    gchar* display = gst_device_get_display_name(device);
+    std::string description;
+    for (const auto& c : testCameras())
+        if (display && c.name == display) description = c.element;
+    g_free(display);
+    if (description.empty()) return nullptr;
+    GstElement* element = gst_parse_launch(description.c_str(), nullptr);
+    if (element && name) gst_object_set_name(GST_OBJECT(element), name);
+    return element;
+}
+
+inline void deviceClassInit(gpointer klass, gpointer) { GST_DEVICE_CLASS(klass)->create_element = createElement; }
+
 inline GType testDeviceType() {
     static const GType type = g_type_register_static_simple(GST_TYPE_DEVICE, "TorvaneTestCamera", sizeof(GstDeviceClass),
-                                                            nullptr, sizeof(GstDevice), nullptr, GTypeFlags(0));
+                                                            deviceClassInit, sizeof(GstDevice), nullptr, GTypeFlags(0));
     return type;
 }
 

@@ -48,7 +48,7 @@ class WebcamDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(registerTestCameraProvider());
-        testCameras() = {{"USB Camera", kUsbSizes, ""}, {"HD Camera", kHdSizes, ""}};
+        testCameras() = {{"USB Camera", kUsbSizes, "", ""}, {"HD Camera", kHdSizes, "", ""}};
     }
     void TearDown() override { testCameras().clear(); }
 };
@@ -97,7 +97,7 @@ TEST_F(WebcamDialogTest, ASizeNoLongerOfferedFallsBackToTheSmallestOrTheFirst) {
 }
 
 TEST_F(WebcamDialogTest, APrefixNameChoosesTheCameraOfThatNameElseTheFirstItBegins) {
-    testCameras() = {{"Cam HD", kUsbSizes, ""}, {"Cam", kUsbSizes, ""}, {"Cam Pro", kUsbSizes, ""}};
+    testCameras() = {{"Cam HD", kUsbSizes, "", ""}, {"Cam", kUsbSizes, "", ""}, {"Cam Pro", kUsbSizes, "", ""}};
     const WebcamSettings exact = webcam("cam", 160, 120);
     W a(nullptr, &exact);
     EXPECT_EQ(comboText(&a, W::IDC_WEBCAM_SOURCE), "Cam");
@@ -132,7 +132,7 @@ TEST_F(WebcamDialogTest, WithoutACameraBothListsAreDisabledAndOkClearsTheWebcam)
 }
 
 TEST_F(WebcamDialogTest, ACameraWithoutAUsableSizeGivesNoWebcamAndCancelGivesNothing) {
-    testCameras() = {{"Big Camera", "video/x-raw,width=1920,height=1080", ""}};
+    testCameras() = {{"Big Camera", "video/x-raw,width=1920,height=1080", "", ""}};
     W dlg(nullptr, nullptr);
     EXPECT_TRUE(enabled(&dlg, W::IDC_WEBCAM_SOURCE));
     EXPECT_TRUE(items(&dlg, W::IDC_WEBCAM_RESOLUTION).isEmpty());
@@ -145,8 +145,8 @@ TEST_F(WebcamDialogTest, ACameraWithoutAUsableSizeGivesNoWebcamAndCancelGivesNot
 }
 
 TEST_F(WebcamDialogTest, SettingsIsEnabledOnlyForACameraNodeWithControls) {
-    testCameras() = {{"V4L2 Camera", kUsbSizes, "/dev/video-test"}, {"Null Camera", kUsbSizes, "/dev/null"},
-                     {"Network Camera", kUsbSizes, ""}};
+    testCameras() = {{"V4L2 Camera", kUsbSizes, "/dev/video-test", ""}, {"Null Camera", kUsbSizes, "/dev/null", ""},
+                     {"Network Camera", kUsbSizes, "", ""}};
     std::vector<std::string> asked;
     std::string openedPath;
     QString openedCaption;
