@@ -2,7 +2,7 @@
 # Screen-recording benchmark: ours against ffmpeg's x11grab with libx264 at the same encoder
 # settings, on the same private display with the same desktop-like content, in one run: five
 # workloads (bench/DesktopAnimator.cpp) at two sizes, and full motion with one core kept busy.
-#   bench/run.sh [build folder] [seconds] [seconds with sound]   (BENCH_PART=screen or sound: one part;
+#   bench/run.sh [build folder] [seconds] [seconds with sound]   (BENCH_PART=screen, sound or webcam: one part;
 #   BENCH_WORKLOADS="still motion": some workloads; BENCH_NO_BUSY=1: without the busy-core run)
 #   BENCH_PART=long bench/run.sh [build folder] [seconds, default 3600]: the long run alone, its
 #   resident memory sampled every BENCH_SAMPLE_SECONDS (default 60)
@@ -12,6 +12,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 seconds=${2:-10}
 [ -x "$build/bench/bench-record" ] || { echo "build first: scripts/setup.sh" >&2; exit 1; }
+# The webcam alone and as a picture in picture: bench/webcam.sh.
+[ "${BENCH_PART:-all}" = webcam ] && exec "$here/bench/webcam.sh" "$build" "${2:-20}"
 
 if [ "${BENCH_PART:-all}" = drift ]; then exec "$here/bench/drift.sh" "$build" "${2:-600}"; fi
 

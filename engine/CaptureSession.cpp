@@ -137,6 +137,17 @@ bool CCaptureSession::start(const std::string& fileName, QObject* notify) {
         lastError_ = "Please set capture setting";
         return false;
     }
+    // The window's events run while a webcam starts; a second Start then would replace the
+    // worker under the first.
+    if (starting_) {
+        lastError_ = "A recording is already starting.";
+        return false;
+    }
+    starting_ = true;
+    struct StartingEnds {
+        bool& flag;
+        ~StartingEnds() { flag = false; }
+    } startingEnds{starting_};
     fileName_ = fileName;
     notify_ = notify;
     lossReport_.clear();

@@ -90,6 +90,7 @@ private:
     int soundEnabled_ = 1;
     int soundOption_ = 0;
     int state_ = kStateIdle;
+    bool starting_ = false;
     std::string lastError_;
     std::shared_ptr<avi::AviFile> file_;   // shared with the capture thread
     avi::AviStream* videoStream_ = nullptr;

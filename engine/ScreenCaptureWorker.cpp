@@ -14,6 +14,7 @@
 #include "platform/core/Clock.h"
 #include "engine/Placement.h"
 #include "engine/ScreenSources.h"
+#include "webcam/CameraStart.h"
 #include "webcam/PreviewDlg.h"
 #include "webcam/VideoInputDevice.h"
 
@@ -40,7 +41,10 @@ CScreenCaptureWorker::CScreenCaptureWorker(const WorkerSettings& settings, QObje
     encoder_ = CH264Encoder::open(encoderConfig(settings_), &encoderError_);
 }
 
-CScreenCaptureWorker::~CScreenCaptureWorker() { fullStop(); }
+CScreenCaptureWorker::~CScreenCaptureWorker() {
+    alive_.reset();
+    fullStop();
+}
 
 void CScreenCaptureWorker::setVideoStream(std::shared_ptr<avi::AviFile> file, avi::AviStream* stream) {
     file_ = std::move(file);
@@ -63,16 +67,19 @@ bool CScreenCaptureWorker::start(std::string* error) {
         }
         screen_ = std::move(screen);
     }
+    const std::weak_ptr<int> alive = alive_;
     if (settings_.screen.sourceKind == kSourceWebcam) {
         if (!openWebcam(frameRate_, error)) {
-            fullStop();
+            if (!alive.expired()) fullStop();
             return false;
         }
     } else if (settings_.pip.on && settings_.webcam.deviceName[0] != 0) {
         // The overlay is not worth refusing the screen recording for: it shows black, and the
         // loss report says why. Without a chosen webcam there is no overlay to show.
         std::string why;
-        if (!openWebcam(frameRate_, &why)) webcamLoss_ = why;
+        const bool opened = openWebcam(frameRate_, &why);
+        if (alive.expired()) return false;
+        if (!opened) webcamLoss_ = why;
     }
     if (settings_.watermark.on) watermark_ = std::make_shared<CWatermark>(settings_.watermark);
     segmentStartTime_ = std::chrono::steady_clock::now();
@@ -83,41 +90,47 @@ bool CScreenCaptureWorker::start(std::string* error) {
         fullStop();
         return false;
     }
-    showPreview();
+    // An overlay turned off while the camera started stays hidden.
+    if (settings_.screen.sourceKind == kSourceWebcam || settings_.pip.on) showPreview();
     return true;
 }
 
 bool CScreenCaptureWorker::openWebcam(int frameRate, std::string* error) {
     const std::string name = fromUtf16Field(settings_.webcam.deviceName, std::size(settings_.webcam.deviceName));
     const bool webcamOnly = settings_.screen.sourceKind == kSourceWebcam;
-    auto fail = [&](const std::string& why) {
-        if (error) *error = "The webcam \"" + name + "\" " + why + ".";
-        camera_.reset();
-        webcam_.reset();
-        return false;
-    };
     if (name.empty()) {
         if (error) *error = "No webcam is selected.";
         return false;
     }
     if (!camera_) {
-        camera_ = std::make_shared<CVideoInputDevice>(settings_.webcam.width, settings_.webcam.height, name, frameRate);
-        if (!camera_->ok()) return fail(camera_->error());
-        webcam_ = camera_;
-    }
-    if (webcamOnly) {
-        // The window keeps painting while the camera warms up; no input reaches it meanwhile.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFirstPictureTimeoutMs);
-        bool got = false;
-        while (!got && std::chrono::steady_clock::now() < deadline) {
-            got = camera_->waitFirstPicture(std::chrono::milliseconds(20));
-            if (!got && QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            std::chrono::steady_clock::time_point when;
-            std::string why;
-            if (!got && camera_->lostSince(when, why) && why != "it stopped delivering pictures")
-                return fail("cannot be opened: " + why);
+        if (opening_) {
+            if (error) *error = "The webcam \"" + name + "\" is still being started.";
+            return false;
         }
-        if (!got) return fail("delivered no picture within 3 seconds");
+        // The window keeps handling its events while the camera starts, so this object may be
+        // stopped, or gone, by the time the answer comes.
+        const std::weak_ptr<int> alive = alive_;
+        opening_ = true;
+        stopWhileOpening_ = false;
+        const std::chrono::milliseconds wait(webcamOnly ? kFirstPictureTimeoutMs : 0);
+        CameraStartResult started = startCamera(settings_.webcam.width, settings_.webcam.height, name, frameRate, wait);
+        if (alive.expired()) {
+            releaseCamera(std::move(started.device));
+            if (error) *error = "The recording was ended while the webcam was starting.";
+            return false;
+        }
+        opening_ = false;
+        if (stopWhileOpening_) {
+            releaseCamera(std::move(started.device));
+            if (error) *error = "The recording was stopped while the webcam \"" + name + "\" was starting.";
+            return false;
+        }
+        if (!started.device) {
+            if (error) *error = "The webcam \"" + name + "\" cannot be used: " + started.reason + ".";
+            return false;
+        }
+        camera_ = std::move(started.device);
+        webcam_ = camera_;
     }
     createPreview();
     return true;
@@ -251,14 +264,17 @@ void CScreenCaptureWorker::fullStop() {
     hidePreview();
     preview_.reset();
     if (webcamLoss_.empty()) noteWebcamLoss();
+    if (opening_) stopWhileOpening_ = true;
     webcam_.reset();
-    camera_.reset();
+    // Stopping a camera joins GStreamer's streaming thread: not on the window's thread.
+    releaseCamera(std::move(camera_));
     screen_.reset();
 }
 
 void CScreenCaptureWorker::togglePip(bool on) {
-    std::lock_guard<std::mutex> g(toggleLock_);
     settings_.pip.on = on ? 1 : 0;
+    // A toggle while the camera starts: the start shows the window or not by the flag.
+    if (opening_) return;
     if (!on) {
         hidePreview();
         return;
@@ -266,10 +282,14 @@ void CScreenCaptureWorker::togglePip(bool on) {
     if (settings_.webcam.deviceName[0] == 0) return;   // no webcam chosen: nothing to show
     if (!camera_) {
         std::string why;
-        if (!openWebcam(frameRate_, &why)) {
+        const std::weak_ptr<int> alive = alive_;
+        const bool opened = openWebcam(frameRate_, &why);
+        if (alive.expired()) return;
+        if (!opened) {
             webcamLoss_ = why;
             return;
         }
+        if (!settings_.pip.on) return;   // turned off again while it started
         // The capture thread of this run reads the webcam only in webcam-only mode, so the
         // new source needs no hand-over.
     }

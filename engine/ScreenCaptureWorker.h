@@ -43,6 +43,8 @@ public:
     // during the recording), empty when nothing.
     const std::string& webcamLoss() const { return webcamLoss_; }
     CPreviewDlg* previewWindow() const { return preview_.get(); }
+    // The open webcam, null when none (for tests and statistics).
+    const std::shared_ptr<CVideoInputDevice>& webcamDevice() const { return camera_; }
     // How long a webcam-only Start waits for the camera's first picture.
     static constexpr int kFirstPictureTimeoutMs = 3000;
 
@@ -86,9 +88,12 @@ private:
     std::shared_ptr<CBaseCapture> webcam_;
     std::shared_ptr<CVideoInputDevice> camera_;   // the same object as webcam_
     std::unique_ptr<CPreviewDlg> preview_;
-    std::mutex toggleLock_;
     std::shared_ptr<CWatermark> watermark_;
     std::shared_ptr<CaptureCounters> counters_;
+
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);   // expires when this object goes
+    bool opening_ = false;            // a camera start is under way (the window's events run meanwhile)
+    bool stopWhileOpening_ = false;   // fullStop() came during it
 
     std::shared_ptr<CaptureRun> run_;
     std::thread thread_;

@@ -27,9 +27,11 @@
 #include "platform/ui/DdxDataExchange.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/x11/Screen.h"
+#include "settings/CPipSettingDlg.h"
 #include "settings/CScreenCapSettingDlg.h"
 #include "settings/CSelectRegionDlg.h"
 #include "settings/CWatermarkSettingDlg.h"
+#include "settings/CWebcamSettingDlg.h"
 #include "settings/CaptureRules.h"
 #include "settings/DlgControls.h"
 
@@ -89,6 +91,11 @@ CNewCaptureDlg::CNewCaptureDlg(QWidget* parent, QSettings* store, VideoDeviceQue
         const int result = dlg.exec();
         selected = dlg.selectedRect();
         return result;
+    };
+    runWebcamSettings = runWebcamSettingDlg;
+    // On the working copy's webcam: its "Webcam Settings" change it at once.
+    runPipSettings = [this](QWidget* owner, const PipSettings& current, int& on, int& position) {
+        return runPipSettingDlg(owner, current, settings_.webcam, on, position);
     };
     openMicSettings = [] {
         const QStringList command = micSettingsCommand();
@@ -322,14 +329,7 @@ void CNewCaptureDlg::onWebcamSettings() {
     std::string name;
     uint32_t resolution = 0;
     if (!runWebcamSettings(this, settings_.webcam, name, resolution)) return;
-    std::fill(std::begin(settings_.webcam.deviceName), std::end(settings_.webcam.deviceName), u'\0');
-    if (name.empty()) {
-        settings_.webcam.width = settings_.webcam.height = 0;
-        return;
-    }
-    toUtf16Field(name, settings_.webcam.deviceName, std::size(settings_.webcam.deviceName));
-    settings_.webcam.width = static_cast<uint16_t>(resolution & 0xFFFF);
-    settings_.webcam.height = static_cast<uint16_t>(resolution >> 16);
+    storeWebcamChoice(settings_.webcam, name, resolution);
 }
 
 void CNewCaptureDlg::onPresenterVideo() {

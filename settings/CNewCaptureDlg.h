@@ -68,11 +68,11 @@ public:
     std::function<QString(QWidget* parent)> chooseSaveFile;
     // Runs the area selection: QDialog::Accepted with the normalised rectangle, or Rejected.
     std::function<int(ScreenRect& selected)> selectArea;
-    // The webcam device dialog: true on OK with the chosen device name (empty = none) and
+    // The webcam device dialog (default: "Webcam"): true on OK with the chosen device name (empty = none) and
     // resolution value (width low 16 bits, height high 16 bits). Unset: the button does nothing.
     std::function<bool(QWidget* parent, const WebcamSettings& current, std::string& name, uint32_t& resolution)>
         runWebcamSettings;
-    // The presenter-video dialog: true on OK with its check box and position. Unset: nothing.
+    // The presenter-video dialog (default: "Picture in Picture Settings"): true on OK with its check box and position.
     std::function<bool(QWidget* parent, const PipSettings& current, int& on, int& position)> runPipSettings;
     // Starts the desktop's recording-device settings.
     std::function<void()> openMicSettings;

@@ -26,6 +26,11 @@ QStringList watermarkPositionCaptions() {
             "BottomCenter", "MiddleLeft", "MiddleRight", "MiddleCenter"};
 }
 
+QStringList pipPositionCaptions() {
+    return {"Top Left",    "Top Right",    "Top Center",  "Bottom Left",  "Bottom Right",
+            "Bottom Center", "Middle Left", "Middle Right", "Middle Center"};
+}
+
 QStringList captureSizeCaptions() {
     return {"Keep Original Size", "Proportional 2/3", "Proportional 1/2", "Proportional 1/3",
             "Fixed - 800x600",    "Fixed - 640x480",  "Fixed - 320x240"};

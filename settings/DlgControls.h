@@ -29,6 +29,8 @@ QWidget* findControl(QWidget* dialog, int id);
 QStringList opacityCaptions();
 // "TopLeft" ... "MiddleCenter" in the order of the position values.
 QStringList watermarkPositionCaptions();
+// "Top Left" ... "Middle Center": the same order for the picture in picture.
+QStringList pipPositionCaptions();
 // "Keep Original Size" ... "Fixed - 320x240" in the order of the size choice values.
 QStringList captureSizeCaptions();
 // "Normal", "Higher", "Highest".

@@ -6,6 +6,8 @@ add_library(torvane_settings_ui STATIC
   CCursorSettingDlg.cpp
   CScreenCapSettingDlg.cpp
   CWatermarkSettingDlg.cpp
+  CWebcamSettingDlg.cpp
+  CPipSettingDlg.cpp
   CSelectRegionDlg.cpp
   CNewCaptureDlg.cpp
 )

@@ -114,7 +114,7 @@ TEST(WebcamRecord, AMissingCameraFailsStartWithItsName) {
     const ToolResult r = record("--source webcam --webcam 'No Such Camera' --webcam-size 640x480 --seconds 2 --sound off --out " +
                          quoted(file));
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("\"No Such Camera\" it is not connected"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("The webcam \"No Such Camera\" cannot be used: it is not connected."), std::string::npos) << r.err;
 }
 
 // The overlay at each corner of a 1280x720 screen (black under Xvfb): the camera's colour inside
