@@ -57,7 +57,7 @@ TEST_F(DefaultSinkSwitch, SystemSoundFollowsTheNewDefaultOutputWithoutShiftingTh
     ASSERT_TRUE(second.ok()) << second.error();
     std::unique_ptr<TonePlayer> left;
 
-    std::this_thread::sleep_until(at(t0, 2.3));
+    std::this_thread::sleep_until(at(t0, 2.2));
     first.play(700, 0.4);   // on the first output: recorded
     std::this_thread::sleep_until(at(t0, 3.0));
     ASSERT_EQ(run("pactl set-default-sink torvane_other"), 0);

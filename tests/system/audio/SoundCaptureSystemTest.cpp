@@ -109,10 +109,11 @@ TEST(SoundCaptureSystem, MicrophoneRecordsTheInputInTheCapabilityFormat) {
 constexpr double kSinkAwake = 2.3;
 
 TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere) {
+    // Outlives the recording: closing it takes a while, which would lengthen the recording.
+    TonePlayer player;
+    ASSERT_TRUE(player.ok()) << player.error();
     double heard = 0, latency = 0;
     Recorded r = record("system", 1, [&](CSoundCapture&, Clock::time_point t0) {
-        TonePlayer player;
-        ASSERT_TRUE(player.ok()) << player.error();
         sleepUntil(at(t0, kSinkAwake + 0.2));
         heard = since(t0, player.play(1000, 0.6));
         latency = player.latencyMs();
@@ -163,12 +164,13 @@ TEST(SoundCaptureSystem, SystemSoundWithNothingPlayingIsSilenceForTheWholeRecord
 }
 
 TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
+    // Outlives the recording: closing it takes a while, which would lengthen the recording.
+    TonePlayer player;
+    ASSERT_TRUE(player.ok()) << player.error();
     double heard = 0, latency = 0;
     Recorded r = record("both", 2, [&](CSoundCapture& c, Clock::time_point t0) {
         EXPECT_NE(c.mixingRing(), nullptr);
         EXPECT_EQ(c.mixingRing()->capacity(), int(20 * c.recordingFormat().avgBytesPerSec));
-        TonePlayer player;
-        ASSERT_TRUE(player.ok()) << player.error();
         sleepUntil(at(t0, kSinkAwake + 0.2));
         heard = since(t0, player.play(1000, 0.8));
         latency = player.latencyMs();
@@ -192,11 +194,12 @@ TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
 }
 
 TEST(SoundCaptureSystem, PauseKeepsTheDeviceOpenAndNothingFromThePauseReachesTheFile) {
-    double heard = 0, latency = 0;
+    // Outlives the recording: closing it takes a while, which would lengthen the recording.
+    TonePlayer player;
+    ASSERT_TRUE(player.ok()) << player.error();
+    double heard = 0;
     Recorded r = record("pause", 1, [&](CSoundCapture& c, Clock::time_point t0) {
-        TonePlayer player;
-        ASSERT_TRUE(player.ok()) << player.error();
-        sleepUntil(at(t0, kSinkAwake));
+        sleepUntil(at(t0, kSinkAwake - 0.1));   // heard about 0.1 s later
         heard = since(t0, player.play(700, 0.4));
         sleepUntil(at(t0, 3.0));
         EXPECT_EQ(c.pause(), 0);

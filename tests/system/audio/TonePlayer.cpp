@@ -15,7 +15,8 @@ TonePlayer::TonePlayer(const std::string& sink) {
     pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 2};
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
-    attr.tlength = uint32_t(pa_usec_to_bytes(20000, &spec));
+    // 100 ms queued: a busy machine leaves a 20 ms queue empty now and then, a gap in the tone.
+    attr.tlength = uint32_t(pa_usec_to_bytes(100000, &spec));
     attr.prebuf = uint32_t(-1);
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(-1);
@@ -61,10 +62,20 @@ void TonePlayer::run() {
                 tone.swap(tone_);
                 toneAt = 0;
                 toneDue_ = false;
-                // What is queued now is heard first; the tone right after it.
-                pa_usec_t latency = pa_simple_get_latency(stream_, &e);
+                // What is queued now is heard first; the tone right after it. The figure holds
+                // for the moment it was asked: asked again when this thread lost the processor
+                // meanwhile, as a busy machine does.
+                pa_usec_t latency = 0;
+                Clock::time_point asked;
+                for (int i = 0; i < 20; ++i) {
+                    const Clock::time_point before = Clock::now();
+                    latency = pa_simple_get_latency(stream_, &e);
+                    const Clock::time_point after = Clock::now();
+                    asked = before + (after - before) / 2;
+                    if (after - before < std::chrono::milliseconds(2)) break;
+                }
                 if (latency == pa_usec_t(-1)) latency = 0;
-                heardAt_ = Clock::now() + std::chrono::microseconds(latency);
+                heardAt_ = asked + std::chrono::microseconds(latency);
                 latencyMs_ = double(latency) / 1000;
                 toneStarted_ = true;
                 cv_.notify_all();
