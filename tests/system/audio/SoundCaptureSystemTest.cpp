@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "AudioFileCheck.h"
@@ -109,14 +110,16 @@ TEST(SoundCaptureSystem, MicrophoneRecordsTheInputInTheCapabilityFormat) {
 constexpr double kSinkAwake = 2.3;
 
 TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere) {
-    // Outlives the recording: closing it takes a while, which would lengthen the recording.
-    TonePlayer player;
-    ASSERT_TRUE(player.ok()) << player.error();
+    // Connected after the recording's own streams, as in the measurements its latency figure was
+    // checked by; outlives the recording, as closing it takes a while.
+    std::unique_ptr<TonePlayer> player;
     double heard = 0, latency = 0;
     Recorded r = record("system", 1, [&](CSoundCapture&, Clock::time_point t0) {
+        player = std::make_unique<TonePlayer>();
+        ASSERT_TRUE(player->ok()) << player->error();
         sleepUntil(at(t0, kSinkAwake + 0.2));
-        heard = since(t0, player.play(1000, 0.6));
-        latency = player.latencyMs();
+        heard = since(t0, player->play(1000, 0.6));
+        latency = player->latencyMs();
         sleepUntil(at(t0, 4.0));
     });
     EXPECT_EQ(r.format.channels, 2);
@@ -164,16 +167,18 @@ TEST(SoundCaptureSystem, SystemSoundWithNothingPlayingIsSilenceForTheWholeRecord
 }
 
 TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
-    // Outlives the recording: closing it takes a while, which would lengthen the recording.
-    TonePlayer player;
-    ASSERT_TRUE(player.ok()) << player.error();
+    // Connected after the recording's own streams, as in the measurements its latency figure was
+    // checked by; outlives the recording, as closing it takes a while.
+    std::unique_ptr<TonePlayer> player;
     double heard = 0, latency = 0;
     Recorded r = record("both", 2, [&](CSoundCapture& c, Clock::time_point t0) {
+        player = std::make_unique<TonePlayer>();
+        ASSERT_TRUE(player->ok()) << player->error();
         EXPECT_NE(c.mixingRing(), nullptr);
         EXPECT_EQ(c.mixingRing()->capacity(), int(20 * c.recordingFormat().avgBytesPerSec));
         sleepUntil(at(t0, kSinkAwake + 0.2));
-        heard = since(t0, player.play(1000, 0.8));
-        latency = player.latencyMs();
+        heard = since(t0, player->play(1000, 0.8));
+        latency = player->latencyMs();
         sleepUntil(at(t0, 4.0));
     });
     EXPECT_EQ(r.format.channels, 2);
@@ -194,17 +199,19 @@ TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
 }
 
 TEST(SoundCaptureSystem, PauseKeepsTheDeviceOpenAndNothingFromThePauseReachesTheFile) {
-    // Outlives the recording: closing it takes a while, which would lengthen the recording.
-    TonePlayer player;
-    ASSERT_TRUE(player.ok()) << player.error();
+    // Connected after the recording's own streams, as in the measurements its latency figure was
+    // checked by; outlives the recording, as closing it takes a while.
+    std::unique_ptr<TonePlayer> player;
     double heard = 0;
     Recorded r = record("pause", 1, [&](CSoundCapture& c, Clock::time_point t0) {
+        player = std::make_unique<TonePlayer>();
+        ASSERT_TRUE(player->ok()) << player->error();
         sleepUntil(at(t0, kSinkAwake - 0.1));   // heard about 0.1 s later
-        heard = since(t0, player.play(700, 0.4));
+        heard = since(t0, player->play(700, 0.4));
         sleepUntil(at(t0, 3.0));
         EXPECT_EQ(c.pause(), 0);
         sleepUntil(at(t0, 3.2));
-        const Clock::time_point paused = player.play(1500, 0.6);   // only while paused
+        const Clock::time_point paused = player->play(1500, 0.6);   // only while paused
         EXPECT_LT(since(t0, paused) + 0.6, 4.2) << "the machine was too slow for the script";
         // The recording stream is still connected to the server while paused.
         FILE* p = popen("pactl list short source-outputs | wc -l", "r");

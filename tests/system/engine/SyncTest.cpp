@@ -85,13 +85,14 @@ TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
             if (t.joinable()) t.join();
         }
     } joinMover{animate, mover};
-    // Connected before, as an application with sound is: the picture changes when the tone is heard.
-    test::TonePlayer player;
-    ASSERT_TRUE(player.ok()) << player.error();
     CCaptureSession s;
     ASSERT_TRUE(prepare(s, kSoundSystem));
     const std::string file = outDir() + "/sync.avi";
     ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
+    // Connected ahead of the tone, as an application with sound is, and after the recording's own
+    // streams: the picture changes when the tone is heard.
+    test::TonePlayer player;
+    ASSERT_TRUE(player.ok()) << player.error();
     // A null sink that slept renders late at first: change after it has woken.
     waitRecorded(s, 2700);
     const auto heard = player.play(1000, 0.5);
