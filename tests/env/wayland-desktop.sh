@@ -9,6 +9,9 @@
 # from the Debian source package with a one-line fix (check only the shared-memory format) into
 # $TORVANE_XDPW_CACHE.
 
+# shellcheck source=pipewire.sh
+. "$(dirname "${BASH_SOURCE[0]}")/pipewire.sh"
+
 TORVANE_WL_USER=${TORVANE_WL_USER:-torvane-wl}
 TORVANE_XDPW_CACHE=${TORVANE_XDPW_CACHE:-/var/cache/torvane/xdpw-0.7.0-shm}
 
@@ -108,11 +111,8 @@ EOF
   SWAYSOCK=$(ls "$w"/rt/sway-ipc.*.sock | head -n1)
   export WAYLAND_DISPLAY SWAYSOCK
 
-  dbus-daemon --session --nofork --nopidfile --address="unix:path=$w/rt/bus" >"$w/dbus.log" 2>&1 &
-  pids+=($!)
-  export DBUS_SESSION_BUS_ADDRESS="unix:path=$w/rt/bus"
-  wl_wait 10 test -S "$w/rt/bus" || return 1
-  wayland_pipewire_start "$w" || return 1
+  # The session bus, PipeWire and WirePlumber (without it no frames flow).
+  pw_start_all "$w" || return 1
 
   # The backend first, so bus activation cannot start the unfixed packaged one.
   "$xdpw" -l INFO -c "$w/xdpw.conf" >"$w/xdpw.log" 2>&1 &
@@ -138,13 +138,4 @@ wl_has_owner() {
 # Processes the session bus started on demand (document portal, permission store): ours to end.
 wayland_bus_children() {
   busctl --user list --no-legend 2>/dev/null | awk '$2 ~ /^[0-9]+$/ {print $2}' | sort -u
-}
-
-# wayland_pipewire_start W: PipeWire and WirePlumber (without it no frames flow) on the session bus.
-wayland_pipewire_start() {
-  pipewire >"$1/pipewire.log" 2>&1 &
-  pids+=($!)
-  wl_wait 20 test -S "$XDG_RUNTIME_DIR/pipewire-0" || { cat "$1/pipewire.log" >&2; return 1; }
-  wireplumber >"$1/wireplumber.log" 2>&1 &
-  pids+=($!)
 }

@@ -118,7 +118,7 @@ elif [ "$sound" = 2 ]; then
     >"$dir/mic.fifo" 2>"$dir/mic-gen.log" &
   pids+=($!)
   pacat --playback --device=torvane_mic_feed --format=s16le --rate=44100 --channels=2 \
-    --latency-msec=40 --client-name=torvane-test-microphone <"$dir/mic.fifo" >"$dir/mic-play.log" 2>&1 &
+    --latency-msec=200 --client-name=torvane-test-microphone <"$dir/mic.fifo" >"$dir/mic-play.log" 2>&1 &
   pids+=($!)
   pactl set-default-sink torvane_sink >/dev/null
   pactl set-default-source torvane_sine >/dev/null

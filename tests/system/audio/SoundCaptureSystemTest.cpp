@@ -11,9 +11,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "AudioFileCheck.h"
+#include "TonePlayer.h"
 #include "audio/AudioRing.h"
 #include "audio/SoundCapture.h"
 #include "audio/SoundPlatform.h"
@@ -66,6 +68,8 @@ Recorded record(const std::string& name, int option,
 
 size_t sec(const Recorded& r, double s) { return size_t(s * r.format.samplesPerSec); }
 
+double since(Clock::time_point t0, Clock::time_point t) { return std::chrono::duration<double>(t - t0).count(); }
+
 int zeroCrossings(const std::vector<int16_t>& s, size_t start, size_t count) {
     int n = 0;
     for (size_t i = start + 1; i < s.size() && i < start + count; ++i)
@@ -106,11 +110,16 @@ TEST(SoundCaptureSystem, MicrophoneRecordsTheInputInTheCapabilityFormat) {
 constexpr double kSinkAwake = 2.3;
 
 TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere) {
+    // Connected after the recording's own streams, as in the measurements its latency figure was
+    // checked by; outlives the recording, as closing it takes a while.
+    std::unique_ptr<TonePlayer> player;
+    double heard = 0, latency = 0;
     Recorded r = record("system", 1, [&](CSoundCapture&, Clock::time_point t0) {
+        player = std::make_unique<TonePlayer>();
+        ASSERT_TRUE(player->ok()) << player->error();
         sleepUntil(at(t0, kSinkAwake + 0.2));
-        pid_t p = playTone(1000, 0.6);
-        ASSERT_GT(p, 0);
-        EXPECT_EQ(waitChild(p), 0);
+        heard = since(t0, player->play(1000, 0.6));
+        latency = player->latencyMs();
         sleepUntil(at(t0, 4.0));
     });
     EXPECT_EQ(r.format.channels, 2);
@@ -122,12 +131,9 @@ TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere
     EXPECT_NEAR(r.seconds(), 4.0, 0.06);
     // A 10 ms window half filled with the tone (RMS 11585) crosses 5800: its middle is the onset.
     double onset = toneOnset(r.samples, 44100, 1000, 5800) + 0.005;
-    std::printf("onset error %.1f ms\n", (onset - kSinkAwake - 0.2) * 1000);
-    // Never before it was played (within one video frame at 30 fps). Later only by the player's own
-    // start-up, which a busy machine stretches (44 ms measured under load); the recording's own time
-    // line is held to a frame by the sync tests.
-    EXPECT_GE(onset, kSinkAwake + 0.2 - 0.033);
-    EXPECT_LE(onset, kSinkAwake + 0.2 + 0.15);
+    std::printf("onset error %.1f ms (player latency %.1f ms)\n", (onset - heard) * 1000, latency);
+    // Where it was heard, within one video frame at 30 fps.
+    EXPECT_NEAR(onset, heard, 0.033);
     // The whole tone, at the amplitude and frequency it was played with. A player starved by a busy
     // machine leaves gaps in what it plays and finishes later, which is not the recording's doing:
     // so the tone's total length is measured (10 ms windows of exactly ten periods, each weighted
@@ -149,7 +155,7 @@ TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere
     EXPECT_NEAR(strongest, kPlayedRms, 0.1 * kPlayedRms);
     // All of that window's energy is the 1000 Hz tone.
     EXPECT_GT(strongest, 0.95 * rms(r.samples, strongestAt, win));
-    EXPECT_LT(rms(r.samples, 0, sec(r, kSinkAwake + 0.15)), 20);
+    EXPECT_LT(rms(r.samples, 0, sec(r, heard - 0.05)), 20);
     EXPECT_LT(rms(r.samples, lastTone + sec(r, 0.02), r.samples.size()), 20);
     EXPECT_EQ(r.loss, "");
 }
@@ -161,20 +167,26 @@ TEST(SoundCaptureSystem, SystemSoundWithNothingPlayingIsSilenceForTheWholeRecord
 }
 
 TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
-    Recorded r = record("both", 2, [](CSoundCapture& c, Clock::time_point t0) {
+    // Connected after the recording's own streams, as in the measurements its latency figure was
+    // checked by; outlives the recording, as closing it takes a while.
+    std::unique_ptr<TonePlayer> player;
+    double heard = 0, latency = 0;
+    Recorded r = record("both", 2, [&](CSoundCapture& c, Clock::time_point t0) {
+        player = std::make_unique<TonePlayer>();
+        ASSERT_TRUE(player->ok()) << player->error();
         EXPECT_NE(c.mixingRing(), nullptr);
         EXPECT_EQ(c.mixingRing()->capacity(), int(20 * c.recordingFormat().avgBytesPerSec));
         sleepUntil(at(t0, kSinkAwake + 0.2));
-        EXPECT_EQ(waitChild(playTone(1000, 0.8)), 0);
+        heard = since(t0, player->play(1000, 0.8));
+        latency = player->latencyMs();
         sleepUntil(at(t0, 4.0));
     });
     EXPECT_EQ(r.format.channels, 2);
     EXPECT_NEAR(r.seconds(), 4.0, 0.06);
     // A 10 ms window half filled with the tone (RMS 11585) crosses 5800: its middle is the onset.
     double onset = toneOnset(r.samples, 44100, 1000, 5800) + 0.005;
-    std::printf("onset error %.1f ms\n", (onset - kSinkAwake - 0.2) * 1000);
-    EXPECT_GE(onset, kSinkAwake + 0.2 - 0.033);
-    EXPECT_LE(onset, kSinkAwake + 0.2 + 0.033);
+    std::printf("onset error %.1f ms (player latency %.1f ms)\n", (onset - heard) * 1000, latency);
+    EXPECT_NEAR(onset, heard, 0.033);
     size_t mid = sec(r, onset + 0.2);
     EXPECT_GT(toneLevel(r.samples, 44100, 1000, mid, sec(r, 0.4)), 4000);
     EXPECT_GT(toneLevel(r.samples, 44100, 440, mid, sec(r, 0.4)), 2000);
@@ -187,13 +199,20 @@ TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
 }
 
 TEST(SoundCaptureSystem, PauseKeepsTheDeviceOpenAndNothingFromThePauseReachesTheFile) {
-    Recorded r = record("pause", 1, [](CSoundCapture& c, Clock::time_point t0) {
-        sleepUntil(at(t0, kSinkAwake));
-        EXPECT_EQ(waitChild(playTone(700, 0.4)), 0);
+    // Connected after the recording's own streams, as in the measurements its latency figure was
+    // checked by; outlives the recording, as closing it takes a while.
+    std::unique_ptr<TonePlayer> player;
+    double heard = 0;
+    Recorded r = record("pause", 1, [&](CSoundCapture& c, Clock::time_point t0) {
+        player = std::make_unique<TonePlayer>();
+        ASSERT_TRUE(player->ok()) << player->error();
+        sleepUntil(at(t0, kSinkAwake - 0.1));   // heard about 0.1 s later
+        heard = since(t0, player->play(700, 0.4));
         sleepUntil(at(t0, 3.0));
         EXPECT_EQ(c.pause(), 0);
         sleepUntil(at(t0, 3.2));
-        EXPECT_EQ(waitChild(playTone(1500, 0.6)), 0);   // only while paused
+        const Clock::time_point paused = player->play(1500, 0.6);   // only while paused
+        EXPECT_LT(since(t0, paused) + 0.6, 4.2) << "the machine was too slow for the script";
         // The recording stream is still connected to the server while paused.
         FILE* p = popen("pactl list short source-outputs | wc -l", "r");
         int outputs = 0;
@@ -206,7 +225,7 @@ TEST(SoundCaptureSystem, PauseKeepsTheDeviceOpenAndNothingFromThePauseReachesThe
     });
     // 3.0 s before the pause and 0.8 s after it; the 1.2 s of the pause are not in the track.
     EXPECT_NEAR(r.seconds(), 3.8, 0.06);
-    EXPECT_NEAR(toneOnset(r.samples, 44100, 700, 2000), kSinkAwake, 0.1);
+    EXPECT_NEAR(toneOnset(r.samples, 44100, 700, 2000), heard, 0.033);
     EXPECT_LT(toneOnset(r.samples, 44100, 1500, 300, 0.1), 0);
     EXPECT_LT(rms(r.samples, sec(r, 2.9), sec(r, 0.9)), 20);   // around the resume: silence
 }

@@ -1,4 +1,4 @@
-// Sound and picture of one recording line up: a colour change and a tone started at the same
+// Sound and picture of one recording line up: a colour change and a tone heard at the same
 // moment arrive in the file within one video frame of each other; the two tracks end together.
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "AudioFileCheck.h"
+#include "TonePlayer.h"
 #include "Losses.h"
 #include "MediaProbe.h"
 #include "XPainter.h"
@@ -88,13 +89,16 @@ TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
     ASSERT_TRUE(prepare(s, kSoundSystem));
     const std::string file = outDir() + "/sync.avi";
     ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
-    // A null sink that slept renders late at first: change after it has woken, half a frame
-    // period into a position, so that which picture first shows it is not a race.
-    waitRecorded(s, 2717);
+    // Connected ahead of the tone, as an application with sound is, and after the recording's own
+    // streams: the picture changes when the tone is heard.
+    test::TonePlayer player;
+    ASSERT_TRUE(player.ok()) << player.error();
+    // A null sink that slept renders late at first: change after it has woken.
+    waitRecorded(s, 2700);
+    const auto heard = player.play(1000, 0.5);
+    ASSERT_NE(heard, test::TonePlayer::Clock::time_point());
+    std::this_thread::sleep_until(heard);
     x.setColour(w, 0xFFFFFF);
-    const pid_t tone = test::playTone(1000, 0.5);
-    ASSERT_GT(tone, 0);
-    EXPECT_EQ(test::waitChild(tone), 0);
     waitRecorded(s, 4000);
     ASSERT_TRUE(s.stop());
     EXPECT_EQ(lossesBesidesLate(s.lossReport()), "");
