@@ -194,10 +194,12 @@ void CTorvaneRecorderDlg::buttonUpdate() {
         forgetRecordingInProgress();
         inProgressRemembered_ = false;
     }
-    new_->setEnabled(s == kStateIdle || s == kStateReady);
-    start_->setEnabled(s == kStateReady);
-    pause_->setEnabled(s == kStateRecording || s == kStatePaused);
-    stop_->setEnabled(s == kStateRecording || s == kStatePaused);
+    // While Start runs (the countdown, the desktop's screen-sharing dialog) the event loop turns
+    // inside it: nothing may start, set up or stop a recording meanwhile.
+    new_->setEnabled(!starting_ && (s == kStateIdle || s == kStateReady));
+    start_->setEnabled(!starting_ && s == kStateReady);
+    pause_->setEnabled(!starting_ && (s == kStateRecording || s == kStatePaused));
+    stop_->setEnabled(!starting_ && (s == kStateRecording || s == kStatePaused));
     if (s == kStateRecording) pause_->setText(QStringLiteral("Pause"));
     if (s == kStatePaused) pause_->setText(QStringLiteral("Resume"));
 }
@@ -266,9 +268,17 @@ void CTorvaneRecorderDlg::onStart() {
             return;
         }
     }
-    if (countdown_(*this) == QDialog::Rejected) return;
-
-    if (session_.start(fileName, this)) {
+    starting_ = true;
+    buttonUpdate();
+    const bool counted = countdown_(*this) != QDialog::Rejected;
+    const bool started = counted && session_.start(fileName, this);
+    starting_ = false;
+    buttonUpdate();
+    if (!counted) {
+        if (closeRequested_) onClose();
+        return;
+    }
+    if (started) {
         rememberRecordingInProgress(session_.fileName());
         inProgressRemembered_ = true;
         statusTimer_.start(kStatusFastMs);
@@ -280,6 +290,8 @@ void CTorvaneRecorderDlg::onStart() {
         showNormal();
         ui::messageBox(this, QString::fromStdString(session_.lastError()));
     }
+    // Closing was asked for while Start ran; the window goes only now that nothing runs inside it.
+    if (closeRequested_) onClose();
 }
 
 void CTorvaneRecorderDlg::onPauseOrResume() {
@@ -346,6 +358,10 @@ void CTorvaneRecorderDlg::onStop() {
 }
 
 void CTorvaneRecorderDlg::onClose() {
+    if (starting_) {
+        closeRequested_ = true;
+        return;
+    }
     if (closing_) return;
     closing_ = true;
     if (session_.state() == kStateRecording || session_.state() == kStatePaused) {
@@ -363,7 +379,10 @@ void CTorvaneRecorderDlg::reject() { onClose(); }
 
 void CTorvaneRecorderDlg::closeEvent(QCloseEvent* e) {
     onClose();
-    e->accept();
+    if (starting_)
+        e->ignore();
+    else
+        e->accept();
 }
 
 void CTorvaneRecorderDlg::bringToFront() {
