@@ -3,6 +3,8 @@
 #include "settings/CNewCaptureDlg.h"
 #include "app/RecordingRecovery.h"
 
+#include <cstdio>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,6 +18,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
+#include "app/AreaStillPicture.h"
 #include "app/BorderDlg.h"
 #include "app/CounterDlg.h"
 #include "app/DesktopNotification.h"
@@ -28,6 +31,8 @@
 #include "platform/hook/HotkeyKeys.h"
 #include "platform/hook/ScreenCapture.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/wayland/GlobalShortcutsPortal.h"
+#include "platform/wayland/WaylandDesktop.h"
 #include "settings/SettingsStore.h"
 
 namespace torvane {
@@ -110,11 +115,16 @@ CTorvaneRecorderDlg::CTorvaneRecorderDlg(const Options& options)
     buttonUpdate();
     statusUpdate();
     placeAtWorkAreaCorner();
+    takeAreaStillPictureFromScreenSource();
 
     hookRequested_ = options.installHook;
     if (options.installHook) {
         const QByteArray path = QCoreApplication::applicationFilePath().toLocal8Bit();
         hooked_ = Hook(static_cast<QObject*>(this), path.constData()) != 0;
+        if (wayland::waylandDesktop() && !wayland::globalShortcutsOffered())
+            std::fprintf(stderr, "TorvaneRecorder: this desktop offers no global shortcuts: Ctrl+Alt+S/P/I reach the "
+                                 "recorder only while an X11 window has the keyboard focus; the tray menu and the "
+                                 "window always work.\n");
     }
 }
 
@@ -171,6 +181,9 @@ QUrl CTorvaneRecorderDlg::helpAddress() const {
 QUrl CTorvaneRecorderDlg::feedbackAddress() { return QUrl(text::kFeedbackAddress.arg(text::kVersion)); }
 
 void CTorvaneRecorderDlg::placeAtWorkAreaCorner() {
+    // A Wayland client cannot place its windows (Qt only warns); the compositor places it there.
+    // XWayland windows still can.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return;
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) return;
     const QRect work = screen->availableGeometry();
