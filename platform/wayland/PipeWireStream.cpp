@@ -5,6 +5,7 @@
 #include <spa/debug/types.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/param/video/type-info.h>
+#include <spa/buffer/meta.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -150,13 +151,21 @@ void PipeWireStream::onParamChanged(void* self, uint32_t id, const spa_pod* para
         s->height_ = int(info.size.height);
         s->newest_.assign(size_t(s->width_) * size_t(s->height_) * 4, 0);
     }
-    uint8_t buffer[256];
+    uint8_t buffer[512];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    const spa_pod* params[1];
+    const spa_pod* params[2];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
-    pw_stream_update_params(s->stream_, params, 1);
+    // Where the portal sends the pointer beside the picture, its place comes with each buffer. The
+    // shape is not needed (the overlay draws its own arrow), but a producer may send one: room for it.
+    constexpr auto metaSize = [](int side) {
+        return int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + side * side * 4;
+    };
+    params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
+        SPA_PARAM_META_size, SPA_POD_CHOICE_RANGE_Int(metaSize(64), metaSize(1), metaSize(256))));
+    pw_stream_update_params(s->stream_, params, 2);
 }
 
 void PipeWireStream::onProcess(void* self) {
@@ -169,6 +178,15 @@ void PipeWireStream::onProcess(void* self) {
     }
     if (!newest) return;
     spa_buffer* buf = newest->buffer;
+    // A buffer may carry only a pointer move, with no picture in it.
+    if (const auto* c = static_cast<const spa_meta_cursor*>(spa_buffer_find_meta_data(buf, SPA_META_Cursor, sizeof(spa_meta_cursor)))) {
+        std::lock_guard<std::mutex> lock(s->mutex_);
+        s->pointerKnown_ = spa_meta_cursor_is_valid(c);
+        if (s->pointerKnown_) {
+            s->pointerX_ = c->position.x;
+            s->pointerY_ = c->position.y;
+        }
+    }
     spa_data& d = buf->datas[0];
     if (d.data && d.chunk && d.chunk->size > 0 && !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) {
         std::lock_guard<std::mutex> lock(s->mutex_);
@@ -232,6 +250,13 @@ bool PipeWireStream::ended() const {
 uint64_t PipeWireStream::sequence() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return sequence_;
+}
+
+bool PipeWireStream::pointer(int& x, int& y) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    x = pointerX_;
+    y = pointerY_;
+    return pointerKnown_;
 }
 
 int PipeWireStream::width() const {

@@ -35,6 +35,9 @@ public:
 
     // Whether the stream has ended (the next copyNewest() says why).
     bool ended() const;
+    // The pointer position in stream coordinates, from the cursor metadata of the newest buffer
+    // that had any; false when none came (the portal draws the pointer into the picture then).
+    bool pointer(int& x, int& y) const;
     // A number that grows with every picture received.
     uint64_t sequence() const;
     int width() const;
@@ -60,6 +63,8 @@ private:
     int width_ = 0, height_ = 0;
     std::vector<uint8_t> newest_;  // BGRX rows, width_ * 4 bytes each
     uint64_t sequence_ = 0;
+    bool pointerKnown_ = false;
+    int pointerX_ = 0, pointerY_ = 0;
     bool streamed_ = false;
     bool ended_ = false;
     std::string endReason_;
