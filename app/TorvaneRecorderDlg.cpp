@@ -3,6 +3,8 @@
 #include "settings/CNewCaptureDlg.h"
 #include "app/RecordingRecovery.h"
 
+#include <cstdio>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,6 +18,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
+#include "app/AreaStillPicture.h"
 #include "app/BorderDlg.h"
 #include "app/CounterDlg.h"
 #include "app/DesktopNotification.h"
@@ -28,6 +31,8 @@
 #include "platform/hook/HotkeyKeys.h"
 #include "platform/hook/ScreenCapture.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/wayland/GlobalShortcutsPortal.h"
+#include "platform/wayland/WaylandDesktop.h"
 #include "settings/SettingsStore.h"
 
 namespace torvane {
@@ -110,11 +115,16 @@ CTorvaneRecorderDlg::CTorvaneRecorderDlg(const Options& options)
     buttonUpdate();
     statusUpdate();
     placeAtWorkAreaCorner();
+    takeAreaStillPictureFromScreenSource();
 
     hookRequested_ = options.installHook;
     if (options.installHook) {
         const QByteArray path = QCoreApplication::applicationFilePath().toLocal8Bit();
         hooked_ = Hook(static_cast<QObject*>(this), path.constData()) != 0;
+        if (wayland::waylandDesktop() && !wayland::globalShortcutsOffered())
+            std::fprintf(stderr, "TorvaneRecorder: this desktop offers no global shortcuts: Ctrl+Alt+S/P/I reach the "
+                                 "recorder only while an X11 window has the keyboard focus; the tray menu and the "
+                                 "window always work.\n");
     }
 }
 
@@ -171,6 +181,9 @@ QUrl CTorvaneRecorderDlg::helpAddress() const {
 QUrl CTorvaneRecorderDlg::feedbackAddress() { return QUrl(text::kFeedbackAddress.arg(text::kVersion)); }
 
 void CTorvaneRecorderDlg::placeAtWorkAreaCorner() {
+    // A Wayland client cannot place its windows (Qt only warns); the compositor places it there.
+    // XWayland windows still can.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return;
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) return;
     const QRect work = screen->availableGeometry();
@@ -194,10 +207,12 @@ void CTorvaneRecorderDlg::buttonUpdate() {
         forgetRecordingInProgress();
         inProgressRemembered_ = false;
     }
-    new_->setEnabled(s == kStateIdle || s == kStateReady);
-    start_->setEnabled(s == kStateReady);
-    pause_->setEnabled(s == kStateRecording || s == kStatePaused);
-    stop_->setEnabled(s == kStateRecording || s == kStatePaused);
+    // While Start runs (the countdown, the desktop's screen-sharing dialog) the event loop turns
+    // inside it: nothing may start, set up or stop a recording meanwhile.
+    new_->setEnabled(!starting_ && (s == kStateIdle || s == kStateReady));
+    start_->setEnabled(!starting_ && s == kStateReady);
+    pause_->setEnabled(!starting_ && (s == kStateRecording || s == kStatePaused));
+    stop_->setEnabled(!starting_ && (s == kStateRecording || s == kStatePaused));
     if (s == kStateRecording) pause_->setText(QStringLiteral("Pause"));
     if (s == kStatePaused) pause_->setText(QStringLiteral("Resume"));
 }
@@ -266,9 +281,17 @@ void CTorvaneRecorderDlg::onStart() {
             return;
         }
     }
-    if (countdown_(*this) == QDialog::Rejected) return;
-
-    if (session_.start(fileName, this)) {
+    starting_ = true;
+    buttonUpdate();
+    const bool counted = countdown_(*this) != QDialog::Rejected;
+    const bool started = counted && session_.start(fileName, this);
+    starting_ = false;
+    buttonUpdate();
+    if (!counted) {
+        if (closeRequested_) onClose();
+        return;
+    }
+    if (started) {
         rememberRecordingInProgress(session_.fileName());
         inProgressRemembered_ = true;
         statusTimer_.start(kStatusFastMs);
@@ -280,6 +303,8 @@ void CTorvaneRecorderDlg::onStart() {
         showNormal();
         ui::messageBox(this, QString::fromStdString(session_.lastError()));
     }
+    // Closing was asked for while Start ran; the window goes only now that nothing runs inside it.
+    if (closeRequested_) onClose();
 }
 
 void CTorvaneRecorderDlg::onPauseOrResume() {
@@ -346,6 +371,10 @@ void CTorvaneRecorderDlg::onStop() {
 }
 
 void CTorvaneRecorderDlg::onClose() {
+    if (starting_) {
+        closeRequested_ = true;
+        return;
+    }
     if (closing_) return;
     closing_ = true;
     if (session_.state() == kStateRecording || session_.state() == kStatePaused) {
@@ -363,7 +392,10 @@ void CTorvaneRecorderDlg::reject() { onClose(); }
 
 void CTorvaneRecorderDlg::closeEvent(QCloseEvent* e) {
     onClose();
-    e->accept();
+    if (starting_)
+        e->ignore();
+    else
+        e->accept();
 }
 
 void CTorvaneRecorderDlg::bringToFront() {

@@ -93,6 +93,8 @@ private:
     bool hookRequested_ = false;
     bool placed_ = false;
     bool closing_ = false;
+    bool starting_ = false;         // onStart() runs (its countdown, the session's start)
+    bool closeRequested_ = false;   // closing was asked for meanwhile
     bool inProgressRemembered_ = false;
 };
 

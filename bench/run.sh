@@ -4,6 +4,7 @@
 # workloads (bench/DesktopAnimator.cpp) at two sizes, and full motion with one core kept busy.
 #   bench/run.sh [build folder] [seconds] [seconds with sound]   (BENCH_PART=screen, sound or webcam: one part;
 #   BENCH_WORKLOADS="still motion": some workloads; BENCH_NO_BUSY=1: without the busy-core run)
+#   BENCH_PART=wayland bench/run.sh [build folder] [seconds]: the Wayland source against X11 (bench/wayland.sh)
 #   BENCH_PART=long bench/run.sh [build folder] [seconds, default 3600]: the long run alone, its
 #   resident memory sampled every BENCH_SAMPLE_SECONDS (default 60)
 #   BENCH_PART=drift bench/run.sh [build folder] [seconds, default 600]: sound clock drift alone (bench/drift.sh)
@@ -55,6 +56,9 @@ one_workload() {   # WORKLOAD WxH [busy]
     true
   ' bench "$build" "$seconds" "$size" "$workload" "$busy"
 }
+
+# The Wayland source against the X11 source on one headless Wayland desktop: its own script.
+[ "${BENCH_PART:-all}" = wayland ] && exec "$here/bench/wayland.sh" "$build" "$seconds"
 
 # Long run: 1280x720, 30 fps, both sound sources; memory must stay flat apart from the writer's index
 # (8 bytes a chunk), and sound and picture must end together.

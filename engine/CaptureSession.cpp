@@ -71,7 +71,7 @@ CCaptureSession::~CCaptureSession() {
 }
 
 bool CCaptureSession::settable() {
-    if (state_ == kStateRecording || state_ == kStatePaused) {
+    if (state_ == kStateRecording || state_ == kStatePaused || starting_) {
         lastError_ = "Please stop capture.";
         return false;
     }
@@ -133,21 +133,21 @@ void CCaptureSession::releaseAll() {
 }
 
 bool CCaptureSession::start(const std::string& fileName, QObject* notify) {
-    if (state_ != kStateReady) {
-        lastError_ = "Please set capture setting";
-        return false;
-    }
-    // The window's events run while a webcam starts; a second Start then would replace the
-    // worker under the first.
     if (starting_) {
         lastError_ = "A recording is already starting.";
         return false;
     }
+    if (state_ != kStateReady) {
+        lastError_ = "Please set capture setting";
+        return false;
+    }
     starting_ = true;
-    struct StartingEnds {
-        bool& flag;
-        ~StartingEnds() { flag = false; }
-    } startingEnds{starting_};
+    const bool ok = startNow(fileName, notify);
+    starting_ = false;
+    return ok;
+}
+
+bool CCaptureSession::startNow(const std::string& fileName, QObject* notify) {
     fileName_ = fileName;
     notify_ = notify;
     lossReport_.clear();

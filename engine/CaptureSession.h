@@ -48,7 +48,11 @@ public:
     bool setWatermarkSettings(const WatermarkSettings& s);
 
     // `notify` receives WM_RECORDER_STOP when a recorded live-session window disappears.
+    // The desktop's screen-sharing dialog may run the event loop inside it: until it returns, a
+    // second start() and every setting are refused.
     bool start(const std::string& fileName, QObject* notify);
+    // Whether start() is running (waiting for the desktop's answer, for one).
+    bool starting() const { return starting_; }
     bool pause();
     bool resume();
     bool stop();   // always succeeds
@@ -83,6 +87,7 @@ public:
 
 private:
     bool settable();
+    bool startNow(const std::string& fileName, QObject* notify);
     void releaseAll();
     void collectLosses(const std::string& soundLoss, bool fileCompleted);
 

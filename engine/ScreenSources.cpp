@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/wayland/ScreenCastPortal.h"
+#include "platform/wayland/WaylandDesktop.h"
 #include "platform/wayland/WaylandScreenSource.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "settings/SettingsStore.h"
@@ -32,11 +33,7 @@ void dropScreenCast() {
     screenCast() = nullptr;
 }
 
-bool waylandSession() {
-    const char* display = std::getenv("WAYLAND_DISPLAY");
-    const char* type = std::getenv("XDG_SESSION_TYPE");
-    return (display && *display) || (type && std::strcmp(type, "wayland") == 0);
-}
+bool waylandSession() { return wayland::waylandDesktop(); }
 
 constexpr int kFirstPictureMs = 5000;
 

@@ -25,7 +25,7 @@ ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 scripts/setup.sh build-tsan -DTORVANE_SANITIZE=thread || exit 1
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$here/tests/env/tsan-suppressions.txt" \
   run_suite "threaded tests under ThreadSanitizer" build-tsan \
-    -R '^(engine_|sound_|alsa_|Avi|CaptureThreads|ClockDrift|SoundResampler|AudioRing|SampleMixing|Encoder|FrameClock|system_record_tool|test_global_shortcuts)'
+    -R '^(engine_|sound_|alsa_|Avi|CaptureThreads|ClockDrift|SoundResampler|AudioRing|SampleMixing|Encoder|FrameClock|system_record_tool|test_global_shortcuts|test_wayland_pointer)'
 
 # Fuzz targets, built with clang's libFuzzer in their own folder (only what they need), each run for
 # a bounded time; the normal builds above already replayed their corpora.

@@ -12,6 +12,15 @@
 
 namespace torvane {
 
+namespace {
+CSelectRegionDlg::ScreenOpener& screenOpener() {
+    static CSelectRegionDlg::ScreenOpener opener;
+    return opener;
+}
+}  // namespace
+
+void CSelectRegionDlg::setScreenOpener(ScreenOpener opener) { screenOpener() = std::move(opener); }
+
 CSelectRegionDlg::CSelectRegionDlg() : QDialog(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("IDD_SELECT_REGION"));
     setAttribute(Qt::WA_OpaquePaintEvent, true);   // the frozen picture covers everything
@@ -20,7 +29,13 @@ CSelectRegionDlg::CSelectRegionDlg() : QDialog(nullptr, Qt::FramelessWindowHint 
 
     QScreen* screen = QGuiApplication::primaryScreen();
     screenGeometry_ = screen ? screen->geometry() : QRect(0, 0, 640, 480);
-    if (screen) {
+    const QRect& g = screenGeometry_;
+    if (const ScreenOpener& open = screenOpener()) {
+        std::string why;
+        const std::unique_ptr<IScreenSource> source = open({g.left(), g.top(), g.right() + 1, g.bottom() + 1}, &why);
+        if (source && source->grab(g.x(), g.y())) picture_ = source->picture().copy();
+    }
+    if (screen && picture_.isNull()) {
         const QPixmap grab = screen->grabWindow(0, screenGeometry_.x(), screenGeometry_.y(),
                                                 screenGeometry_.width(), screenGeometry_.height());
         picture_ = grab.toImage().convertToFormat(QImage::Format_RGB32);

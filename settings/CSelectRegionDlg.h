@@ -8,6 +8,11 @@
 #include <QPoint>
 #include <QRect>
 
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/screen/ScreenSource.h"
 #include "settings/CaptureSettings.h"
 
 namespace torvane {
@@ -21,6 +26,12 @@ public:
 
     // Freezes the primary screen at once.
     CSelectRegionDlg();
+
+    // Opens the screen the still picture is taken from: the recordings' own source, so a Wayland
+    // desktop is read through its portal. Without one, or when it fails, the window system's own
+    // grab is used.
+    using ScreenOpener = std::function<std::unique_ptr<IScreenSource>(const ScreenRect& screen, std::string* error)>;
+    static void setScreenOpener(ScreenOpener opener);
 
     // After Accepted: the normalised rectangle in screen coordinates; empty (at the clicked point,
     // or (0, 0, 0, 0) after Enter) when nothing was dragged.

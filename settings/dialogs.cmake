@@ -11,4 +11,4 @@ add_library(torvane_settings_ui STATIC
   CSelectRegionDlg.cpp
   CNewCaptureDlg.cpp
 )
-target_link_libraries(torvane_settings_ui PUBLIC torvane_settings torvane_platform_ui torvane_platform_x11 torvane_audio torvane_webcam Qt6::Widgets)
+target_link_libraries(torvane_settings_ui PUBLIC torvane_settings torvane_platform_screen torvane_platform_ui torvane_platform_x11 torvane_audio torvane_webcam Qt6::Widgets)

@@ -5,6 +5,7 @@
 #include <spa/debug/types.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/param/video/type-info.h>
+#include <spa/buffer/meta.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -73,6 +74,7 @@ std::unique_ptr<PipeWireStream> PipeWireStream::open(int fd, uint32_t node, std:
     h.streamEvents.version = PW_VERSION_STREAM_EVENTS;
     h.streamEvents.process = onProcess;
     h.streamEvents.param_changed = onParamChanged;
+    h.streamEvents.remove_buffer = onRemoveBuffer;
     h.streamEvents.state_changed = [](void* self, pw_stream_state o, pw_stream_state n, const char* e) {
         onStateChanged(self, int(o), int(n), e);
     };
@@ -98,6 +100,11 @@ std::unique_ptr<PipeWireStream> PipeWireStream::open(int fd, uint32_t node, std:
 
 PipeWireStream::~PipeWireStream() {
     if (loop_) pw_thread_loop_stop(loop_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        held_ = nullptr;   // freed with the stream, nothing to keep
+        heldPixels_ = nullptr;
+    }
     if (stream_) pw_stream_destroy(stream_);
     if (core_) pw_core_disconnect(core_);
     if (context_) pw_context_destroy(context_);
@@ -145,18 +152,42 @@ void PipeWireStream::onParamChanged(void* self, uint32_t id, const spa_pod* para
     if (spa_format_video_raw_parse(param, &info) < 0) return;
     {
         std::lock_guard<std::mutex> lock(s->mutex_);
+        const bool same = s->format_ == info.format && s->width_ == int(info.size.width) &&
+                          s->height_ == int(info.size.height);
         s->format_ = info.format;
         s->width_ = int(info.size.width);
         s->height_ = int(info.size.height);
-        s->newest_.assign(size_t(s->width_) * size_t(s->height_) * 4, 0);
+        if (same) {
+            // The buffers may be renewed: a still screen repeats a copy of its picture meanwhile.
+            s->keepCopy();
+            if (s->held_) pw_stream_queue_buffer(s->stream_, s->held_);
+        } else {
+            // The buffers go with the old format: black until a picture of the new one.
+            s->newest_.assign(size_t(s->width_) * size_t(s->height_) * 4, 0);
+            s->newestFormat_ = s->format_;
+        }
+        s->held_ = nullptr;
+        s->heldPixels_ = nullptr;
     }
-    uint8_t buffer[256];
+    updateBuffers(s);
+}
+
+void PipeWireStream::updateBuffers(PipeWireStream* s) {
+    uint8_t buffer[512];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    const spa_pod* params[1];
+    const spa_pod* params[2];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
-    pw_stream_update_params(s->stream_, params, 1);
+    // Where the portal sends the pointer beside the picture, its place comes with each buffer. The
+    // shape is not needed (the overlay draws its own arrow), but a producer may send one: room for it.
+    constexpr auto metaSize = [](int side) {
+        return int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + side * side * 4;
+    };
+    params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
+        SPA_PARAM_META_size, SPA_POD_CHOICE_RANGE_Int(metaSize(64), metaSize(1), metaSize(256))));
+    pw_stream_update_params(s->stream_, params, 2);
 }
 
 void PipeWireStream::onProcess(void* self) {
@@ -169,24 +200,51 @@ void PipeWireStream::onProcess(void* self) {
     }
     if (!newest) return;
     spa_buffer* buf = newest->buffer;
-    spa_data& d = buf->datas[0];
-    if (d.data && d.chunk && d.chunk->size > 0 && !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) {
+    // A buffer may carry only a pointer move, with no picture in it.
+    if (const auto* c = static_cast<const spa_meta_cursor*>(spa_buffer_find_meta_data(buf, SPA_META_Cursor, sizeof(spa_meta_cursor)))) {
         std::lock_guard<std::mutex> lock(s->mutex_);
-        const int stride = d.chunk->stride > 0 ? d.chunk->stride : s->width_ * 4;
-        const auto* src = static_cast<const uint8_t*>(d.data) + d.chunk->offset;
-        if (s->width_ > 0 && size_t(stride) * size_t(s->height_) <= d.chunk->size + d.chunk->offset &&
-            stride >= s->width_ * 4) {
-            uint8_t* dst = s->newest_.data();
-            const int dstStride = s->width_ * 4;
-            if (s->format_ == SPA_VIDEO_FORMAT_RGBx || s->format_ == SPA_VIDEO_FORMAT_RGBA)
-                libyuv::ABGRToARGB(src, stride, dst, dstStride, s->width_, s->height_);
-            else
-                for (int y = 0; y < s->height_; ++y)
-                    std::memcpy(dst + size_t(y) * dstStride, src + size_t(y) * stride, size_t(dstStride));
-            ++s->sequence_;
+        s->pointerKnown_ = spa_meta_cursor_is_valid(c);
+        if (s->pointerKnown_) {
+            s->pointerX_ = c->position.x;
+            s->pointerY_ = c->position.y;
         }
     }
+    spa_data& d = buf->datas[0];
+    std::lock_guard<std::mutex> lock(s->mutex_);
+    const int stride = d.chunk && d.chunk->stride > 0 ? d.chunk->stride : s->width_ * 4;
+    if (d.data && d.chunk && d.chunk->size > 0 && !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && s->width_ > 0 &&
+        stride >= s->width_ * 4 && size_t(stride) * size_t(s->height_) <= size_t(d.chunk->size) + d.chunk->offset &&
+        size_t(d.chunk->offset) + size_t(d.chunk->size) <= d.maxsize) {
+        // Kept, not copied: the capture loop reads the part it needs straight from it, and the
+        // one kept before goes back to the desktop.
+        if (s->held_) pw_stream_queue_buffer(s->stream_, s->held_);
+        s->held_ = newest;
+        s->heldPixels_ = static_cast<const uint8_t*>(d.data) + d.chunk->offset;
+        s->heldStride_ = stride;
+        ++s->sequence_;
+        return;
+    }
     pw_stream_queue_buffer(s->stream_, newest);
+}
+
+void PipeWireStream::onRemoveBuffer(void* self, pw_buffer* buffer) {
+    auto* s = static_cast<PipeWireStream*>(self);
+    std::lock_guard<std::mutex> lock(s->mutex_);
+    if (buffer != s->held_) return;
+    // Buffers go when the format changes or the stream ends: a still screen still repeats the
+    // last picture, from a copy.
+    s->keepCopy();
+    s->held_ = nullptr;
+    s->heldPixels_ = nullptr;
+}
+
+void PipeWireStream::keepCopy() {
+    if (!heldPixels_) return;
+    const int rowBytes = width_ * 4;
+    newest_.resize(size_t(rowBytes) * size_t(height_));
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(newest_.data() + size_t(y) * rowBytes, heldPixels_ + size_t(y) * heldStride_, size_t(rowBytes));
+    newestFormat_ = format_;
 }
 
 bool PipeWireStream::waitFirstPicture(int ms, std::string* error) {
@@ -214,13 +272,25 @@ bool PipeWireStream::copyNewest(int x, int y, QImage& out, std::string* error) {
         if (error) *error = endReason_;
         return false;
     }
+    const uint8_t* pixels = heldPixels_ ? heldPixels_ : newest_.data();
+    const int stride = heldPixels_ ? heldStride_ : width_ * 4;
+    const uint32_t format = heldPixels_ ? format_ : newestFormat_;
     const int w = out.width(), h = out.height();
     const int left = std::max(x, 0), top = std::max(y, 0);
     const int right = std::min(x + w, width_), bottom = std::min(y + h, height_);
-    if (left >= right || top >= bottom || x < 0 || y < 0 || x + w > width_ || y + h > height_) out.fill(Qt::black);
-    for (int row = top; row < bottom && left < right; ++row)
-        std::memcpy(out.scanLine(row - y) + size_t(left - x) * 4, newest_.data() + (size_t(row) * width_ + left) * 4,
-                    size_t(right - left) * 4);
+    if (left >= right || top >= bottom || x < 0 || y < 0 || x + w > width_ || y + h > height_ ||
+        (!heldPixels_ && newest_.size() < size_t(stride) * size_t(height_))) {
+        out.fill(Qt::black);
+        if (!heldPixels_ && newest_.size() < size_t(stride) * size_t(height_)) return true;
+    }
+    if (left >= right || top >= bottom) return true;
+    const uint8_t* src = pixels + size_t(top) * stride + size_t(left) * 4;
+    uint8_t* dst = out.scanLine(top - y) + size_t(left - x) * 4;
+    if (format == SPA_VIDEO_FORMAT_RGBx || format == SPA_VIDEO_FORMAT_RGBA)
+        libyuv::ABGRToARGB(src, stride, dst, int(out.bytesPerLine()), right - left, bottom - top);
+    else
+        for (int row = 0; row < bottom - top; ++row)
+            std::memcpy(dst + size_t(row) * out.bytesPerLine(), src + size_t(row) * stride, size_t(right - left) * 4);
     return true;
 }
 
@@ -232,6 +302,13 @@ bool PipeWireStream::ended() const {
 uint64_t PipeWireStream::sequence() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return sequence_;
+}
+
+bool PipeWireStream::pointer(int& x, int& y) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    x = pointerX_;
+    y = pointerY_;
+    return pointerKnown_;
 }
 
 int PipeWireStream::width() const {

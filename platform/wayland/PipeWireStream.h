@@ -13,6 +13,7 @@ struct pw_thread_loop;
 struct pw_context;
 struct pw_core;
 struct pw_stream;
+struct pw_buffer;
 struct spa_pod;
 
 namespace torvane::wayland {
@@ -35,6 +36,9 @@ public:
 
     // Whether the stream has ended (the next copyNewest() says why).
     bool ended() const;
+    // The pointer position in stream coordinates, from the cursor metadata of the newest buffer
+    // that had any; false when none came (the portal draws the pointer into the picture then).
+    bool pointer(int& x, int& y) const;
     // A number that grows with every picture received.
     uint64_t sequence() const;
     int width() const;
@@ -45,6 +49,9 @@ private:
     static void onProcess(void* self);
     static void onParamChanged(void* self, uint32_t id, const ::spa_pod* param);
     static void onStateChanged(void* self, int oldState, int state, const char* error);
+    static void updateBuffers(PipeWireStream* s);
+    static void onRemoveBuffer(void* self, ::pw_buffer* buffer);
+    void keepCopy();   // newest_ = the held picture; with mutex_ held
     static void onCoreError(void* self, uint32_t id, int seq, int res, const char* message);
     void end(const std::string& why);
 
@@ -58,8 +65,14 @@ private:
     mutable std::mutex mutex_;   // guards what follows; the PipeWire thread writes it
     uint32_t format_ = 0;        // spa video format of the stream
     int width_ = 0, height_ = 0;
-    std::vector<uint8_t> newest_;  // BGRX rows, width_ * 4 bytes each
+    pw_buffer* held_ = nullptr;          // the newest picture's buffer, kept from the desktop
+    const uint8_t* heldPixels_ = nullptr;  // its first row, in format_
+    int heldStride_ = 0;
+    std::vector<uint8_t> newest_;  // a copy of the last picture when no buffer is held, width_ * 4 bytes a row
+    uint32_t newestFormat_ = 0;
     uint64_t sequence_ = 0;
+    bool pointerKnown_ = false;
+    int pointerX_ = 0, pointerY_ = 0;
     bool streamed_ = false;
     bool ended_ = false;
     std::string endReason_;

@@ -24,9 +24,11 @@ bool WaylandScreenSource::changedSince(int x, int y) {
 }
 
 bool WaylandScreenSource::pointer(int& x, int& y) {
-    (void)x;
-    (void)y;
-    return false;
+    int sx = 0, sy = 0;
+    if (!stream_->pointer(sx, sy)) return false;
+    x = monitor_.left + sx;
+    y = monitor_.top + sy;
+    return true;
 }
 
 }  // namespace torvane::wayland

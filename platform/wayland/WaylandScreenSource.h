@@ -18,7 +18,8 @@ public:
     QImage& picture() override { return picture_; }
     // Any new picture from the desktop may hold a change; none came means nothing changed.
     bool changedSince(int x, int y) override;
-    // The portal draws the pointer into the picture itself: its place is not known here.
+    // Known where the portal sends the pointer beside the picture (cursor metadata); where it draws
+    // the pointer into the picture itself, its place is not known here.
     bool pointer(int& x, int& y) override;
     ScreenRect desktopRect() const override { return monitor_; }
     const std::string& lastError() const override { return error_; }

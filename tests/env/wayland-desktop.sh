@@ -93,11 +93,21 @@ DBusName=org.freedesktop.impl.portal.desktop.wlr
 Interfaces=org.freedesktop.impl.portal.Screenshot;org.freedesktop.impl.portal.ScreenCast;
 UseIn=wlroots;sway;
 EOF
-  cat >"$w/xdpw.conf" <<'EOF'
+  # The "dialog": picks the first monitor at once, as a user who always shares it. A test writes
+  # "wait SECONDS" (answer late) or "decline" into $w/chooser to play a slower or unwilling user.
+  cat >"$w/chooser.sh" <<EOF
+#!/bin/sh
+first=\$(head -n1)
+set -- \$(cat "$w/chooser" 2>/dev/null)
+[ "\${1:-}" = wait ] && sleep "\$2"
+[ "\${1:-}" = decline ] || echo "\$first"
+EOF
+  chmod 755 "$w/chooser.sh"
+  cat >"$w/xdpw.conf" <<EOF
 [screencast]
-output_name=HEADLESS-1
 max_fps=30
-chooser_type=none
+chooser_type=dmenu
+chooser_cmd=$w/chooser.sh
 EOF
   chmod 644 "$w"/*.conf
   export XDG_RUNTIME_DIR=$w/rt XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland

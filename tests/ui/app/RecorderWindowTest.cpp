@@ -184,6 +184,49 @@ TEST_F(RecorderWindow, CancelledCountdownStartsNothingAndSaysNothing) {
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(f)));
 }
 
+// The event loop turns inside Start (the countdown here, the desktop's screen-sharing dialog on
+// Wayland): the tray, the shortcuts and a second Start reach the window meanwhile.
+TEST_F(RecorderWindow, CommandsWhileStartWaitsAreRefusedAndACloseWaitsForIt) {
+    file = test::testFile("guarded.avi");
+    QFile::remove(QString::fromStdString(file));
+    test::storeCaptureFileName(file);
+    window->applyCaptureSettings(test::areaRecording(file));
+    window->buttonUpdate();
+    int opened = 0;
+    window->movieProperties = [&](QWidget*, CaptureSettings&) { return ++opened, true; };
+    bool counting = false, closedWhileCounting = false, closed = false;
+    QObject::connect(window.get(), &CTorvaneRecorderDlg::closed, [&] {
+        closed = true;
+        closedWhileCounting = counting;
+    });
+    window->setCountdownRunner([&](CTorvaneRecorderDlg& w) {
+        ++countdowns;
+        counting = true;
+        expectButtons(w, {false, false, false, false});
+        rightClickTray(w);
+        EXPECT_FALSE(trayAction(w, "ID_TRAY_START")->isEnabled());
+        for (int id : {IDC_START, ID_TRAY_START, IDC_NEW, IDC_STOP, ID_TRAY_STOP, ID_HOTKEY_PAUSE}) w.onCommand(id);
+        postWindowMessage(&w, WM_RECORDER_HOTKEY, VK_SHORTCUT_STOP, kCtrlAlt);
+        test::spin(50);
+        ui.answers.push_back(ui::IDNO);   // the feedback question, once the window closes
+        w.onCommand(ID_TRAY_EXIT);
+        EXPECT_TRUE(w.isVisible());
+        counting = false;
+        return int(QDialog::Accepted);
+    });
+    window->onCommand(IDC_START);
+    EXPECT_EQ(countdowns, 1);
+    EXPECT_EQ(opened, 0);
+    // The recording began, then the close asked for meanwhile stopped it and finished the file.
+    EXPECT_EQ(window->session().state(), kStateIdle);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(closedWhileCounting);
+    EXPECT_FALSE(window->isVisible());
+    QFile f(QString::fromStdString(file));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().contains("idx1"));
+}
+
 TEST_F(RecorderWindow, FailedStartShowsTheSessionsReasonAndTheWindow) {
     const std::string f = test::testFile("no-such-folder/x.avi");
     test::storeCaptureFileName(f);

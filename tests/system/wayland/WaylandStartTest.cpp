@@ -1,0 +1,112 @@
+// Start on a headless Wayland desktop (with-env.sh --wayland) while the desktop's screen-sharing
+// dialog is up: the desktop's chooser (tests/env/wayland-desktop.sh) is told to answer late or to
+// decline. One program run: the desktop is asked until it grants once, then never again.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "AppTestSupport.h"
+#include "MediaProbe.h"
+#include "app/RecorderResources.h"
+#include "app/TorvaneRecorderDlg.h"
+#include "engine/CaptureSession.h"
+#include "platform/wayland/GlobalShortcutsPortal.h"
+#include "settings/CSelectRegionDlg.h"
+
+using namespace torvane;
+
+namespace {
+
+void tellChooser(const std::string& what) {
+    std::ofstream(std::string(std::getenv("TORVANE_TEST_ENV")) + "/wayland/chooser") << what << "\n";
+}
+
+struct Window {
+    test::UiRecorder ui;
+    CTorvaneRecorderDlg dlg{CTorvaneRecorderDlg::Options{false}};
+    std::string file;
+    explicit Window(const std::string& name) : file(test::testFile(name)) {
+        dlg.setCountdownRunner([](CTorvaneRecorderDlg&) { return int(QDialog::Accepted); });
+        dlg.show();
+        QFile::remove(QString::fromStdString(file));
+        test::storeCaptureFileName(file);
+        dlg.applyCaptureSettings(test::areaRecording(file));
+        dlg.buttonUpdate();
+    }
+};
+
+}  // namespace
+
+// One test: the desktop is asked until it grants once in a program run, then never again.
+TEST(WaylandStart, DeclineThenALateGrantWhileNothingElseStarts) {
+    // 1. Declined: the session is Ready again and says why.
+    tellChooser("decline");
+    Window w("waited.avi");
+    w.dlg.onCommand(IDC_START);
+    EXPECT_EQ(w.dlg.session().state(), kStateReady);
+    ASSERT_EQ(w.ui.boxes.size(), 1u);
+    EXPECT_TRUE(w.ui.boxes[0].text.endsWith("Recording was not started: screen sharing was declined."))
+        << w.ui.boxes[0].text.toStdString();
+    EXPECT_TRUE(w.dlg.button(IDC_START)->isEnabled());
+    EXPECT_TRUE(w.dlg.button(IDC_NEW)->isEnabled());
+    w.ui.boxes.clear();
+
+    // 2. Nothing was half-started: the next Start asks again. The answer comes late; meanwhile
+    // the tray, the shortcuts, a second Start and the setters reach the window and the session.
+    tellChooser("wait 3");
+    bool looked = false;
+    QTimer::singleShot(1000, &w.dlg, [&] {
+        looked = true;
+        CCaptureSession& s = w.dlg.session();
+        EXPECT_TRUE(s.starting());
+        for (int id : {IDC_NEW, IDC_START, IDC_PAUSE, IDC_STOP}) EXPECT_FALSE(w.dlg.button(id)->isEnabled()) << id;
+        for (int id : {IDC_START, ID_TRAY_START, ID_HOTKEY_STOP, ID_TRAY_STOP, ID_HOTKEY_PAUSE}) w.dlg.onCommand(id);
+        EXPECT_FALSE(s.start(w.file, nullptr));
+        EXPECT_EQ(s.lastError(), "A recording is already starting.");
+        EXPECT_FALSE(s.setScreenSettings(s.screenSettings()));
+        EXPECT_FALSE(s.setSoundEnabled(0));
+        EXPECT_EQ(s.state(), kStateReady);
+    });
+    QElapsedTimer t;
+    t.start();
+    w.dlg.onCommand(IDC_START);
+    const qint64 waited = t.elapsed();
+    ASSERT_TRUE(looked);
+    ASSERT_EQ(w.dlg.session().state(), kStateRecording) << w.dlg.session().lastError();
+    EXPECT_TRUE(w.ui.boxes.empty()) << w.ui.boxes.front().text.toStdString();
+    EXPECT_GE(waited, 2900);
+    // The recording's clock starts with the picture, not when Start was pressed.
+    EXPECT_LT(w.dlg.session().recordedMilliseconds(), 1500u);
+    test::waitFor([&] { return w.dlg.session().recordedMilliseconds() >= 1000; }, 20000);
+    const uint32_t recorded = w.dlg.session().recordedMilliseconds();
+    w.dlg.onCommand(IDC_STOP);
+    EXPECT_EQ(w.dlg.session().state(), kStateIdle);
+    // 10 positions a second: the file holds the recorded time, none of the dialog's three seconds.
+    EXPECT_NEAR(double(videoPositions(w.file)) / 10.0, recorded / 1000.0, 0.5);
+    EXPECT_NEAR(gstDuration(w.file), recorded / 1000.0, 0.5);
+
+    // 3. The area selection freezes what the portal shows (the desktop's red background, no window
+    // is open), not XWayland's black root; the grant above is reused, no dialog is asked for.
+    tellChooser("decline");
+    CSelectRegionDlg select;
+    const QImage& still = select.frozenPicture();
+    ASSERT_FALSE(still.isNull());
+    // (The offscreen test screen is 800 x 800; the shared monitor 1280 x 720.)
+    for (const QPoint at : {QPoint(10, 10), QPoint(still.width() - 10, 700)})
+        EXPECT_EQ(still.pixelColor(at), QColor(255, 0, 0)) << at.x() << "," << at.y();
+}
+
+// The answer agrees with what the portal itself lists on the bus (Debian 12's lists none).
+TEST(WaylandStart, GlobalShortcutsAreOfferedExactlyWhenThePortalListsThem) {
+    const std::string listed = runCommand(
+        "busctl --user introspect org.freedesktop.portal.Desktop /org/freedesktop/portal/desktop 2>&1");
+    ASSERT_NE(listed.find("org.freedesktop.portal.ScreenCast"), std::string::npos) << listed;
+    EXPECT_EQ(wayland::globalShortcutsOffered(),
+              listed.find("org.freedesktop.portal.GlobalShortcuts") != std::string::npos);
+}
