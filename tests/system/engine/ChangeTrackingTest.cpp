@@ -17,41 +17,17 @@
 
 #include "Losses.h"
 #include "MediaProbe.h"
+#include "SessionSetup.h"
 #include "XPainter.h"
 #include "engine/CaptureSession.h"
 #include "engine/LiveSession.h"
 #include "settings/CaptureRules.h"
 
 using namespace torvane;
+using namespace torvane::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string outDir() {
-    const char* d = std::getenv("TORVANE_TEST_ENV");
-    return d ? d : "/tmp";
-}
-
-ScreenSettings areaSettings(ScreenRect r, int fps) {
-    ScreenSettings s;
-    s.sourceKind = kSourceArea;
-    s.rect = r;
-    s.frameRate = fps;
-    applyOutputSize(s);
-    return s;
-}
-
-CursorSettings noCursor() {
-    CursorSettings c;
-    c.captureCursor = 0;
-    return c;
-}
-
-bool prepare(CCaptureSession& s, const ScreenSettings& screen, const CursorSettings& cursor = noCursor()) {
-    return s.setScreenSettings(screen) && s.setSoundEnabled(0) && s.setSoundOption(0) &&
-           s.setCursorSettings(cursor) && s.setWebcamSettings({}) && s.setPipSettings({}) &&
-           s.setWatermarkSettings({});
-}
 
 void waitRecorded(const CCaptureSession& s, uint32_t ms) {
     while (s.recordedMilliseconds() < ms) std::this_thread::sleep_for(1ms);

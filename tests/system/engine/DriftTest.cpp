@@ -93,25 +93,7 @@ void recordWithSkew(double ppm, uint32_t changeMs) {
     std::this_thread::sleep_for(500ms);   // the source runs before the recording starts
     XPainter x;
     const uint32_t w = x.window(0, 0, 320, 240, 0x000000);
-    // Every position a picture, as on a busy screen (see SyncTest).
-    std::atomic<bool> animate{true};
-    std::thread mover([&animate] {
-        XPainter m;
-        const uint32_t sq = m.window(0, 0, 8, 8, 0x808080);
-        for (int i = 0; animate.load(); ++i) {
-            m.move(sq, (i * 3) % 40, 0);
-            std::this_thread::sleep_for(10ms);
-        }
-        m.destroy(sq);
-    });
-    struct Join {
-        std::atomic<bool>& flag;
-        std::thread& t;
-        ~Join() {
-            flag.store(false);
-            if (t.joinable()) t.join();
-        }
-    } joinMover{animate, mover};
+    MovingSquare square;
 
     CCaptureSession s;
     ScreenSettings area;

@@ -13,6 +13,7 @@
 
 #include "Losses.h"
 #include "MediaProbe.h"
+#include "SessionSetup.h"
 #include "XPainter.h"
 #include "engine/CaptureSession.h"
 #include "engine/LiveSession.h"
@@ -21,14 +22,10 @@
 #include "settings/CaptureRules.h"
 
 using namespace torvane;
+using namespace torvane::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string outDir() {
-    const char* d = std::getenv("TORVANE_TEST_ENV");
-    return d ? d : "/tmp";
-}
 
 // Counts the window messages that reach it.
 class MessageCounter : public QObject {
@@ -43,28 +40,6 @@ public:
         return QObject::event(e);
     }
 };
-
-ScreenSettings areaSettings(ScreenRect r, int fps, int sizeChoice = 0) {
-    ScreenSettings s;
-    s.sourceKind = kSourceArea;
-    s.rect = r;
-    s.frameRate = fps;
-    s.sizeChoice = sizeChoice;
-    applyOutputSize(s);
-    return s;
-}
-
-CursorSettings noCursor() {
-    CursorSettings c;
-    c.captureCursor = 0;
-    return c;
-}
-
-bool prepare(CCaptureSession& s, const ScreenSettings& screen, const CursorSettings& cursor = noCursor()) {
-    return s.setScreenSettings(screen) && s.setSoundEnabled(0) && s.setSoundOption(0) &&
-           s.setCursorSettings(cursor) && s.setWebcamSettings({}) && s.setPipSettings({}) &&
-           s.setWatermarkSettings({});
-}
 
 void recordFor(std::chrono::milliseconds d) {
     const auto end = std::chrono::steady_clock::now() + d;

@@ -65,26 +65,7 @@ double streamDuration(const std::string& file, const char* stream) {
 TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
     XPainter x;
     const uint32_t w = x.window(0, 0, 320, 240, 0x000000);
-    // A small square moving in a corner keeps every position a picture, as a busy screen has it:
-    // which picture first shows the change is then not a question of change tracking.
-    std::atomic<bool> animate{true};
-    std::thread mover([&animate] {
-        XPainter m;
-        const uint32_t sq = m.window(0, 0, 8, 8, 0x808080);
-        for (int i = 0; animate.load(); ++i) {
-            m.move(sq, (i * 3) % 40, 0);
-            std::this_thread::sleep_for(10ms);
-        }
-        m.destroy(sq);
-    });
-    struct Join {
-        std::atomic<bool>& flag;
-        std::thread& t;
-        ~Join() {
-            flag.store(false);
-            if (t.joinable()) t.join();
-        }
-    } joinMover{animate, mover};
+    MovingSquare square;
     CCaptureSession s;
     ASSERT_TRUE(prepare(s, kSoundSystem));
     const std::string file = outDir() + "/sync.avi";

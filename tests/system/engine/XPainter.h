@@ -3,9 +3,12 @@
 
 #include <xcb/xcb.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 class XPainter {
 public:
@@ -75,4 +78,28 @@ private:
     xcb_connection_t* conn_;
     xcb_screen_t* screen_;
     uint32_t cursorFont_ = 0;
+};
+
+// A small square moving in a corner while it lives: every position holds a picture, as on a busy
+// screen, so which picture first shows a change is not a question of change tracking.
+class MovingSquare {
+public:
+    MovingSquare()
+        : mover_([this] {
+              XPainter m;
+              const uint32_t sq = m.window(0, 0, 8, 8, 0x808080);
+              for (int i = 0; running_.load(); ++i) {
+                  m.move(sq, (i * 3) % 40, 0);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              }
+              m.destroy(sq);
+          }) {}
+    ~MovingSquare() {
+        running_.store(false);
+        mover_.join();
+    }
+
+private:
+    std::atomic<bool> running_{true};
+    std::thread mover_;
 };
