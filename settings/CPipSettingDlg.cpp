@@ -51,17 +51,8 @@ CPipSettingDlg::CPipSettingDlg(QWidget* parent, const PipSettings* settings, Web
     grid->addWidget(positionList_, 4, 1);
     grid->addWidget(webcamButton_, 4, 2);
 
-    // The template has no Cancel button; Escape and the close box cancel.
-    auto* ok = withId(new QPushButton(QStringLiteral("OK")), "IDOK", IDOK);
-    ok->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    auto* top = new QVBoxLayout(this);
-    top->addWidget(group);
-    top->addLayout(buttons);
+    layOutAboveButtonRow(this, group, false);   // the template has no Cancel button
 
-    connect(ok, &QPushButton::clicked, this, &CPipSettingDlg::accept);
     connect(onBox_, &QCheckBox::clicked, this, &CPipSettingDlg::applyOnRule);
     connect(webcamButton_, &QPushButton::clicked, this, &CPipSettingDlg::onWebcamSettings);
 

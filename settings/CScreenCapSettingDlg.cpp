@@ -65,19 +65,8 @@ CScreenCapSettingDlg::CScreenCapSettingDlg(const ScreenSettings* screen, const C
     grid->addWidget(cursorBox_, 4, 0, 1, 2);
     grid->addWidget(cursorButton_, 4, 2);
 
-    auto* ok = withId(new QPushButton(QStringLiteral("OK")), "IDOK", IDOK);
-    auto* cancel = withId(new QPushButton(QStringLiteral("Cancel")), "IDCANCEL", IDCANCEL);
-    ok->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    auto* top = new QVBoxLayout(this);
-    top->addWidget(group);
-    top->addLayout(buttons);
+    layOutAboveButtonRow(this, group, true);
 
-    connect(ok, &QPushButton::clicked, this, &CScreenCapSettingDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &CScreenCapSettingDlg::reject);
     connect(cursorBox_, &QCheckBox::clicked, this, [this] {
         updateData(true);
         applyCursorRule();

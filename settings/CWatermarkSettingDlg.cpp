@@ -93,17 +93,8 @@ CWatermarkSettingDlg::CWatermarkSettingDlg(const WatermarkSettings* settings, QW
     marginRow->addWidget(new QLabel(QStringLiteral("px")));
     grid->addLayout(marginRow, 2, 3);
 
-    // The template has no Cancel button; Escape and the close box cancel.
-    auto* ok = withId(new QPushButton(QStringLiteral("OK")), "IDOK", IDOK);
-    ok->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    auto* top = new QVBoxLayout(this);
-    top->addWidget(group);
-    top->addLayout(buttons);
+    layOutAboveButtonRow(this, group, false);   // the template has no Cancel button
 
-    connect(ok, &QPushButton::clicked, this, &CWatermarkSettingDlg::accept);
     connect(onBox_, &QCheckBox::clicked, this, &CWatermarkSettingDlg::applyOnRule);
     connect(browseButton_, &QPushButton::clicked, this, &CWatermarkSettingDlg::onBrowse);
 

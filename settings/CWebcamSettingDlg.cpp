@@ -52,19 +52,8 @@ CWebcamSettingDlg::CWebcamSettingDlg(QWidget* parent, const WebcamSettings* sett
     grid->addWidget(new QLabel(QStringLiteral("Resolution :")), 1, 0);
     grid->addWidget(resolutionList_, 1, 1);
 
-    auto* ok = withId(new QPushButton(QStringLiteral("OK")), "IDOK", IDOK);
-    auto* cancel = withId(new QPushButton(QStringLiteral("Cancel")), "IDCANCEL", IDCANCEL);
-    ok->setDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    auto* top = new QVBoxLayout(this);
-    top->addWidget(group);
-    top->addLayout(buttons);
+    layOutAboveButtonRow(this, group, true);
 
-    connect(ok, &QPushButton::clicked, this, &CWebcamSettingDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &CWebcamSettingDlg::reject);
     connect(settingsButton_, &QPushButton::clicked, this, &CWebcamSettingDlg::onDeviceSettings);
 
     // Opening.

@@ -1,8 +1,29 @@
 #include "settings/DlgControls.h"
 
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QVariant>
 
 namespace torvane {
+
+void layOutAboveButtonRow(QDialog* dialog, QWidget* content, bool withCancel) {
+    auto* ok = withId(new QPushButton(QStringLiteral("OK")), "IDOK", IDOK);
+    ok->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    if (withCancel) {
+        auto* cancel = withId(new QPushButton(QStringLiteral("Cancel")), "IDCANCEL", IDCANCEL);
+        buttons->addWidget(cancel);
+        QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    }
+    auto* top = new QVBoxLayout(dialog);
+    top->addWidget(content);
+    top->addLayout(buttons);
+}
 
 QWidget* findControl(QWidget* dialog, int id) {
     if (!dialog) return nullptr;

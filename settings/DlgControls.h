@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <cstdint>
 
+class QDialog;
+
 namespace torvane {
 
 // The standard button ids.
@@ -21,6 +23,10 @@ W* withId(W* control, const char* name, int id) {
     control->setProperty("controlId", id);
     return control;
 }
+
+// Lays `dialog` out as `content` above a right-aligned row of OK (the default, accepts) and, where
+// the dialog has one, Cancel (rejects). Without Cancel, Escape and the close box cancel.
+void layOutAboveButtonRow(QDialog* dialog, QWidget* content, bool withCancel);
 
 // The control of `dialog` with this id (its own, not those of child dialogs), or null.
 QWidget* findControl(QWidget* dialog, int id);
