@@ -28,6 +28,7 @@ measure='
       /^filled/ {f = \$2} /^pictures/ {p = \$2; l = \$6} /^cpu_per_second/ {c = \$2} /^outside_encoder_share/ {o = \$2}
       END {printf \"%-8s %-8s %7.4f %7.4f %6.1f%% %5d %5d\n\", w, src, c, c * o, 100 * f / e, p, l}" \
       "$out/$workload.txt" >>"$results/$source"
+    [ -n "${BENCH_VERBOSE:-}" ] && sed -n "s/^\(stage_ms\|outside_encoder_share\|loss\)/$source $workload &/p" "$out/$workload.txt" >&2
   done
 '
 echo "load before: $(cut -d" " -f1-3 /proc/loadavg) on $(nproc) cores; $seconds s a workload, 1280x720, 30 fps"

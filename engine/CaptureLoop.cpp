@@ -92,6 +92,33 @@ PictureInputs screenInputs(CaptureRun& run) {
     return in;
 }
 
+// Whether this turn draws anything on the screen's picture (the pointer, the watermark).
+bool drawsOnPicture(const CaptureRun& run, const PictureInputs& in) {
+    return (in.pointerDrawn && in.pointerKnown) || (run.settings.watermark.on && run.watermark);
+}
+
+// The encoder's input: output size, I420.
+struct EncoderPlanes {
+    int width, height;
+    uint8_t *y, *u, *v;
+};
+
+// `picture` stretched to the output size where it differs, into the encoder's planes.
+void convertForEncoder(const QImage& picture, TurnBuffers& b, const EncoderPlanes& out, CaptureCounters& counters) {
+    const int W = out.width, H = out.height;
+    const QImage* from = &picture;
+    if (picture.width() != W || picture.height() != H) {
+        StageTimer t(counters.scaleUs);
+        if (b.scaled.width() != W || b.scaled.height() != H) b.scaled = QImage(W, H, QImage::Format_RGB32);
+        // The whole capture is stretched to the output size, bilinear, aspect not kept.
+        libyuv::ARGBScale(picture.constBits(), int(picture.bytesPerLine()), picture.width(), picture.height(),
+                          b.scaled.bits(), int(b.scaled.bytesPerLine()), W, H, libyuv::kFilterBilinear);
+        from = &b.scaled;
+    }
+    StageTimer t(counters.convertUs);
+    libyuv::ARGBToI420(from->constBits(), int(from->bytesPerLine()), out.y, W, out.u, W / 2, out.v, W / 2, W, H);
+}
+
 void drawPointer(CaptureRun& run, const PictureInputs& in, QImage& picture) {
     if (!in.pointerKnown) return;
     drawCursor(picture, run.settings.cursor, in.pointerX - in.rect.left, in.pointerY - in.rect.top);
@@ -144,6 +171,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
     uint8_t* const yPlane = b.yuv.data();
     uint8_t* const uPlane = yPlane + size_t(W) * H;
     uint8_t* const vPlane = uPlane + size_t(W / 2) * (H / 2);
+    const EncoderPlanes planes{W, H, yPlane, uPlane, vPlane};
     bool firstPicture = true;
     const bool liveWindow = run.settings.screen.sourceKind == kSourceLiveSession;
     const bool webcamOnly = run.settings.screen.sourceKind == kSourceWebcam;
@@ -192,40 +220,42 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             }
         }
 
-        QImage* picture = nullptr;
-        {
-            StageTimer t(counters.grabUs);
-            picture = takePicture(run, b);
-        }
-        if (!picture && !webcamOnly) {
-            stopForFault(run, StopFault::ScreenLost, run.screen->lastError());
-            break;
-        }
-        if (!picture) {
-            // No webcam picture yet: poll again shortly, without taking a position.
-            if (run.stopEvent.wait(std::chrono::milliseconds(2)) && !run.running.load()) break;
-            continue;
-        }
-        if (inputs.pointerDrawn) {
-            StageTimer t(counters.cursorUs);
-            drawPointer(run, inputs, *picture);
-        }
-        if (run.settings.watermark.on && run.watermark) {
-            StageTimer t(counters.watermarkUs);
-            run.watermark->draw(*picture);
-        }
-        const QImage* out = picture;
-        if (picture->width() != W || picture->height() != H) {
-            StageTimer t(counters.scaleUs);
-            if (b.scaled.width() != W || b.scaled.height() != H) b.scaled = QImage(W, H, QImage::Format_RGB32);
-            // The whole capture is stretched to the output size, bilinear, aspect not kept.
-            libyuv::ARGBScale(picture->constBits(), int(picture->bytesPerLine()), picture->width(), picture->height(),
-                              b.scaled.bits(), int(b.scaled.bytesPerLine()), W, H, libyuv::kFilterBilinear);
-            out = &b.scaled;
-        }
-        {
-            StageTimer t(counters.convertUs);
-            libyuv::ARGBToI420(out->constBits(), int(out->bytesPerLine()), yPlane, W, uPlane, W / 2, vPlane, W / 2, W, H);
+        if (!webcamOnly && !drawsOnPicture(run, inputs)) {
+            // Nothing is drawn on it: the picture is read where the source keeps it, uncopied.
+            bool grabbed;
+            {
+                StageTimer t(counters.grabUs);
+                grabbed = run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top);
+            }
+            if (!grabbed) {
+                stopForFault(run, StopFault::ScreenLost, run.screen->lastError());
+                break;
+            }
+            run.screen->readPicture([&](const QImage& p) { convertForEncoder(p, b, planes, counters); });
+        } else {
+            QImage* picture = nullptr;
+            {
+                StageTimer t(counters.grabUs);
+                picture = takePicture(run, b);
+            }
+            if (!picture && !webcamOnly) {
+                stopForFault(run, StopFault::ScreenLost, run.screen->lastError());
+                break;
+            }
+            if (!picture) {
+                // No webcam picture yet: poll again shortly, without taking a position.
+                if (run.stopEvent.wait(std::chrono::milliseconds(2)) && !run.running.load()) break;
+                continue;
+            }
+            if (inputs.pointerDrawn) {
+                StageTimer t(counters.cursorUs);
+                drawPointer(run, inputs, *picture);
+            }
+            if (run.settings.watermark.on && run.watermark) {
+                StageTimer t(counters.watermarkUs);
+                run.watermark->draw(*picture);
+            }
+            convertForEncoder(*picture, b, planes, counters);
         }
         EncodedPicture encoded;
         bool ok;

@@ -5,6 +5,7 @@
 #include <QImage>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/core/ScreenRect.h"
@@ -16,12 +17,21 @@ public:
     virtual ~IScreenSource() = default;
 
     // Captures the rectangle of the source's size whose top-left is (x, y), in desktop coordinates,
-    // into picture(). The part outside the screen is black. False when the screen cannot be read
-    // any more (the display or the stream is gone); lastError() says why.
+    // for picture() and readPicture(). The part outside the screen is black. False when the screen
+    // cannot be read any more (the display or the stream is gone); lastError() says why. A source
+    // may take the pixels when they are first asked for instead: then they are no older than the
+    // grab, and a change they hold that came after it may be reported once more by changedSince().
     virtual bool grab(int x, int y) = 0;
 
-    // The picture of the last grab: 32-bit BGRX (QImage::Format_RGB32) of the size asked for.
+    // The picture of the last grab: 32-bit BGRX (QImage::Format_RGB32) of the size asked for, the
+    // caller's to draw on until the next grab.
     virtual QImage& picture() = 0;
+
+    // Calls `read` once with the picture of the last grab, read-only, as picture() would give it.
+    // A source that keeps the screen's pixels itself hands a view of them and saves the copy
+    // picture() makes: the view is valid only during the call, which must be brief (the source
+    // may hold back newer pixels meanwhile) and must not call the source.
+    virtual void readPicture(const std::function<void(const QImage&)>& read) { read(picture()); }
 
     // Whether the screen inside the rectangle of the source's size at (x, y) may have changed since
     // the last grab began, asked without grabbing and without blocking. Asking again before the

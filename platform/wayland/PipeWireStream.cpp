@@ -266,12 +266,13 @@ bool PipeWireStream::waitFirstPicture(int ms, std::string* error) {
     }
 }
 
-bool PipeWireStream::copyNewest(int x, int y, QImage& out, std::string* error) {
+bool PipeWireStream::copyNewest(int x, int y, QImage& out, std::string* error, uint64_t* sequence) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ended_) {
         if (error) *error = endReason_;
         return false;
     }
+    if (sequence) *sequence = sequence_;
     const uint8_t* pixels = heldPixels_ ? heldPixels_ : newest_.data();
     const int stride = heldPixels_ ? heldStride_ : width_ * 4;
     const uint32_t format = heldPixels_ ? format_ : newestFormat_;
@@ -291,6 +292,30 @@ bool PipeWireStream::copyNewest(int x, int y, QImage& out, std::string* error) {
     else
         for (int row = 0; row < bottom - top; ++row)
             std::memcpy(dst + size_t(row) * out.bytesPerLine(), src + size_t(row) * stride, size_t(right - left) * 4);
+    return true;
+}
+
+bool PipeWireStream::viewNewest(int x, int y, int w, int h, const std::function<void(const QImage&)>& read,
+                                uint64_t* sequence) {
+    // Held for the whole read: the PipeWire thread takes it before it gives a buffer back or
+    // drops one, so the pixels stay mapped and unchanged until `read` returns.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_ || sequence_ == 0 || w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > width_ || y + h > height_)
+        return false;
+    const uint8_t* pixels = heldPixels_;
+    int stride = heldStride_;
+    uint32_t format = format_;
+    if (!pixels) {
+        if (newest_.size() < size_t(width_) * size_t(height_) * 4) return false;
+        pixels = newest_.data();
+        stride = width_ * 4;
+        format = newestFormat_;
+    }
+    if (format != SPA_VIDEO_FORMAT_BGRx && format != SPA_VIDEO_FORMAT_BGRA) return false;
+    if (sequence) *sequence = sequence_;
+    // Const data: a QImage made on it never writes to it (a non-const access would copy).
+    const QImage view(pixels + size_t(y) * size_t(stride) + size_t(x) * 4, w, h, stride, QImage::Format_RGB32);
+    read(view);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <QImage>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,8 +32,18 @@ public:
 
     // Copies the part of the newest picture whose top-left is (x, y), in stream coordinates, into
     // `out` (32-bit, its own size); black outside. Repeats the newest picture when no new one came,
-    // as a still screen sends none. False once the stream has ended; `error` says why.
-    bool copyNewest(int x, int y, QImage& out, std::string* error);
+    // as a still screen sends none. False once the stream has ended; `error` says why. `sequence`,
+    // when given, is set to the sequence() of the picture copied.
+    bool copyNewest(int x, int y, QImage& out, std::string* error, uint64_t* sequence = nullptr);
+
+    // Calls `read` with the w x h part of the newest picture whose top-left is (x, y), in stream
+    // coordinates, as 32-bit BGRX viewed where the stream keeps it: no copy. The view is valid only
+    // during the call; meanwhile the stream keeps its buffer from the desktop and the next picture
+    // waits, so `read` must be brief and must not call the stream. False, without calling `read`,
+    // when the part cannot be viewed: not wholly on the picture, pixels in RGB order, no picture
+    // yet, or the stream has ended; copyNewest() serves then. `sequence` as in copyNewest().
+    bool viewNewest(int x, int y, int w, int h, const std::function<void(const QImage&)>& read,
+                    uint64_t* sequence = nullptr);
 
     // Whether the stream has ended (the next copyNewest() says why).
     bool ended() const;

@@ -9,12 +9,36 @@ WaylandScreenSource::WaylandScreenSource(std::shared_ptr<PipeWireStream> stream,
 }
 
 bool WaylandScreenSource::grab(int x, int y) {
-    const uint64_t seq = stream_->sequence();
-    if (!stream_->copyNewest(x - monitor_.left, y - monitor_.top, picture_, &error_)) return false;
-    grabbedSequence_ = seq;
+    if (stream_->ended()) {
+        stream_->copyNewest(0, 0, picture_, &error_);   // an ended stream copies nothing, it says why
+        return false;
+    }
+    // The sequence of the pixels read later is at least this one, so a picture that comes between
+    // the grab and the read is at worst taken twice, never missed.
+    grabbedSequence_ = stream_->sequence();
     lastX_ = x;
     lastY_ = y;
+    copied_ = false;
     return true;
+}
+
+QImage& WaylandScreenSource::picture() {
+    if (!copied_ && grabbedSequence_ != 0) {
+        // A stream that ended meanwhile leaves the previous pixels; the next grab tells why.
+        uint64_t seq = grabbedSequence_;
+        if (stream_->copyNewest(lastX_ - monitor_.left, lastY_ - monitor_.top, picture_, &error_, &seq))
+            grabbedSequence_ = seq;
+        copied_ = true;
+    }
+    return picture_;
+}
+
+void WaylandScreenSource::readPicture(const std::function<void(const QImage&)>& read) {
+    if (!copied_ && grabbedSequence_ != 0 &&
+        stream_->viewNewest(lastX_ - monitor_.left, lastY_ - monitor_.top, picture_.width(), picture_.height(), read,
+                            &grabbedSequence_))
+        return;
+    read(picture());
 }
 
 bool WaylandScreenSource::changedSince(int x, int y) {

@@ -14,8 +14,12 @@ public:
     // Pictures of width x height from `stream`, whose monitor lies at `monitor` on the desktop.
     WaylandScreenSource(std::shared_ptr<PipeWireStream> stream, ScreenRect monitor, int width, int height);
 
+    // Takes note of the rectangle; the pixels are taken from the stream when first asked for.
     bool grab(int x, int y) override;
-    QImage& picture() override { return picture_; }
+    // Copies the picture from the stream's buffer, once a grab.
+    QImage& picture() override;
+    // Views the stream's buffer where it can (the rectangle wholly on the monitor, BGR order).
+    void readPicture(const std::function<void(const QImage&)>& read) override;
     // Any new picture from the desktop may hold a change; none came means nothing changed.
     bool changedSince(int x, int y) override;
     // Known where the portal sends the pointer beside the picture (cursor metadata); where it draws
@@ -28,6 +32,7 @@ private:
     std::shared_ptr<PipeWireStream> stream_;
     ScreenRect monitor_;
     QImage picture_;
+    bool copied_ = false;   // picture_ holds the last grab's pixels
     uint64_t grabbedSequence_ = 0;
     int lastX_ = 0, lastY_ = 0;
     std::string error_;
