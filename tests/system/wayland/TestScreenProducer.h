@@ -1,0 +1,150 @@
+#pragma once
+// A test producer on the environment's PipeWire that plays the desktop's side of a screen cast:
+// BGRx pictures of kW x kH, 30 a second, whose buffers may carry the pointer.
+
+#include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
+#include <spa/param/video/format-utils.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace torvane::test {
+
+constexpr int kW = 320, kH = 240;
+constexpr size_t kCursorMeta = sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + 64 * 64 * 4;
+
+// A green screen of kW x kH whose buffers carry the pointer at (x, y); no metadata while x < 0.
+// With `pattern`, pixel (x, y) of the n-th picture is red x, green y, blue n (all modulo 256).
+struct Producer {
+    pw_thread_loop* loop = nullptr;
+    pw_context* context = nullptr;
+    pw_core* core = nullptr;
+    pw_stream* stream = nullptr;
+    spa_hook hook{};
+    pw_stream_events events{};
+    std::atomic<int> x{-1}, y{-1};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> pattern{false};
+    std::atomic<uint32_t> pictures{0};   // pictures sent
+    std::thread ticker;
+
+    bool start() {
+        pw_init(nullptr, nullptr);
+        loop = pw_thread_loop_new("test-producer", nullptr);
+        context = pw_context_new(pw_thread_loop_get_loop(loop), nullptr, 0);
+        if (!loop || !context || pw_thread_loop_start(loop) < 0) return false;
+        pw_thread_loop_lock(loop);
+        core = pw_context_connect(context, nullptr, 0);
+        if (!core) return pw_thread_loop_unlock(loop), false;
+        stream = pw_stream_new(core, "test-screen", pw_properties_new(PW_KEY_MEDIA_CLASS, "Video/Source", nullptr));
+        events.version = PW_VERSION_STREAM_EVENTS;
+        events.param_changed = [](void* self, uint32_t id, const spa_pod* param) {
+            auto* p = static_cast<Producer*>(self);
+            if (!param || id != SPA_PARAM_Format) return;
+            uint8_t buf[512];
+            spa_pod_builder b = SPA_POD_BUILDER_INIT(buf, sizeof buf);
+            const spa_pod* params[2];
+            params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+                &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers, SPA_POD_Int(4),
+                SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1), SPA_PARAM_BUFFERS_size, SPA_POD_Int(kW * kH * 4),
+                SPA_PARAM_BUFFERS_stride, SPA_POD_Int(kW * 4), SPA_PARAM_BUFFERS_dataType,
+                SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
+            params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+                &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
+                SPA_PARAM_META_size, SPA_POD_Int(int(kCursorMeta))));
+            pw_stream_update_params(p->stream, params, 2);
+        };
+        events.process = [](void* self) {
+            auto* p = static_cast<Producer*>(self);
+            pw_buffer* b = pw_stream_dequeue_buffer(p->stream);
+            if (!b) return;
+            spa_data& d = b->buffer->datas[0];
+            if (d.data && d.maxsize >= uint32_t(kW * kH * 4)) {
+                auto* px = static_cast<uint32_t*>(d.data);
+                const uint32_t n = p->pictures.fetch_add(1) + 1;
+                if (p->pattern)
+                    for (int y = 0; y < kH; ++y)
+                        for (int x = 0; x < kW; ++x)
+                            px[y * kW + x] = 0xFF000000u | uint32_t(x & 0xFF) << 16 | uint32_t(y & 0xFF) << 8 | (n & 0xFF);
+                else
+                    for (int i = 0; i < kW * kH; ++i) px[i] = 0xFF00FF00u;   // BGRx green
+                d.chunk->offset = 0;
+                d.chunk->stride = kW * 4;
+                d.chunk->size = kW * kH * 4;
+            } else if (d.chunk) {
+                d.chunk->size = 0;   // not yet the buffers asked for
+            }
+            if (auto* c = static_cast<spa_meta_cursor*>(spa_buffer_find_meta_data(b->buffer, SPA_META_Cursor, sizeof(spa_meta_cursor)))) {
+                const int x = p->x.load(), y = p->y.load();
+                c->id = x < 0 ? 0 : 1;   // 0: no pointer in this buffer
+                c->position.x = x;
+                c->position.y = y;
+                c->bitmap_offset = 0;
+            }
+            pw_stream_queue_buffer(p->stream, b);
+        };
+        pw_stream_add_listener(stream, &hook, &events, this);
+        uint8_t buf[512];
+        spa_pod_builder b = SPA_POD_BUILDER_INIT(buf, sizeof buf);
+        const spa_rectangle size{kW, kH};
+        const spa_fraction rate{30, 1};
+        const spa_pod* params[1] = {static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+            SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+            SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size),
+            SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)))};
+        const int rc = pw_stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+                                         pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
+                                         params, 1);
+        pw_thread_loop_unlock(loop);
+        if (rc < 0) return false;
+        ticker = std::thread([this] {
+            while (!stop) {
+                pw_thread_loop_lock(loop);
+                pw_stream_trigger_process(stream);
+                pw_thread_loop_unlock(loop);
+                std::this_thread::sleep_for(std::chrono::milliseconds(33));
+            }
+        });
+        return true;
+    }
+    uint32_t node() {
+        for (int i = 0; i < 200; ++i) {
+            pw_thread_loop_lock(loop);
+            const uint32_t id = pw_stream_get_node_id(stream);
+            pw_thread_loop_unlock(loop);
+            if (id != SPA_ID_INVALID) return id;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return SPA_ID_INVALID;
+    }
+    ~Producer() {
+        stop = true;
+        if (ticker.joinable()) ticker.join();
+        if (loop) pw_thread_loop_stop(loop);
+        if (stream) pw_stream_destroy(stream);
+        if (core) pw_core_disconnect(core);
+        if (context) pw_context_destroy(context);
+        if (loop) pw_thread_loop_destroy(loop);
+    }
+};
+
+// A connection to the environment's PipeWire, as the portal hands one out.
+inline int pipeWireConnection() {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s/pipewire-0", std::getenv("XDG_RUNTIME_DIR"));
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
+    return fd;
+}
+
+}  // namespace torvane::test
