@@ -1,6 +1,9 @@
 #include "webcam/CameraControlsDlg.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
+#include <QSignalBlocker>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -24,7 +27,7 @@ CCameraControlsDlg::CCameraControlsDlg(std::shared_ptr<v4l2::ControlSet> control
     : QDialog(parent), set_(std::move(controls)) {
     setWindowTitle(caption.isEmpty() ? QStringLiteral("Webcam") : caption);
     setObjectName(QStringLiteral("IDD_CAMERA_CONTROLS"));
-    auto* form = new QFormLayout;
+    form_ = new QFormLayout;
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("status"));
     status_->setWordWrap(true);
@@ -42,17 +45,17 @@ CCameraControlsDlg::CCameraControlsDlg(std::shared_ptr<v4l2::ControlSet> control
             continue;
         }
         QWidget* editor = editorFor(c, value);
-        editor->setEnabled(!c.readOnly);
-        controls_.push_back(c);
-        form->addRow(QString::fromStdString(c.name) + QStringLiteral(" :"), editor);
+        editor->setEnabled(editable(c));
+        rows_.push_back({c, editor});
+        form_->addRow(QString::fromStdString(c.name) + QStringLiteral(" :"), editor);
     }
-    if (controls_.empty() && lastError_.isEmpty()) lastError_ = QStringLiteral("This webcam has no settings.");
+    if (rows_.empty() && lastError_.isEmpty()) lastError_ = QStringLiteral("This webcam has no settings.");
     status_->setText(lastError_);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* top = new QVBoxLayout(this);
-    top->addLayout(form);
+    top->addLayout(form_);
     top->addWidget(status_);
     top->addWidget(buttons);
 }
@@ -119,11 +122,60 @@ void CCameraControlsDlg::apply(uint32_t id, int32_t value) {
         lastError_.clear();
     } else {
         std::string name;
-        for (const auto& c : controls_)
-            if (c.id == id) name = c.name;
+        for (const auto& row : rows_)
+            if (row.control.id == id) name = row.control.name;
         lastError_ = QString::fromStdString(name + ": " + error);
     }
+    // Also after a refusal: the editor then goes back to what the device kept.
+    reread();
     status_->setText(lastError_);
+}
+
+void CCameraControlsDlg::reread() {
+    std::vector<v4l2::Control> now;
+    std::string error;
+    if (!set_->list(now, error)) {
+        if (lastError_.isEmpty()) lastError_ = QString::fromStdString(error);
+        return;
+    }
+    for (auto& row : rows_) {
+        const auto it = std::find_if(now.begin(), now.end(), [&](const v4l2::Control& c) { return c.id == row.control.id; });
+        // The device no longer lists a control it has disabled.
+        form_->setRowVisible(row.editor, it != now.end());
+        if (it == now.end()) continue;
+        row.control = *it;
+        row.editor->setEnabled(editable(row.control));
+        int32_t value = 0;
+        if (row.control.kind == v4l2::ControlKind::Button) continue;
+        if (set_->get(row.control.id, value, error)) showValue(row, value);
+        else if (lastError_.isEmpty()) lastError_ = QString::fromStdString(row.control.name + ": " + error);
+    }
+}
+
+void CCameraControlsDlg::showValue(const Row& row, int32_t value) {
+    switch (row.control.kind) {
+    case v4l2::ControlKind::Boolean: {
+        auto* box = static_cast<QCheckBox*>(row.editor);
+        const QSignalBlocker quiet(box);
+        box->setChecked(value != 0);
+        break;
+    }
+    case v4l2::ControlKind::Menu:
+    case v4l2::ControlKind::IntegerMenu: {
+        auto* list = static_cast<QComboBox*>(row.editor);
+        list->setCurrentIndex(list->findData(value));
+        break;
+    }
+    case v4l2::ControlKind::Integer: {
+        auto* slider = row.editor->findChild<QSlider*>();
+        auto* spin = row.editor->findChild<QSpinBox*>();
+        const QSignalBlocker quietSlider(slider), quietSpin(spin);
+        slider->setValue(value);
+        spin->setValue(value);
+        break;
+    }
+    case v4l2::ControlKind::Button: break;
+    }
 }
 
 void runCameraControls(QWidget* parent, const std::string& path, const QString& caption) {

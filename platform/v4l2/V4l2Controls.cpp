@@ -19,6 +19,16 @@ int xioctl(int fd, unsigned long request, void* arg) {
     return r;
 }
 
+class FileNode : public NodeIoctl {
+public:
+    explicit FileNode(int fd) : fd_(fd) {}
+    ~FileNode() override { ::close(fd_); }
+    int call(unsigned long request, void* arg) override { return xioctl(fd_, request, arg); }
+
+private:
+    int fd_;
+};
+
 std::string cString(const uint8_t* s, size_t n) {
     size_t len = 0;
     while (len < n && s[len]) ++len;
@@ -47,21 +57,17 @@ bool V4l2Device::open(const std::string& path, std::string& error) {
                                            : path + " does not answer as a V4L2 device: " + std::strerror(e);
         return false;
     }
-    fd_ = fd;
-    path_ = path;
+    node_ = std::make_unique<FileNode>(fd);
     return true;
 }
 
-void V4l2Device::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
+void V4l2Device::close() { node_.reset(); }
 
 // One control; `more` false once the driver has no further one.
 bool V4l2Device::query(uint32_t id, Control& out, bool& more, uint32_t& nextId) {
     v4l2_queryctrl q{};
     q.id = id;
-    more = xioctl(fd_, VIDIOC_QUERYCTRL, &q) == 0;
+    more = node_->call(VIDIOC_QUERYCTRL, &q) == 0;
     if (!more) return false;
     nextId = q.id;
     if (q.flags & V4L2_CTRL_FLAG_DISABLED) return false;
@@ -79,7 +85,8 @@ bool V4l2Device::query(uint32_t id, Control& out, bool& more, uint32_t& nextId) 
     out.maximum = q.maximum;
     out.step = q.step > 0 ? int32_t(q.step) : 1;
     out.defaultValue = q.default_value;
-    out.readOnly = (q.flags & (V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_GRABBED)) != 0;
+    out.readOnly = (q.flags & V4L2_CTRL_FLAG_READ_ONLY) != 0;
+    out.grabbed = (q.flags & V4L2_CTRL_FLAG_GRABBED) != 0;
     out.inactive = (q.flags & V4L2_CTRL_FLAG_INACTIVE) != 0;
     out.menu.clear();
     if (out.kind == ControlKind::Menu || out.kind == ControlKind::IntegerMenu) {
@@ -87,7 +94,7 @@ bool V4l2Device::query(uint32_t id, Control& out, bool& more, uint32_t& nextId) 
             v4l2_querymenu m{};
             m.id = q.id;
             m.index = uint32_t(i);
-            if (xioctl(fd_, VIDIOC_QUERYMENU, &m) < 0) continue;   // gaps are allowed
+            if (node_->call(VIDIOC_QUERYMENU, &m) < 0) continue;   // gaps are allowed
             out.menu.push_back({i, out.kind == ControlKind::Menu ? cString(m.name, sizeof m.name)
                                                                  : std::to_string(static_cast<long long>(m.value))});
         }
@@ -97,7 +104,7 @@ bool V4l2Device::query(uint32_t id, Control& out, bool& more, uint32_t& nextId) 
 
 bool V4l2Device::list(std::vector<Control>& out, std::string& error) {
     out.clear();
-    if (fd_ < 0) {
+    if (!node_) {
         error = "the device is not open";
         return false;
     }
@@ -129,8 +136,8 @@ bool V4l2Device::list(std::vector<Control>& out, std::string& error) {
 bool V4l2Device::get(uint32_t id, int32_t& value, std::string& error) {
     v4l2_control c{};
     c.id = id;
-    if (fd_ < 0 || xioctl(fd_, VIDIOC_G_CTRL, &c) < 0) {
-        error = fd_ < 0 ? "the device is not open" : std::string("the value cannot be read: ") + std::strerror(errno);
+    if (!node_ || node_->call(VIDIOC_G_CTRL, &c) < 0) {
+        error = !node_ ? "the device is not open" : std::string("the value cannot be read: ") + std::strerror(errno);
         return false;
     }
     value = c.value;
@@ -141,8 +148,8 @@ bool V4l2Device::set(uint32_t id, int32_t value, std::string& error) {
     v4l2_control c{};
     c.id = id;
     c.value = value;
-    if (fd_ < 0 || xioctl(fd_, VIDIOC_S_CTRL, &c) < 0) {
-        error = fd_ < 0 ? "the device is not open" : std::string("the value cannot be set: ") + std::strerror(errno);
+    if (!node_ || node_->call(VIDIOC_S_CTRL, &c) < 0) {
+        error = !node_ ? "the device is not open" : std::string("the value cannot be set: ") + std::strerror(errno);
         return false;
     }
     return true;

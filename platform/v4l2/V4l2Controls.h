@@ -22,7 +22,8 @@ struct Control {
     std::string name;
     ControlKind kind = ControlKind::Integer;
     int32_t minimum = 0, maximum = 0, step = 1, defaultValue = 0;
-    bool readOnly = false;
+    bool readOnly = false;        // a reading only, never settable
+    bool grabbed = false;         // held by a stream for now (e.g. a size while capturing)
     bool inactive = false;        // e.g. manual exposure while automatic exposure is on
     std::vector<MenuItem> menu;   // Menu and IntegerMenu only
 };
@@ -37,9 +38,19 @@ public:
     virtual bool set(uint32_t id, int32_t value, std::string& error) = 0;
 };
 
+// The ioctl of an open node: 0, or -1 with errno set. Apart so that a driver of the test process
+// can answer in place of a camera.
+class NodeIoctl {
+public:
+    virtual ~NodeIoctl() = default;
+    virtual int call(unsigned long request, void* arg) = 0;
+};
+
 class V4l2Device : public ControlSet {
 public:
     V4l2Device() = default;
+    // Works through `node` as though it were an open device node.
+    explicit V4l2Device(std::unique_ptr<NodeIoctl> node) : node_(std::move(node)) {}
     ~V4l2Device() override;
     V4l2Device(const V4l2Device&) = delete;
     V4l2Device& operator=(const V4l2Device&) = delete;
@@ -47,7 +58,7 @@ public:
     // False with the reason when the node is missing, cannot be opened, or is no V4L2 device.
     bool open(const std::string& path, std::string& error);
     void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return node_ != nullptr; }
 
     bool list(std::vector<Control>& out, std::string& error) override;
     bool get(uint32_t id, int32_t& value, std::string& error) override;
@@ -55,8 +66,7 @@ public:
 
 private:
     bool query(uint32_t id, Control& out, bool& more, uint32_t& nextId);
-    int fd_ = -1;
-    std::string path_;
+    std::unique_ptr<NodeIoctl> node_;
 };
 
 // The device at `path` opened, or null with the reason.

@@ -1,5 +1,5 @@
-// The webcam's own controls dialog over a control set of this process: what it lists, and that
-// each change reaches the device at once.
+// The webcam's own controls dialog over a control set of this process: what it lists, that each
+// change reaches the device at once, and that it shows the state the device gives each control.
 
 #include <QCheckBox>
 #include <QLabel>
@@ -9,6 +9,7 @@
 #include <map>
 
 #include "DialogTestSupport.h"
+#include "FakeV4l2Node.h"
 #include "webcam/CameraControlsDlg.h"
 
 using namespace torvane;
@@ -130,4 +131,54 @@ TEST(CameraControlsDialog, ANodeThatIsNoCameraGivesAMessageAndNoDialog) {
     runCameraControls(nullptr, "/dev/null", QStringLiteral("Null"));
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "The settings of the webcam cannot be opened: /dev/null is not a V4L2 device.");
+}
+
+// Through the platform's V4L2 device over a driver of this process.
+TEST(CameraControlsDialog, ControlsTheDeviceCannotTakeAreDisabledAndEveryChangeIsReadBack) {
+    auto node = std::make_unique<v4l2::fake::FakeNode>();
+    v4l2::fake::FakeNode* driver = node.get();
+    auto device = std::make_shared<v4l2::V4l2Device>(std::move(node));
+    CCameraControlsDlg dlg(device, QStringLiteral("USB Camera"), nullptr);
+    EXPECT_EQ(dlg.rowCount(), 5);   // the disabled pan and the class heading are not rows
+    EXPECT_TRUE(dlg.lastError().isEmpty()) << dlg.lastError().toStdString();
+    EXPECT_EQ(dlg.findChild<QWidget*>(QStringLiteral("control_%1").arg(v4l2::fake::kPan)), nullptr);
+    auto row = [&](uint32_t id) { return find<QWidget>(&dlg, QStringLiteral("control_%1").arg(id)); };
+    auto* time = row(v4l2::fake::kExposureTime);
+    ASSERT_NE(time, nullptr);
+    EXPECT_TRUE(row(v4l2::fake::kBrightness)->isEnabled());
+    EXPECT_TRUE(row(v4l2::fake::kExposureAuto)->isEnabled());
+    EXPECT_FALSE(time->isEnabled());                              // inactive
+    EXPECT_FALSE(row(v4l2::fake::kFocusReading)->isEnabled());   // read-only
+    EXPECT_FALSE(row(v4l2::fake::kPowerLine)->isEnabled());      // grabbed
+
+    // Automatic exposure off: the manual time becomes settable, with the value the device gives it.
+    auto* automatic = find<QComboBox>(&dlg, QStringLiteral("control_%1").arg(v4l2::fake::kExposureAuto));
+    ASSERT_NE(automatic, nullptr);
+    EXPECT_EQ(automatic->currentText(), "Aperture Priority Mode");
+    automatic->setCurrentIndex(0);
+    emit automatic->activated(0);
+    EXPECT_EQ(driver->controls.at(v4l2::fake::kExposureAuto).value, 1);
+    EXPECT_TRUE(time->isEnabled());
+    auto* timeValue = find<QSpinBox>(&dlg, QStringLiteral("control_%1_value").arg(v4l2::fake::kExposureTime));
+    ASSERT_NE(timeValue, nullptr);
+    EXPECT_EQ(timeValue->value(), 500);
+    EXPECT_EQ(time->findChild<QSlider*>()->value(), 500);
+    timeValue->setValue(800);
+    EXPECT_EQ(driver->controls.at(v4l2::fake::kExposureTime).value, 800);
+    automatic->setCurrentIndex(1);
+    emit automatic->activated(1);
+    EXPECT_FALSE(time->isEnabled());
+
+    // The device takes a control away, or holds one, after the dialog opened: a refused change
+    // says why and the row shows what the device kept; the vanished row is hidden.
+    driver->controls.at(v4l2::fake::kBrightness).query.flags |= V4L2_CTRL_FLAG_GRABBED;
+    driver->controls.at(v4l2::fake::kExposureTime).query.flags |= V4L2_CTRL_FLAG_DISABLED;
+    auto* brightness = find<QSpinBox>(&dlg, QStringLiteral("control_%1_value").arg(v4l2::fake::kBrightness));
+    ASSERT_NE(brightness, nullptr);
+    brightness->setValue(30);
+    EXPECT_EQ(dlg.lastError(), "Brightness: the value cannot be set: Device or resource busy");
+    EXPECT_EQ(brightness->value(), 10);
+    EXPECT_FALSE(row(v4l2::fake::kBrightness)->isEnabled());
+    EXPECT_TRUE(time->isHidden());
+    EXPECT_FALSE(row(v4l2::fake::kFocusReading)->isHidden());
 }

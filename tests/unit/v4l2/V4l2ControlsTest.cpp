@@ -1,4 +1,6 @@
-// The V4L2 controls API where no camera answers: each failure is refused with its reason.
+// The V4L2 controls API: where no camera answers, each failure is refused with its reason; over a
+// driver of the test process, the driver's flags reach each control and a change of one control
+// is seen in the others.
 
 #include <gtest/gtest.h>
 
@@ -6,6 +8,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "FakeV4l2Node.h"
 #include "platform/v4l2/V4l2Controls.h"
 
 namespace torvane::v4l2 {
@@ -55,6 +58,65 @@ TEST(V4l2Controls, ADeviceNotOpenListsReadsAndSetsNothing) {
     error.clear();
     EXPECT_FALSE(device.set(0x00980900, 1, error));
     EXPECT_EQ(error, "the device is not open");
+}
+
+const Control* byId(const std::vector<Control>& controls, uint32_t id) {
+    for (const auto& c : controls)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+TEST(V4l2Controls, TheDriversFlagsAreKeptAndDisabledControlsAndHeadingsLeftOut) {
+    V4l2Device device(std::make_unique<fake::FakeNode>());
+    ASSERT_TRUE(device.isOpen());
+    std::vector<Control> controls;
+    std::string error;
+    ASSERT_TRUE(device.list(controls, error)) << error;
+    std::vector<std::string> names;
+    for (const auto& c : controls) names.push_back(c.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Brightness", "Power Line Frequency", "Auto Exposure",
+                                               "Exposure Time, Absolute", "Focus, Absolute"}));
+
+    const Control* brightness = byId(controls, fake::kBrightness);
+    const Control* time = byId(controls, fake::kExposureTime);
+    const Control* focus = byId(controls, fake::kFocusReading);
+    const Control* power = byId(controls, fake::kPowerLine);
+    const Control* automatic = byId(controls, fake::kExposureAuto);
+    ASSERT_TRUE(brightness && time && focus && power && automatic);
+    EXPECT_FALSE(brightness->readOnly || brightness->grabbed || brightness->inactive);
+    EXPECT_EQ(brightness->minimum, -64);
+    EXPECT_TRUE(time->inactive);
+    EXPECT_FALSE(time->readOnly || time->grabbed);
+    EXPECT_TRUE(focus->readOnly);
+    EXPECT_FALSE(focus->grabbed || focus->inactive);
+    EXPECT_TRUE(power->grabbed);
+    EXPECT_FALSE(power->readOnly || power->inactive);
+    // The menu keeps the driver's indexes across its gaps.
+    ASSERT_EQ(automatic->menu.size(), 2u);
+    EXPECT_EQ(automatic->menu[0].index, 1);
+    EXPECT_EQ(automatic->menu[0].text, "Manual Mode");
+    EXPECT_EQ(automatic->menu[1].index, 3);
+}
+
+TEST(V4l2Controls, AChangeThatSwitchesAnotherControlIsSeenAndRefusalsSayWhy) {
+    V4l2Device device(std::make_unique<fake::FakeNode>());
+    std::string error;
+    ASSERT_TRUE(device.set(fake::kExposureAuto, 1, error)) << error;
+    std::vector<Control> controls;
+    ASSERT_TRUE(device.list(controls, error));
+    ASSERT_NE(byId(controls, fake::kExposureTime), nullptr);
+    EXPECT_FALSE(byId(controls, fake::kExposureTime)->inactive);
+    int32_t value = 0;
+    ASSERT_TRUE(device.get(fake::kExposureTime, value, error));
+    EXPECT_EQ(value, 500);
+
+    EXPECT_FALSE(device.set(fake::kFocusReading, 3, error));
+    EXPECT_EQ(error, "the value cannot be set: Permission denied");
+    EXPECT_FALSE(device.set(fake::kPowerLine, 2, error));
+    EXPECT_EQ(error, "the value cannot be set: Device or resource busy");
+    EXPECT_FALSE(device.get(fake::kPan + 1000, value, error));
+    EXPECT_EQ(error, "the value cannot be read: Invalid argument");
+    EXPECT_EQ(value, 500);
 }
 
 }  // namespace
