@@ -55,6 +55,11 @@ struct TurnBuffers {
 
 // Takes the picture of this turn. Null when there is none (webcam without a frame yet, or a screen
 // that cannot be read any more).
+// The one place the screen is grabbed.
+bool grabScreen(CaptureRun& run) {
+    return run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top);
+}
+
 QImage* takePicture(CaptureRun& run, TurnBuffers& b) {
     if (run.settings.screen.sourceKind == kSourceWebcam) {
         std::unique_ptr<WebcamFrame> frame = run.webcam ? run.webcam->latestFrame() : nullptr;
@@ -68,8 +73,7 @@ QImage* takePicture(CaptureRun& run, TurnBuffers& b) {
                             int(b.webcamPicture.bytesPerLine()), frame->width, -frame->height);
         return &b.webcamPicture;
     }
-    // The one place the screen is grabbed.
-    if (!run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top)) return nullptr;
+    if (!grabScreen(run)) return nullptr;
     return &run.screen->picture();
 }
 
@@ -225,7 +229,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             bool grabbed;
             {
                 StageTimer t(counters.grabUs);
-                grabbed = run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top);
+                grabbed = grabScreen(run);
             }
             if (!grabbed) {
                 stopForFault(run, StopFault::ScreenLost, run.screen->lastError());
