@@ -118,18 +118,40 @@ CTorvaneRecorderDlg::CTorvaneRecorderDlg(const Options& options)
     takeAreaStillPictureFromScreenSource();
 
     hookRequested_ = options.installHook;
-    if (options.installHook) {
-        const QByteArray path = QCoreApplication::applicationFilePath().toLocal8Bit();
-        hooked_ = Hook(static_cast<QObject*>(this), path.constData()) != 0;
-        if (wayland::waylandDesktop() && !wayland::globalShortcutsOffered())
-            std::fprintf(stderr, "TorvaneRecorder: this desktop offers no global shortcuts: Ctrl+Alt+S/P/I reach the "
-                                 "recorder only while an X11 window has the keyboard focus; the tray menu and the "
-                                 "window always work.\n");
+    if (options.installHook) installShortcuts();
+}
+
+void CTorvaneRecorderDlg::installShortcuts() {
+    if (!wayland::waylandDesktop()) {
+        grabX11Shortcuts();
+        return;
     }
+    if (!wayland::globalShortcutsOffered()) {
+        grabX11Shortcuts();
+        std::fprintf(stderr, "TorvaneRecorder: this desktop offers no global shortcuts: Ctrl+Alt+S/P/I reach the "
+                             "recorder only while an X11 window has the keyboard focus; the tray menu and the "
+                             "window always work.\n");
+        return;
+    }
+    shortcutsPortal_ = std::make_unique<wayland::GlobalShortcutsPortal>(this);
+    connect(shortcutsPortal_.get(), &wayland::GlobalShortcutsPortal::failed, this, [this] {
+        // Told the way a refused X11 grab is told; the X11 grabs still serve XWayland windows.
+        std::fprintf(stderr, "TorvaneRecorder: global shortcuts: %s. Ctrl+Alt+S/P/I now reach the recorder only "
+                             "while an X11 window has the keyboard focus; the tray menu and the window always work.\n",
+                     shortcutsPortal_->lastError().c_str());
+        grabX11Shortcuts();
+    });
+    shortcutsPortal_->start();
+}
+
+void CTorvaneRecorderDlg::grabX11Shortcuts() {
+    const QByteArray path = QCoreApplication::applicationFilePath().toLocal8Bit();
+    hooked_ = Hook(static_cast<QObject*>(this), path.constData()) != 0;
 }
 
 CTorvaneRecorderDlg::~CTorvaneRecorderDlg() {
     trayHide();
+    shortcutsPortal_.reset();
     if (hookRequested_) Unhook();   // no shortcut message arrives after it
     border_.reset();
     // The session (a member) stops a recording that still runs when it is destroyed.

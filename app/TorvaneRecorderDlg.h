@@ -15,6 +15,10 @@
 
 class QMenu;
 
+namespace torvane::wayland {
+class GlobalShortcutsPortal;
+}
+
 namespace torvane {
 
 class CBorderDlg;
@@ -59,6 +63,8 @@ public:
     static QUrl feedbackAddress();
     int statusIntervalMs() const { return statusTimer_.isActive() ? statusTimer_.interval() : 0; }
     bool hooked() const { return hooked_; }
+    // The desktop's shortcut portal when the shortcuts go through it; null with X11 key grabs.
+    const wayland::GlobalShortcutsPortal* shortcutsPortal() const { return shortcutsPortal_.get(); }
 
 signals:
     // The close is complete, the feedback question answered: the program may end.
@@ -73,6 +79,9 @@ protected:
 
 private:
     void onHotkey(uintptr_t virtualKey, intptr_t lParam);
+    // The shortcuts through the desktop's portal where it offers them, else X11 key grabs.
+    void installShortcuts();
+    void grabX11Shortcuts();
     // The movie properties dialog: fills `s` and returns true when the user confirmed it.
     bool runMovieProperties(CaptureSettings& s);
     void placeAtWorkAreaCorner();
@@ -82,6 +91,7 @@ private:
 
     CCaptureSession session_;
     std::unique_ptr<CBorderDlg> border_;
+    std::unique_ptr<wayland::GlobalShortcutsPortal> shortcutsPortal_;
     QPushButton* new_;
     QPushButton* start_;
     QPushButton* pause_;

@@ -8,7 +8,6 @@
 #include <QDBusReply>
 #include <QDBusUnixFileDescriptor>
 #include <QEventLoop>
-#include <QRandomGenerator>
 #include <QTimer>
 #include <unistd.h>
 
@@ -37,18 +36,14 @@ QVariant property(const char* name) {
     return reply.arguments().first().value<QDBusVariant>().variant();
 }
 
-QString newToken() { return QStringLiteral("torvane%1").arg(QRandomGenerator::global()->generate()); }
-
 // Calls a portal method that answers through a Request object, and waits for that answer.
 // Subscribes before calling, on the path the portal will use, so no answer can be missed.
 bool request(const QString& method, QList<QVariant> args, QVariantMap options, int timeoutMs, QVariantMap& results,
              std::string& error, bool& declined) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    const QString token = newToken();
+    const QString token = newPortalToken();
     options.insert(QStringLiteral("handle_token"), token);
-    QString sender = bus.baseService().mid(1);
-    sender.replace('.', '_');
-    const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    const QString path = portalObjectPath(bus, token);
     PortalRequest req;
     if (!bus.connect(kService, path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"),
                      &req, SLOT(onResponse(uint, QVariantMap)))) {
@@ -117,7 +112,7 @@ bool ScreenCastPortal::open(const std::string& restoreToken, ScreenCastGrant& gr
         return false;
     }
     QVariantMap results;
-    if (!request(QStringLiteral("CreateSession"), {}, {{QStringLiteral("session_handle_token"), newToken()}},
+    if (!request(QStringLiteral("CreateSession"), {}, {{QStringLiteral("session_handle_token"), newPortalToken()}},
                  kStepTimeoutMs, results, error, declined))
         return false;
     sessionPath_ = results.value(QStringLiteral("session_handle")).toString();
