@@ -126,13 +126,8 @@ void CTorvaneRecorderDlg::installShortcuts() {
         grabX11Shortcuts();
         return;
     }
-    if (!wayland::globalShortcutsOffered()) {
-        grabX11Shortcuts();
-        std::fprintf(stderr, "TorvaneRecorder: this desktop offers no global shortcuts: Ctrl+Alt+S/P/I reach the "
-                             "recorder only while an X11 window has the keyboard focus; the tray menu and the "
-                             "window always work.\n");
-        return;
-    }
+    // Nothing here waits for the desktop: the client asks without blocking and gives up after
+    // its timeout, and the X11 grabs take over whenever the portal cannot serve.
     shortcutsPortal_ = std::make_unique<wayland::GlobalShortcutsPortal>(this);
     connect(shortcutsPortal_.get(), &wayland::GlobalShortcutsPortal::failed, this, [this] {
         // Told the way a refused X11 grab is told; the X11 grabs still serve XWayland windows.
@@ -141,12 +136,23 @@ void CTorvaneRecorderDlg::installShortcuts() {
                      shortcutsPortal_->lastError().c_str());
         grabX11Shortcuts();
     });
+    connect(shortcutsPortal_.get(), &wayland::GlobalShortcutsPortal::bound, this, [this] {
+        // A bind the user granted after the timeout: the portal serves every window, and the
+        // X11 grabs taken meanwhile would only deliver the same keys twice.
+        if (!x11Grabbed_) return;
+        Unhook();
+        x11Grabbed_ = false;
+        hooked_ = false;
+        std::fprintf(stderr, "TorvaneRecorder: global shortcuts: the desktop bound Ctrl+Alt+S/P/I after all.\n");
+    });
     shortcutsPortal_->start();
 }
 
 void CTorvaneRecorderDlg::grabX11Shortcuts() {
+    if (x11Grabbed_) return;
     const QByteArray path = QCoreApplication::applicationFilePath().toLocal8Bit();
     hooked_ = Hook(static_cast<QObject*>(this), path.constData()) != 0;
+    x11Grabbed_ = true;
 }
 
 CTorvaneRecorderDlg::~CTorvaneRecorderDlg() {

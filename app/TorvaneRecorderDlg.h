@@ -100,6 +100,7 @@ private:
     QTimer statusTimer_;
     CountdownRunner countdown_;
     bool hooked_ = false;
+    bool x11Grabbed_ = false;   // Hook() was called and not undone
     bool hookRequested_ = false;
     bool placed_ = false;
     bool closing_ = false;

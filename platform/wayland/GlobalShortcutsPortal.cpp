@@ -50,32 +50,60 @@ const QString GlobalShortcutsPortal::kStop = QStringLiteral("stop");
 const QString GlobalShortcutsPortal::kPauseResume = QStringLiteral("pause-resume");
 const QString GlobalShortcutsPortal::kWebcam = QStringLiteral("webcam");
 
-GlobalShortcutsPortal::GlobalShortcutsPortal(QObject* target, QObject* parent)
-    : QObject(parent), target_(target),
+GlobalShortcutsPortal::GlobalShortcutsPortal(QObject* target, QObject* parent, std::chrono::milliseconds answerTimeout)
+    : QObject(parent), target_(target), answerTimeout_(answerTimeout),
       watcher_(kService, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForUnregistration) {
     registerPortalShortcutTypes();
+    answerTimer_.setSingleShot(true);
+    connect(&answerTimer_, &QTimer::timeout, this, &GlobalShortcutsPortal::onNoAnswer);
     connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered, this, &GlobalShortcutsPortal::onPortalGone);
 }
 
 GlobalShortcutsPortal::~GlobalShortcutsPortal() {
-    stopListening();
-    if (sessionPath_.isEmpty()) return;
     // Not waited for: the portal drops the bindings with the session, or with our connection.
-    QDBusConnection::sessionBus().send(QDBusMessage::createMethodCall(
-        kService, sessionPath_, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
+    closeAll();
 }
 
 bool GlobalShortcutsPortal::start() {
     if (state_ == State::Binding || state_ == State::Bound) return true;
+    closeAll();   // a bind left waiting for the user after a timeout is given up
     triggers_.clear();
-    sessionPath_.clear();
     if (!QDBusConnection::sessionBus().isConnected()) {
         fail("no session bus answers");
         return false;
     }
     state_ = State::Binding;
-    return send(Step::CreateSession, QStringLiteral("CreateSession"), {},
-                {{QStringLiteral("session_handle_token"), newPortalToken()}});
+    askVersion();
+    return true;
+}
+
+void GlobalShortcutsPortal::askVersion() {
+    // Every portal interface has a version property; an interface the portal lacks answers an error.
+    QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                    QStringLiteral("Get"));
+    m << kShortcuts << QStringLiteral("version");
+    step_ = Step::Version;
+    answerTimer_.start(answerTimeout_);
+    auto* call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(m, -1), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        if (step_ != Step::Version || state_ != State::Binding) return;   // timed out or gone meanwhile
+        answerTimer_.stop();
+        const QDBusPendingReply<QDBusVariant> reply = *w;
+        if (reply.isError()) {
+            const QString name = reply.error().name();
+            fail(name == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")
+                     ? "no desktop portal answers on the session bus"
+                     : "this desktop offers no global shortcuts (" + reply.error().message().toStdString() + ")");
+            return;
+        }
+        if (reply.value().variant().toUInt() == 0) {
+            fail("this desktop offers no global shortcuts");
+            return;
+        }
+        send(Step::CreateSession, QStringLiteral("CreateSession"), {},
+             {{QStringLiteral("session_handle_token"), newPortalToken()}});
+    });
 }
 
 bool GlobalShortcutsPortal::send(Step step, const QString& method, QList<QVariant> args, QVariantMap options) {
@@ -84,18 +112,23 @@ bool GlobalShortcutsPortal::send(Step step, const QString& method, QList<QVarian
     options.insert(QStringLiteral("handle_token"), token);
     step_ = step;
     listenForResponse(portalObjectPath(bus, token));
+    answerTimer_.start(answerTimeout_);
 
     QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, kShortcuts, method);
     args.append(options);
     m.setArguments(args);
-    auto* call = new QDBusPendingCallWatcher(bus.asyncCall(m), this);
+    // The answer timer bounds the wait, not D-Bus's own 25 s.
+    auto* call = new QDBusPendingCallWatcher(bus.asyncCall(m, -1), this);
     connect(call, &QDBusPendingCallWatcher::finished, this, [this, method, step](QDBusPendingCallWatcher* w) {
         w->deleteLater();
-        if (step_ != step || state_ != State::Binding) return;   // answered, failed or gone meanwhile
+        if (step_ != step || state_ == State::Bound || state_ == State::Idle) return;   // answered or gone
         const QDBusPendingReply<QDBusObjectPath> reply = *w;
         if (reply.isError()) {
-            fail("the desktop's shortcut service refused " + method.toStdString() + ": " +
-                 reply.error().message().toStdString());
+            if (state_ == State::Binding)
+                fail("the desktop's shortcut service refused " + method.toStdString() + ": " +
+                     reply.error().message().toStdString());
+            else
+                closeAll();   // the bind left open after its timeout will not be answered now
             return;
         }
         // A portal older than the handle_token convention answers on a path of its own choosing.
@@ -120,10 +153,17 @@ void GlobalShortcutsPortal::stopListening() {
 }
 
 void GlobalShortcutsPortal::onResponse(uint code, const QVariantMap& results) {
-    if (state_ != State::Binding) return;
+    // After a timeout only the bind stays open: the user may still grant it.
+    const bool late = state_ == State::Failed && step_ == Step::BindShortcuts;
+    if (state_ != State::Binding && !late) return;
+    answerTimer_.stop();
     stopListening();
     const Step step = step_;
     step_ = Step::None;
+    if (late && code != 0) {
+        closeAll();   // refused after all: the X11 grabs that took over stay
+        return;
+    }
     if (step == Step::CreateSession) {
         if (code != 0) {
             fail("the desktop's shortcut service made no session (answer " + std::to_string(code) + ")");
@@ -187,22 +227,52 @@ void GlobalShortcutsPortal::onActivated(const QDBusObjectPath& session, const QS
     postWindowMessage(target_, WM_RECORDER_HOTKEY, key, kHotkeyStateKnown | kHotkeyControl | kHotkeyAlt);
 }
 
+void GlobalShortcutsPortal::onNoAnswer() {
+    if (state_ != State::Binding) return;
+    const auto seconds = std::to_string((answerTimeout_.count() + 999) / 1000);
+    if (step_ == Step::BindShortcuts) {
+        // The desktop may be asking the user: the request stays open for a late answer, but
+        // the shortcuts count as failed until then, so the fallback takes over now.
+        lastError_ = "the desktop's shortcut service did not answer BindShortcuts within " + seconds + " s";
+        state_ = State::Failed;
+        emit failed();
+        return;
+    }
+    fail(step_ == Step::Version ? "the desktop's portal did not answer within " + seconds + " s"
+                                : "the desktop's shortcut service did not answer CreateSession within " + seconds + " s");
+}
+
 void GlobalShortcutsPortal::onPortalGone() {
+    const bool lateBind = state_ == State::Failed && step_ == Step::BindShortcuts;
+    if (lateBind) {
+        sessionPath_.clear();
+        closeAll();
+        return;
+    }
     if (state_ != State::Binding && state_ != State::Bound) return;
     sessionPath_.clear();   // its session went with it
     fail("the desktop's shortcut service went away");
 }
 
-void GlobalShortcutsPortal::fail(const std::string& why) {
+void GlobalShortcutsPortal::closeAll() {
+    answerTimer_.stop();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    // A request still open is withdrawn, so no dialog is left waiting for the user.
+    if (!requestPath_.isEmpty() && step_ != Step::None)
+        bus.send(QDBusMessage::createMethodCall(kService, requestPath_, kRequest, QStringLiteral("Close")));
     stopListening();
     if (!sessionPath_.isEmpty()) {
-        QDBusConnection::sessionBus().send(QDBusMessage::createMethodCall(
-            kService, sessionPath_, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close")));
+        bus.send(QDBusMessage::createMethodCall(kService, sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
+                                                QStringLiteral("Close")));
         sessionPath_.clear();
     }
-    QDBusConnection::sessionBus().disconnect(kService, kPath, kShortcuts, QStringLiteral("Activated"), this,
-                                             SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    bus.disconnect(kService, kPath, kShortcuts, QStringLiteral("Activated"), this,
+                   SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
     step_ = Step::None;
+}
+
+void GlobalShortcutsPortal::fail(const std::string& why) {
+    closeAll();
     lastError_ = why;
     state_ = State::Failed;
     emit failed();

@@ -11,12 +11,15 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QVariantMap>
+#include <chrono>
 #include <string>
 
 namespace torvane::wayland {
 
-// Asks the session bus once; false without a bus, a portal, or that interface.
+// Asks the session bus once, waiting up to 5 s; false without a bus, a portal, or that interface.
+// The client below asks without waiting.
 bool globalShortcutsOffered();
 
 class GlobalShortcutsPortal : public QObject {
@@ -27,13 +30,19 @@ public:
     // The shortcut ids given to the portal.
     static const QString kStop, kPauseResume, kWebcam;
 
+    // How long each step may go unanswered before the shortcuts count as failed.
+    static constexpr std::chrono::milliseconds kAnswerTimeout{5000};
+
     // Activations are posted to `target`, which must outlive this object.
-    explicit GlobalShortcutsPortal(QObject* target, QObject* parent = nullptr);
+    explicit GlobalShortcutsPortal(QObject* target, QObject* parent = nullptr,
+                                   std::chrono::milliseconds answerTimeout = kAnswerTimeout);
     ~GlobalShortcutsPortal() override;   // closes the portal session
 
-    // Sends CreateSession and then BindShortcuts without waiting for either: the desktop may ask
-    // the user first. bound() or failed() tell the outcome; failed() comes at once, and start()
-    // is false, when there is no session bus to send to.
+    // Asks whether the portal has the interface, then sends CreateSession and BindShortcuts,
+    // waiting for none of them: the desktop may ask the user first. bound() or failed() tell the
+    // outcome; failed() comes at once, and start() is false, when there is no session bus to send
+    // to. A step unanswered within the timeout fails; a bind the user is still deciding on stays
+    // open after that, and a late grant still binds (bound() after failed()).
     bool start();
 
     State state() const { return state_; }
@@ -53,14 +62,20 @@ private slots:
     void onPortalGone();
 
 private:
-    enum class Step { None, CreateSession, BindShortcuts };
+    enum class Step { None, Version, CreateSession, BindShortcuts };
+    void askVersion();
     bool send(Step step, const QString& method, QList<QVariant> args, QVariantMap options);
     void listenForResponse(const QString& path);
     void stopListening();
     void bindShortcuts();
+    void onNoAnswer();
+    // Closes what is open (the pending request, the session) and forgets the activations.
+    void closeAll();
     void fail(const std::string& why);
 
     QObject* target_;
+    std::chrono::milliseconds answerTimeout_;
+    QTimer answerTimer_;
     State state_ = State::Idle;
     Step step_ = Step::None;
     QString requestPath_;

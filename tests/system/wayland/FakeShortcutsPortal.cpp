@@ -5,7 +5,10 @@
 //   Activate(s id, b ownSession)  sends Activated for the last session (or for a stranger's)
 //   Bound() -> s                  "id|description|preferred_trigger" lines of the last bind
 //   ClosedSessions() -> i         how many sessions were closed
-// With --refuse it answers every bind as declined by the user (Response code 1).
+//   ClosedRequests() -> i         how many requests were withdrawn (Request.Close) before their answer
+// With --refuse it answers every bind as declined by the user (Response code 1). With
+// --silent version|CreateSession|BindShortcuts it never answers that step, as a hung desktop
+// would; with --bind-delay MS it answers binds that much later, as a user deciding would.
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -13,8 +16,10 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QSet>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 
 #include "platform/wayland/PortalShortcut.h"
 
@@ -29,7 +34,8 @@ const QString kControl = QStringLiteral("org.torvane.test.ShortcutsPortal");
 
 class Portal : public QDBusVirtualObject {
 public:
-    explicit Portal(bool refuse) : refuse_(refuse) {}
+    Portal(bool refuse, QString silent, int bindDelayMs)
+        : refuse_(refuse), silent_(std::move(silent)), bindDelayMs_(bindDelayMs) {}
 
     QString introspect(const QString&) const override { return {}; }
 
@@ -37,6 +43,7 @@ public:
         const QString iface = m.interface(), member = m.member();
         const QList<QVariant> args = m.arguments();
         if (iface == QStringLiteral("org.freedesktop.DBus.Properties") && member == QStringLiteral("Get")) {
+            if (silent_ == QStringLiteral("version")) return true;
             if (args.value(0).toString() == kShortcuts && args.value(1).toString() == QStringLiteral("version"))
                 bus.send(m.createReply(QVariant::fromValue(QDBusVariant(uint(1)))));
             else
@@ -46,7 +53,8 @@ public:
         if (iface == kShortcuts && member == QStringLiteral("CreateSession")) {
             const QVariantMap options = qdbus_cast<QVariantMap>(args.value(0));
             session_ = objectPath(m, QStringLiteral("session"), options.value(QStringLiteral("session_handle_token")));
-            answer(m, bus, options, 0, {{QStringLiteral("session_handle"), session_}});
+            answer(m, bus, options, 0, {{QStringLiteral("session_handle"), session_}}, 20,
+                   silent_ == QStringLiteral("CreateSession"));
             return true;
         }
         if (iface == kShortcuts && member == QStringLiteral("BindShortcuts")) {
@@ -66,14 +74,21 @@ public:
                                      {QStringLiteral("trigger_description"), QStringLiteral("Press ") + trigger}}});
             }
             const QVariantMap options = qdbus_cast<QVariantMap>(args.value(3));
+            const bool silent = silent_ == QStringLiteral("BindShortcuts");
             if (refuse_)
-                answer(m, bus, options, 1, {});
+                answer(m, bus, options, 1, {}, bindDelayMs_, silent);
             else
-                answer(m, bus, options, 0, {{QStringLiteral("shortcuts"), QVariant::fromValue(given)}});
+                answer(m, bus, options, 0, {{QStringLiteral("shortcuts"), QVariant::fromValue(given)}}, bindDelayMs_,
+                       silent);
             return true;
         }
         if (iface == QStringLiteral("org.freedesktop.portal.Session") && member == QStringLiteral("Close")) {
             ++closed_;
+            bus.send(m.createReply());
+            return true;
+        }
+        if (iface == QStringLiteral("org.freedesktop.portal.Request") && member == QStringLiteral("Close")) {
+            if (open_->remove(m.path())) ++closedRequests_;
             bus.send(m.createReply());
             return true;
         }
@@ -94,6 +109,10 @@ public:
             bus.send(m.createReply(closed_));
             return true;
         }
+        if (iface == kControl && member == QStringLiteral("ClosedRequests")) {
+            bus.send(m.createReply(closedRequests_));
+            return true;
+        }
         bus.send(m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), member));
         return true;
     }
@@ -106,12 +125,15 @@ private:
     }
 
     // Replies with the Request object's path, then answers on it as a portal does once the
-    // desktop has decided.
+    // desktop has decided (never when `silent`, nor once the request is withdrawn).
     void answer(const QDBusMessage& m, const QDBusConnection& bus, const QVariantMap& options, uint code,
-                const QVariantMap& results) {
+                const QVariantMap& results, int delayMs, bool silent) {
         const QString request = objectPath(m, QStringLiteral("request"), options.value(QStringLiteral("handle_token")));
         bus.send(m.createReply(QVariant::fromValue(QDBusObjectPath(request))));
-        QTimer::singleShot(20, [bus, request, code, results] {
+        open_->insert(request);
+        if (silent) return;
+        QTimer::singleShot(delayMs, [bus, request, code, results, open = open_] {
+            if (!open->remove(request)) return;
             QDBusMessage s = QDBusMessage::createSignal(request, QStringLiteral("org.freedesktop.portal.Request"),
                                                         QStringLiteral("Response"));
             s << code << results;
@@ -120,6 +142,10 @@ private:
     }
 
     bool refuse_;
+    QString silent_;
+    int bindDelayMs_;
+    std::shared_ptr<QSet<QString>> open_ = std::make_shared<QSet<QString>>();   // requests not yet answered
+    int closedRequests_ = 0;
     QString session_;
     QString bound_;
     int closed_ = 0;
@@ -130,7 +156,13 @@ private:
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     torvane::wayland::registerPortalShortcutTypes();
-    Portal portal(app.arguments().contains(QStringLiteral("--refuse")));
+    const QStringList args = app.arguments();
+    auto valueOf = [&](const char* option) {
+        const qsizetype i = args.indexOf(QLatin1String(option));
+        return i >= 0 && i + 1 < args.size() ? args[i + 1] : QString();
+    };
+    Portal portal(args.contains(QStringLiteral("--refuse")), valueOf("--silent"),
+                  valueOf("--bind-delay").isEmpty() ? 20 : valueOf("--bind-delay").toInt());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerVirtualObject(kBase, &portal, QDBusConnection::SubPath) ||
         !bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"))) {

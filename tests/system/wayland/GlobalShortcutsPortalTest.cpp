@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -182,7 +183,85 @@ TEST_F(GlobalShortcutsPortalTest, WithoutAPortalTheStartFailsClearly) {
     client_->start();
     ASSERT_TRUE(waitFor([&] { return client_->state() != GlobalShortcutsPortal::State::Binding; }));
     EXPECT_EQ(client_->state(), GlobalShortcutsPortal::State::Failed);
-    EXPECT_NE(client_->lastError().find("refused CreateSession"), std::string::npos) << client_->lastError();
+    EXPECT_EQ(client_->lastError(), "no desktop portal answers on the session bus");
+}
+
+// A desktop that never answers a step: start() returns at once, the failure comes after the
+// timeout with the step named, and what was asked is withdrawn. An unanswered bind stays open
+// (the user may be deciding) until the client is done with it.
+TEST_F(GlobalShortcutsPortalTest, AStepNeverAnsweredFailsAfterTheTimeoutAndIsWithdrawn) {
+    constexpr std::chrono::milliseconds kTimeout{800};
+    struct Case {
+        const char* silent;
+        const char* reason;
+        int withdrawnAtFailure, withdrawnAtEnd, sessionsClosed;
+    };
+    const Case cases[] = {
+        {"version", "the desktop's portal did not answer within 1 s", 0, 0, 0},
+        {"CreateSession", "the desktop's shortcut service did not answer CreateSession within 1 s", 1, 1, 0},
+        {"BindShortcuts", "the desktop's shortcut service did not answer BindShortcuts within 1 s", 0, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.silent);
+        startPortal({QStringLiteral("--silent"), QLatin1String(c.silent)});
+        int failedSignals = 0;
+        client_ = std::make_unique<GlobalShortcutsPortal>(&receiver_, nullptr, kTimeout);
+        QObject::connect(client_.get(), &GlobalShortcutsPortal::failed, [&] { ++failedSignals; });
+        QElapsedTimer t;
+        t.start();
+        ASSERT_TRUE(client_->start());
+        EXPECT_LT(t.elapsed(), 500) << "start() waited for the desktop";
+        ASSERT_TRUE(waitFor([&] { return failedSignals > 0; }));
+        // Coarse timers may fire a little early; a failure well before the timeout is a fault.
+        EXPECT_GE(t.elapsed(), kTimeout.count() * 9 / 10);
+        EXPECT_EQ(client_->state(), GlobalShortcutsPortal::State::Failed);
+        EXPECT_EQ(client_->lastError(), c.reason);
+        EXPECT_EQ(control("ClosedRequests").toInt(), c.withdrawnAtFailure);
+        client_.reset();
+        EXPECT_TRUE(waitFor([&] { return control("ClosedRequests").toInt() == c.withdrawnAtEnd; }))
+            << control("ClosedRequests").toInt();
+        EXPECT_EQ(control("ClosedSessions").toInt(), c.sessionsClosed);
+        EXPECT_EQ(failedSignals, 1);
+        stopPortal();
+    }
+}
+
+// The bind answered only after the timeout: a grant still binds the shortcuts (bound() after
+// failed()), a refusal leaves them failed and closes the session.
+TEST_F(GlobalShortcutsPortalTest, ABindAnsweredAfterTheTimeoutCountsWhenGranted) {
+    for (const bool refuse : {false, true}) {
+        SCOPED_TRACE(refuse ? "refused late" : "granted late");
+        QStringList args{QStringLiteral("--bind-delay"), QStringLiteral("1500")};
+        if (refuse) args << QStringLiteral("--refuse");
+        startPortal(args);
+        int failedSignals = 0, boundSignals = 0;
+        client_ = std::make_unique<GlobalShortcutsPortal>(&receiver_, nullptr, std::chrono::milliseconds(300));
+        QObject::connect(client_.get(), &GlobalShortcutsPortal::failed, [&] { ++failedSignals; });
+        QObject::connect(client_.get(), &GlobalShortcutsPortal::bound, [&] { ++boundSignals; });
+        ASSERT_TRUE(client_->start());
+        ASSERT_TRUE(waitFor([&] { return failedSignals > 0; }));
+        EXPECT_EQ(boundSignals, 0);
+        EXPECT_NE(client_->lastError().find("BindShortcuts"), std::string::npos) << client_->lastError();
+        if (refuse) {
+            ASSERT_TRUE(waitFor([&] { return control("ClosedSessions").toInt() == 1; }));
+            EXPECT_EQ(client_->state(), GlobalShortcutsPortal::State::Failed);
+            control("Activate", {QStringLiteral("stop"), true});
+            control("ClosedSessions");   // a round trip after the signal
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+            EXPECT_TRUE(receiver_.got.empty());
+        } else {
+            ASSERT_TRUE(waitFor([&] { return boundSignals > 0; }));
+            EXPECT_EQ(client_->state(), GlobalShortcutsPortal::State::Bound);
+            control("Activate", {QStringLiteral("webcam"), true});
+            ASSERT_TRUE(waitFor([&] { return !receiver_.got.empty(); }));
+            EXPECT_EQ(receiver_.got[0].key, VK_SHORTCUT_PIP);
+            receiver_.got.clear();
+        }
+        EXPECT_EQ(failedSignals, 1);
+        EXPECT_EQ(control("ClosedRequests").toInt(), 0) << "an answered request was withdrawn";
+        client_.reset();
+        stopPortal();
+    }
 }
 
 }  // namespace

@@ -110,3 +110,22 @@ TEST(WaylandStart, GlobalShortcutsAreOfferedExactlyWhenThePortalListsThem) {
     EXPECT_EQ(wayland::globalShortcutsOffered(),
               listed.find("org.freedesktop.portal.GlobalShortcuts") != std::string::npos);
 }
+
+// Where the desktop has no shortcuts portal, the window learns it without waiting and falls back
+// to the X11 grabs (XWayland's), telling why.
+TEST(WaylandStart, WithoutTheShortcutsPortalTheWindowFallsBackToX11Grabs) {
+    if (wayland::globalShortcutsOffered()) GTEST_SKIP() << "this desktop offers global shortcuts";
+    test::UiRecorder ui;
+    CTorvaneRecorderDlg dlg{CTorvaneRecorderDlg::Options{true}};
+    const wayland::GlobalShortcutsPortal* portal = dlg.shortcutsPortal();
+    ASSERT_NE(portal, nullptr) << "a Wayland desktop's portal was not asked";
+    EXPECT_FALSE(dlg.hooked()) << "the X11 grabs were taken before the portal answered";
+    QElapsedTimer t;
+    t.start();
+    while (portal->state() == wayland::GlobalShortcutsPortal::State::Binding && t.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(portal->state(), wayland::GlobalShortcutsPortal::State::Failed);
+    EXPECT_NE(portal->lastError().find("offers no global shortcuts"), std::string::npos) << portal->lastError();
+    EXPECT_TRUE(dlg.hooked()) << "the X11 grabs did not take over";
+    EXPECT_TRUE(ui.boxes.empty());
+}
