@@ -390,6 +390,10 @@ void CTorvaneRecorderDlg::onStop() {
         if (session_.lostData())
             ui::messageBox(this, text::kLosses.arg(QString::fromStdString(session_.lossReport())), {},
                            ui::MB_OK | ui::MB_ICONWARNING);
+        // The desktop's pointer stays as it is for the program run: told once, not at every Stop.
+        else if (!session_.pointerNotice().empty() && !pointerNoticeTold_)
+            ui::messageBox(this, QString::fromStdString(session_.pointerNotice()), {}, ui::MB_OK | ui::MB_ICONINFORMATION);
+        if (!session_.pointerNotice().empty()) pointerNoticeTold_ = true;
         if (ui::messageBox(this, text::kReview, {}, ui::MB_YESNO) == ui::IDYES)
             shellOpen(QUrl::fromLocalFile(QString::fromStdString(session_.fileName())));
     } else {

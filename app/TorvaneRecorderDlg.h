@@ -107,6 +107,7 @@ private:
     bool starting_ = false;         // onStart() runs (its countdown, the session's start)
     bool closeRequested_ = false;   // closing was asked for meanwhile
     bool inProgressRemembered_ = false;
+    bool pointerNoticeTold_ = false;   // the pointer's shortfall on this desktop was shown
 };
 
 }  // namespace torvane

@@ -152,6 +152,7 @@ bool CCaptureSession::startNow(const std::string& fileName, QObject* notify) {
     notify_ = notify;
     lossReport_.clear();
     soundClocks_.clear();
+    pointerNotice_.clear();
     lostData_ = false;
     stopReason_.clear();
 
@@ -337,6 +338,9 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
         add(std::to_string(n) + " video position(s) came too late and repeat the picture before them.");
     // A sound clock that was off is told too; its sound was corrected, nothing is missing.
     add(soundClocks_);
+    // So is a pointer the desktop would not give as asked: the recording is whole, only plainer.
+    pointerNotice_ = worker_->pointerNotice();
+    add(pointerNotice_);
     lossReport_ = report;
 }
 

@@ -71,6 +71,10 @@ public:
     // After stop(): how far the sound sources' clocks ran from nominal, where they were resampled
     // for it (also the loss report's last line); empty when none was off.
     const std::string& soundClockReport() const { return soundClocks_; }
+    // After stop(): how the pointer fell short of the cursor settings on this desktop (the
+    // highlight where the desktop does not say where the pointer is; also a loss report line,
+    // not a loss); empty when it did not.
+    const std::string& pointerNotice() const { return pointerNotice_; }
     // After stop(): why the recording ended by itself (the disk is full, a write failed, the screen
     // could not be read) and how much the file holds; empty when it was stopped as asked. A fault
     // posts WM_RECORDER_STOP with kStopForFault to the notify target, which then calls stop().
@@ -110,6 +114,7 @@ private:
     QPointer<QObject> notify_;
     std::string lossReport_;
     std::string soundClocks_;
+    std::string pointerNotice_;
     bool lostData_ = false;
     std::string stopReason_;
     CaptureStatistics lastStatistics_;

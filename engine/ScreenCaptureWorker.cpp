@@ -66,6 +66,7 @@ bool CScreenCaptureWorker::start(std::string* error) {
             return false;
         }
         screen_ = std::move(screen);
+        pointerNotice_ = torvane::pointerNotice(settings_.cursor, screenPointer(settings_.screen));
     }
     const std::weak_ptr<int> alive = alive_;
     if (settings_.screen.sourceKind == kSourceWebcam) {

@@ -42,6 +42,8 @@ public:
     // After fullStop(): what happened to the webcam (could not be opened for the overlay, lost
     // during the recording), empty when nothing.
     const std::string& webcamLoss() const { return webcamLoss_; }
+    // After start(): how the pointer falls short of the settings on this desktop, empty when it does not.
+    const std::string& pointerNotice() const { return pointerNotice_; }
     CPreviewDlg* previewWindow() const { return preview_.get(); }
     // The open webcam, null when none (for tests and statistics).
     const std::shared_ptr<CVideoInputDevice>& webcamDevice() const { return camera_; }
@@ -80,6 +82,7 @@ private:
     uint32_t segmentBase_ = 0;   // recordedBefore_ when the current run began
     std::string encoderError_;
     std::string webcamLoss_;
+    std::string pointerNotice_;
 
     std::shared_ptr<CH264Encoder> encoder_;
     std::shared_ptr<avi::AviFile> file_;

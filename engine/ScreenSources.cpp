@@ -78,6 +78,13 @@ bool screenCastWanted() {
     return wanted;
 }
 
+ScreenPointer screenPointer(const ScreenSettings& screen) {
+    const ScreenCast* cast = screenCast();
+    if (screen.sourceKind == kSourceLiveSession || !screenCastWanted() || !cast) return ScreenPointer::Told;
+    if (cast->portal->pointerAsMetadata()) return ScreenPointer::Told;
+    return cast->portal->pointerEmbedded() ? ScreenPointer::Embedded : ScreenPointer::Absent;
+}
+
 std::unique_ptr<IScreenSource> openScreenSource(const ScreenSettings& screen, std::string* error) {
     // The live-session window is an X11 window: it is followed on X11 (XWayland) as before.
     if (screen.sourceKind != kSourceLiveSession && screenCastWanted()) {

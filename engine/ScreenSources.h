@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/PointerNotice.h"
 #include "platform/screen/ScreenSource.h"
 #include "settings/CaptureSettings.h"
 
@@ -13,6 +14,9 @@ namespace torvane {
 // On a Wayland desktop whose portal casts screens, the first call asks the desktop (its dialog
 // runs while the calling thread's event loop turns); later calls reuse that session.
 std::unique_ptr<IScreenSource> openScreenSource(const ScreenSettings& screen, std::string* error);
+
+// How the pointer reaches the pictures of the source openScreenSource gave for `screen`.
+ScreenPointer screenPointer(const ScreenSettings& screen);
 
 // Whether recordings go through the desktop's screen cast portal (a Wayland session that offers it).
 bool screenCastWanted();

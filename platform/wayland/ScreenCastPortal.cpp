@@ -129,6 +129,7 @@ bool ScreenCastPortal::open(const std::string& restoreToken, ScreenCastGrant& gr
         select.insert(QStringLiteral("cursor_mode"), kCursorMetadata);
     else if (cursorModes & kCursorEmbedded)
         select.insert(QStringLiteral("cursor_mode"), kCursorEmbedded);
+    pointerEmbedded_ = !pointerMetadata_ && (cursorModes & kCursorEmbedded) != 0;
     if (property("version").toUInt() >= 4) {
         select.insert(QStringLiteral("persist_mode"), kPersistUntilRevoked);
         if (!restoreToken.empty()) select.insert(QStringLiteral("restore_token"), QString::fromStdString(restoreToken));

@@ -35,10 +35,13 @@ public:
     bool open(const std::string& restoreToken, ScreenCastGrant& grant, std::string& error, bool& declined);
 
     bool pointerAsMetadata() const { return pointerMetadata_; }
+    // Without metadata: whether the portal draws the pointer into the picture.
+    bool pointerEmbedded() const { return pointerEmbedded_; }
 
 private:
     QString sessionPath_;
     bool pointerMetadata_ = false;
+    bool pointerEmbedded_ = false;
 };
 
 }  // namespace torvane::wayland

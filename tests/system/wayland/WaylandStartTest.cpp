@@ -16,6 +16,7 @@
 #include "app/RecorderResources.h"
 #include "app/TorvaneRecorderDlg.h"
 #include "engine/CaptureSession.h"
+#include "platform/ui/MessageBox.h"
 #include "platform/wayland/GlobalShortcutsPortal.h"
 #include "settings/CSelectRegionDlg.h"
 
@@ -100,6 +101,39 @@ TEST(WaylandStart, DeclineThenALateGrantWhileNothingElseStarts) {
     // (The offscreen test screen is 800 x 800; the shared monitor 1280 x 720.)
     for (const QPoint at : {QPoint(10, 10), QPoint(still.width() - 10, 700)})
         EXPECT_EQ(still.pixelColor(at), QColor(255, 0, 0)) << at.x() << "," << at.y();
+}
+
+// The highlight asked for where the desktop draws the pointer in without telling its place
+// (Debian's portal offers no pointer metadata): the recording is whole and counts as such, and
+// the window says so once a program run, not at every Stop.
+TEST(WaylandStart, AHighlightTheDesktopLeavesNoPlaceForIsToldOnce) {
+    tellChooser("grant");
+    Window w("highlight.avi");
+    CaptureSettings s = test::areaRecording(w.file);
+    s.cursor.captureCursor = 1;
+    s.cursor.highlightType = kHighlightEllipse;
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        w.dlg.applyCaptureSettings(s);
+        w.dlg.buttonUpdate();
+        w.ui.boxes.clear();
+        w.dlg.onCommand(IDC_START);
+        ASSERT_EQ(w.dlg.session().state(), kStateRecording) << w.dlg.session().lastError();
+        test::waitFor([&] { return w.dlg.session().recordedMilliseconds() >= 500; }, 20000);
+        w.dlg.onCommand(IDC_STOP);
+        ASSERT_EQ(w.dlg.session().state(), kStateIdle);
+        EXPECT_FALSE(w.dlg.session().lostData()) << w.dlg.session().lossReport();
+        const std::string notice = w.dlg.session().pointerNotice();
+        EXPECT_NE(notice.find("highlight was not drawn"), std::string::npos) << notice;
+        EXPECT_NE(w.dlg.session().lossReport().find(notice), std::string::npos) << w.dlg.session().lossReport();
+        ASSERT_EQ(w.ui.boxes.size(), run == 0 ? 2u : 1u);
+        if (run == 0) {
+            EXPECT_EQ(w.ui.boxes[0].text.toStdString(), notice);
+            EXPECT_EQ(w.ui.boxes[0].type & 0xF0, unsigned(ui::MB_ICONINFORMATION));
+        }
+        EXPECT_EQ(w.ui.boxes.back().text, text::kReview);
+        EXPECT_GT(videoPositions(w.file), 0);
+    }
 }
 
 // The answer agrees with what the portal itself lists on the bus (Debian 12's lists none).

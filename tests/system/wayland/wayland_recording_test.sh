@@ -2,7 +2,8 @@
 # Recordings on a headless Wayland desktop (with-env.sh --wayland) through the screen cast portal:
 # a native Wayland window (green, left half) and an XWayland window (blue, right half) in their
 # colours, full screen and area; the restore token stored and used by the next run; the stream
-# ending mid-recording finishes the file with the reason.
+# ending mid-recording finishes the file with the reason; a highlight the desktop leaves no place
+# for is told, not failed.
 #   wayland_recording_test.sh TORVANE_RECORD
 set -u
 rec=$1
@@ -54,7 +55,22 @@ p=$(pixel "$out/area.avi" 180 100); near "$p" 0 0 255 || fail "right of the area
 discovered "$out/area.avi" 200 200 || fail "GStreamer does not read the area file"
 grep -q "restoring session from data" "$TORVANE_TEST_ENV/wayland/xdpw.log" || fail "the stored token was not used"
 
-# 3. The compositor's cast goes away mid-recording: the file is finished, the reason is told.
+# 3. The highlight asked for where the portal draws the pointer in and does not tell its place
+# (this desktop's portal offers no pointer metadata): the recording succeeds, and says so once.
+"$rec" --out "$out/highlight.avi" --seconds 2 --sound off --fps 10 --cursor ellipse >"$out/highlight.log" 2>&1 ||
+  fail "highlight recording: $(cat "$out/highlight.log")"
+n=$(grep -c "highlight was not drawn" "$out/highlight.log")
+[ "$n" = 1 ] || fail "the missing highlight was told $n times"
+grep -q "^torvane-record: note: .*highlight was not drawn: this desktop's screen sharing draws the pointer" "$out/highlight.log" ||
+  fail "the missing highlight is not told as a note"
+p=$(pixel "$out/highlight.avi" 320 400); near "$p" 0 255 0 || fail "native Wayland window not green with the highlight: $p"
+discovered "$out/highlight.avi" 1280 720 || fail "GStreamer does not read the highlight file"
+# The pointer alone is what the desktop gives: nothing to tell.
+"$rec" --out "$out/pointer.avi" --seconds 1 --sound off --fps 10 --cursor pointer >"$out/pointer.log" 2>&1 ||
+  fail "pointer recording: $(cat "$out/pointer.log")"
+grep -q "pointer was not\|highlight" "$out/pointer.log" && fail "the desktop's own pointer was told as missing: $(cat "$out/pointer.log")"
+
+# 4. The compositor's cast goes away mid-recording: the file is finished, the reason is told.
 "$rec" --out "$out/lost.avi" --seconds 30 --sound off --fps 10 >"$out/lost.log" 2>&1 &
 r=$!
 # A second of recorded time first, however long a busy machine takes to get there.
