@@ -1,5 +1,6 @@
 #include "app/BorderDlg.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QTimerEvent>
 
@@ -23,6 +24,9 @@ void CBorderDlg::showRound(const ScreenRect& r) {
     timer_.stop();
     shape_ = QRegion();
     hide();
+    // A native Wayland window cannot place itself: the compositor would put the frame anywhere,
+    // over the recorded area too. There the frame is not shown.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return;
     // QRect takes width and height; the rectangle's right and bottom are exclusive.
     setGeometry(r.left - kFrameWidth, r.top - kFrameWidth, r.width() + 2 * kFrameWidth, r.height() + 2 * kFrameWidth);
     buildShape();

@@ -47,6 +47,8 @@ CSelectRegionDlg::CSelectRegionDlg() : QDialog(nullptr, Qt::FramelessWindowHint 
     }
     drawHint(picture_);
     setGeometry(screenGeometry_);
+    // A native Wayland window cannot place itself; full screen is where the compositor puts it.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) setWindowState(Qt::WindowFullScreen);
 }
 
 void CSelectRegionDlg::drawHint(QImage& picture) {
