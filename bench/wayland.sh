@@ -8,8 +8,9 @@
 # so every one of the animator's 30 reaches the recorder, as on X11 (at its default of 30 the
 # portal's pacing and the animator's beat together pass about 20).
 # CPU is per recorded second; "outside" is the part of it not spent in x264, the part the source
-# decides; "out/pic" is that part in milliseconds per picture encoded, which stays comparable when
-# one side encodes fewer pictures (a busy machine makes positions late).
+# decides; "run" is that part without Start ("start": its CPU in ms, spent once a recording: for a
+# screen cast the portal's requests); "out/pic" is "outside" in milliseconds per picture encoded,
+# comparable when one side encodes fewer pictures (a busy machine makes positions late).
 #   BENCH_PART=wayland bench/run.sh [build folder] [seconds]
 #   BENCH_WORKLOADS as in run.sh; BENCH_WATERMARK=1: a watermark stamped on both, so both draw
 #   on every picture
@@ -34,9 +35,10 @@ measure_one() {   # WORKLOAD SOURCE
   "$build/bench/bench-record" "$out/$workload.avi" "$seconds" 30 >"$out/$workload.txt"
   kill $anim; wait $anim 2>/dev/null
   awk -v w="$workload" -v src="$source" -v e="$((seconds * 30))" -v load="$(cut -d" " -f1 /proc/loadavg)" "
-    /^filled/ {f = \$2} /^pictures/ {p = \$2; l = \$6} /^cpu_per_second/ {c = \$2} /^outside_encoder_share/ {o = \$2}
-    END {printf \"%-8s %-8s %7.4f %7.4f %6.1f%% %5d %5d %7.3f %5s\n\", w, src, c, c * o, 100 * f / e, p, l,
-         (p > 0 ? 1000 * c * o * $seconds / p : 0), load}" "$out/$workload.txt" >>"$results/$source"
+    /^filled/ {f = \$2} /^pictures/ {p = \$2; l = \$6} /^cpu_per_second / {c = \$2} /^outside_encoder_share/ {o = \$2}
+    /^start_cpu_seconds/ {st = \$2} /^cpu_per_second_after_start/ {ca = \$2}
+    END {printf \"%-8s %-8s %7.4f %7.4f %7.4f %6.1f %6.1f%% %5d %5d %7.3f %5s\n\", w, src, c, c * o, ca - c * (1 - o),
+         1000 * st, 100 * f / e, p, l, (p > 0 ? 1000 * c * o * $seconds / p : 0), load}" "$out/$workload.txt" >>"$results/$source"
   [ -n "${BENCH_VERBOSE:-}" ] && sed -n "s/^\(stage_ms\|outside_encoder_share\|loss\)/$source $workload &/p" "$out/$workload.txt" >&2
   true
 }
@@ -60,12 +62,15 @@ TORVANE_WL_MAX_FPS=60 "$here/tests/env/with-env.sh" --wayland --no-sound --scree
   exec "$1/tests/env/with-env.sh" --no-sound --screen 1280x720 -- "$1/bench/wayland.sh" --inside "${@:2}" \
     "$TORVANE_TEST_ENV/wayland.env"
 ' bench "$here" "$build" "$seconds" "$results"
-printf "%-8s %-8s %7s %7s %7s %5s %5s %7s %5s\n" workload source cpu outside filled pics late out/pic load
+printf "%-8s %-8s %7s %7s %7s %6s %7s %5s %5s %7s %5s\n" workload source cpu outside run start filled pics late out/pic load
 for workload in $workloads; do
   wl=$(grep "^$workload " "$results/wayland"); x=$(grep "^$workload " "$results/x11")
   echo "$wl"; echo "$x"
   awk -v a="$(awk '{print $4}' <<<"$wl")" -v b="$(awk '{print $4}' <<<"$x")" \
-      -v pa="$(awk '{print $8}' <<<"$wl")" -v pb="$(awk '{print $8}' <<<"$x")" \
-    'BEGIN{printf "%-8s outside the encoder, wayland / x11: %.2f a second, %.2f a picture\n", "", (b > 0 ? a / b : 0), (pb > 0 ? pa / pb : 0)}'
+      -v ra="$(awk '{print $5}' <<<"$wl")" -v rb="$(awk '{print $5}' <<<"$x")" \
+      -v pa="$(awk '{print $10}' <<<"$wl")" -v pb="$(awk '{print $10}' <<<"$x")" \
+    'function q(n, d) {return d > 0 ? n / d : 0}
+     BEGIN{printf "%-8s outside the encoder, wayland / x11: %.2f a second (%.2f after Start), %.2f a picture\n", "",
+           q(a, b), q(ra, rb), q(pa, pb)}'
 done
 echo "load after: $(cut -d" " -f1-3 /proc/loadavg)"
