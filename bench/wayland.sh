@@ -4,9 +4,9 @@
 # 1280x720, 30 fps. On the Wayland desktop the animator's window is an XWayland one; the X11 source
 # is measured on a plain X server, as X11 desktops run it (XWayland's root shows no windows).
 # Both desktops run at once and the two sources take turns workload by workload, so both meet the
-# same load from the rest of the machine. The portal paces its pictures at up to 60 a second here,
-# so every one of the animator's 30 reaches the recorder, as on X11 (at its default of 30 the
-# portal's pacing and the animator's beat together pass about 20).
+# same load from the rest of the machine. The portal may pass up to 60 pictures a second here, so
+# its own pacing does not thin the animator's 30; the headless compositor still passes about 20 of
+# them (as many at 30 or 60), so the Wayland side encodes fewer pictures than the X11 side.
 # CPU is per recorded second; "outside" is the part of it not spent in x264, the part the source
 # decides; "run" is that part without Start ("start": its CPU in ms, spent once a recording: for a
 # screen cast the portal's requests); "out/pic" is "outside" in milliseconds per picture encoded,
