@@ -15,6 +15,7 @@
 #include "engine/CursorOverlay.h"
 #include "engine/FrameClock.h"
 #include "engine/H264Encoder.h"
+#include "engine/PatchedConversion.h"
 #include "engine/PictureChanges.h"
 #include "engine/Watermark.h"
 #include "platform/avi/AviFile.h"
@@ -50,6 +51,7 @@ void raiseThreadPriority() {
 struct TurnBuffers {
     QImage webcamPicture;   // webcam frames, converted to 32-bit
     QImage scaled;          // the picture at output size when the capture size differs
+    QImage part;            // a part of the picture drawn on, when the picture itself is only read
     std::vector<uint8_t> yuv;
 };
 
@@ -101,26 +103,65 @@ bool drawsOnPicture(const CaptureRun& run, const PictureInputs& in) {
     return (in.pointerDrawn && in.pointerKnown) || (run.settings.watermark.on && run.watermark);
 }
 
-// The encoder's input: output size, I420.
-struct EncoderPlanes {
-    int width, height;
-    uint8_t *y, *u, *v;
-};
-
 // `picture` stretched to the output size where it differs, into the encoder's planes.
-void convertForEncoder(const QImage& picture, TurnBuffers& b, const EncoderPlanes& out, CaptureCounters& counters) {
+void convertForEncoder(const QImage& picture, TurnBuffers& b, const I420Planes& out, CaptureCounters& counters) {
     const int W = out.width, H = out.height;
     const QImage* from = &picture;
     if (picture.width() != W || picture.height() != H) {
         StageTimer t(counters.scaleUs);
-        if (b.scaled.width() != W || b.scaled.height() != H) b.scaled = QImage(W, H, QImage::Format_RGB32);
-        // The whole capture is stretched to the output size, bilinear, aspect not kept.
+        if (b.scaled.width() != W || b.scaled.height() != H || b.scaled.format() != picture.format())
+            b.scaled = QImage(W, H, picture.format());
+        // The whole capture is stretched to the output size, bilinear, aspect not kept; the
+        // scaler keeps the byte order.
         libyuv::ARGBScale(picture.constBits(), int(picture.bytesPerLine()), picture.width(), picture.height(),
                           b.scaled.bits(), int(b.scaled.bytesPerLine()), W, H, libyuv::kFilterBilinear);
         from = &b.scaled;
     }
     StageTimer t(counters.convertUs);
-    libyuv::ARGBToI420(from->constBits(), int(from->bytesPerLine()), out.y, W, out.u, W / 2, out.v, W / 2, W, H);
+    if (!convertToI420(*from, out)) convertToI420(from->convertToFormat(QImage::Format_RGB32), out);
+}
+
+// The parts of this turn's screen picture of `size` that the pointer and the watermark draw on.
+std::vector<QRect> drawnParts(CaptureRun& run, const PictureInputs& in, const QSize& size) {
+    std::vector<QRect> drawn;
+    if (in.pointerDrawn && in.pointerKnown) {
+        const ScreenRect f = cursorFootprint(run.settings.cursor, in.pointerX - in.rect.left, in.pointerY - in.rect.top);
+        drawn.emplace_back(int(f.left), int(f.top), int(f.width()), int(f.height()));
+    }
+    if (run.settings.watermark.on && run.watermark) drawn.push_back(run.watermark->footprint(size));
+    return blockParts(drawn, size);
+}
+
+// The screen's picture, only read, with the pointer and the watermark of this turn drawn over the
+// parts they cover, into the encoder's planes (of the picture's size).
+void convertWithDrawing(CaptureRun& run, const PictureInputs& in, const QImage& picture, TurnBuffers& b,
+                        const I420Planes& out, CaptureCounters& counters) {
+    const uint64_t start = threadCpuMicroseconds();
+    const uint64_t drawnBefore = counters.cursorUs.load() + counters.watermarkUs.load();
+    const std::vector<QRect> parts = drawnParts(run, in, picture.size());
+    const bool ok = convertDrawnOver(
+        picture, parts,
+        [&](QImage& part, QPoint origin) {
+            if (in.pointerDrawn && in.pointerKnown) {
+                StageTimer t(counters.cursorUs);
+                drawCursor(part, run.settings.cursor, in.pointerX - in.rect.left - origin.x(),
+                           in.pointerY - in.rect.top - origin.y());
+            }
+            if (run.settings.watermark.on && run.watermark) {
+                StageTimer t(counters.watermarkUs);
+                run.watermark->drawPart(part, origin, picture.size());
+            }
+        },
+        b.part, out);
+    const uint64_t drawing = counters.cursorUs.load() + counters.watermarkUs.load() - drawnBefore;
+    counters.convertUs.fetch_add(threadCpuMicroseconds() - start - drawing, std::memory_order_relaxed);
+    if (ok) return;
+    // A picture in an order the converter does not know: drawn on a copy of the whole.
+    QImage copy = picture.convertToFormat(QImage::Format_RGB32);
+    if (in.pointerDrawn && in.pointerKnown)
+        drawCursor(copy, run.settings.cursor, in.pointerX - in.rect.left, in.pointerY - in.rect.top);
+    if (run.settings.watermark.on && run.watermark) run.watermark->draw(copy);
+    convertForEncoder(copy, b, out, counters);
 }
 
 void drawPointer(CaptureRun& run, const PictureInputs& in, QImage& picture) {
@@ -175,7 +216,10 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
     uint8_t* const yPlane = b.yuv.data();
     uint8_t* const uPlane = yPlane + size_t(W) * H;
     uint8_t* const vPlane = uPlane + size_t(W / 2) * (H / 2);
-    const EncoderPlanes planes{W, H, yPlane, uPlane, vPlane};
+    const I420Planes planes{W, H, yPlane, uPlane, vPlane};
+    // A capture of the output size is converted unstretched: the pointer and the watermark are
+    // then drawn over the converted picture, so the screen's picture is only ever read.
+    const bool unstretched = run.settings.screen.rect.width() == W && run.settings.screen.rect.height() == H;
     bool firstPicture = true;
     const bool liveWindow = run.settings.screen.sourceKind == kSourceLiveSession;
     const bool webcamOnly = run.settings.screen.sourceKind == kSourceWebcam;
@@ -224,8 +268,10 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             }
         }
 
-        if (!webcamOnly && !drawsOnPicture(run, inputs)) {
-            // Nothing is drawn on it: the picture is read where the source keeps it, uncopied.
+        const bool draws = !webcamOnly && drawsOnPicture(run, inputs);
+        if (!webcamOnly && (!draws || unstretched)) {
+            // The picture is read where the source keeps it, uncopied; what is drawn on it is drawn
+            // over the converted picture.
             bool grabbed;
             {
                 StageTimer t(counters.grabUs);
@@ -235,7 +281,12 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
                 stopForFault(run, StopFault::ScreenLost, run.screen->lastError());
                 break;
             }
-            run.screen->readPicture([&](const QImage& p) { convertForEncoder(p, b, planes, counters); });
+            run.screen->readPicture([&](const QImage& p) {
+                if (draws)
+                    convertWithDrawing(run, inputs, p, b, planes, counters);
+                else
+                    convertForEncoder(p, b, planes, counters);
+            });
         } else {
             QImage* picture = nullptr;
             {

@@ -43,13 +43,20 @@ void CWatermark::prepare(const QSize& pictureSize) {
     painter.drawImage(QRect(0, 0, w, h), image, image.rect());
 }
 
-void CWatermark::draw(QImage& picture) {
-    if (!settings_.on || picture.isNull()) return;
-    if (!prepared_) prepare(picture.size());
-    if (scaled_.isNull() || opacity_ <= 0.0) return;
-    QPainter painter(&picture);
+void CWatermark::draw(QImage& picture) { drawPart(picture, {0, 0}, picture.size()); }
+
+void CWatermark::drawPart(QImage& part, const QPoint& origin, const QSize& pictureSize) {
+    if (footprint(pictureSize).isEmpty() || part.isNull()) return;
+    QPainter painter(&part);
     painter.setOpacity(opacity_);
-    painter.drawImage(destination_.topLeft(), scaled_);
+    painter.drawImage(destination_.topLeft() - origin, scaled_);
+}
+
+QRect CWatermark::footprint(const QSize& pictureSize) {
+    if (!settings_.on || pictureSize.isEmpty()) return {};
+    if (!prepared_) prepare(pictureSize);
+    if (scaled_.isNull() || opacity_ <= 0.0) return {};
+    return destination_.intersected(QRect(QPoint(0, 0), pictureSize));
 }
 
 }  // namespace torvane

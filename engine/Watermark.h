@@ -16,6 +16,11 @@ public:
     // Draws the image (any format Qt reads) stretched into its rectangle, its own alpha multiplied
     // by the opacity. An unreadable image draws nothing and says nothing.
     void draw(QImage& picture);
+    // The same onto `part`, which holds the pixels from `origin` on of a picture of `pictureSize`:
+    // inside the part, the pixels draw() would give that picture.
+    void drawPart(QImage& part, const QPoint& origin, const QSize& pictureSize);
+    // The part of a picture of `pictureSize` that draw() changes; empty when it draws nothing.
+    QRect footprint(const QSize& pictureSize);
 
     // For diagnostics and tests: whether the image was loaded, and where it goes.
     bool loaded() const { return !scaled_.isNull(); }

@@ -27,10 +27,12 @@ public:
     // caller's to draw on until the next grab.
     virtual QImage& picture() = 0;
 
-    // Calls `read` once with the picture of the last grab, read-only, as picture() would give it.
-    // A source that keeps the screen's pixels itself hands a view of them and saves the copy
-    // picture() makes: the view is valid only during the call, which must be brief (the source
-    // may hold back newer pixels meanwhile) and must not call the source.
+    // Calls `read` once with the picture of the last grab, read-only, with the pixels picture()
+    // would give. A source that keeps the screen's pixels itself hands a view of them and saves
+    // the copy picture() makes: the view is valid only during the call, which must be brief (the
+    // source may hold back newer pixels meanwhile) and must not call the source. A view keeps the
+    // source's byte order: QImage::Format_RGB32 (BGRX) or Format_RGBX8888 (RGBX); its format says
+    // which.
     virtual void readPicture(const std::function<void(const QImage&)>& read) { read(picture()); }
 
     // Whether the screen inside the rectangle of the source's size at (x, y) may have changed since

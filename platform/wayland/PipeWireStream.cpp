@@ -311,10 +311,16 @@ bool PipeWireStream::viewNewest(int x, int y, int w, int h, const std::function<
         stride = width_ * 4;
         format = newestFormat_;
     }
-    if (format != SPA_VIDEO_FORMAT_BGRx && format != SPA_VIDEO_FORMAT_BGRA) return false;
+    QImage::Format order;
+    if (format == SPA_VIDEO_FORMAT_BGRx || format == SPA_VIDEO_FORMAT_BGRA)
+        order = QImage::Format_RGB32;
+    else if (format == SPA_VIDEO_FORMAT_RGBx || format == SPA_VIDEO_FORMAT_RGBA)
+        order = QImage::Format_RGBX8888;   // the fourth byte is padding either way
+    else
+        return false;
     if (sequence) *sequence = sequence_;
     // Const data: a QImage made on it never writes to it (a non-const access would copy).
-    const QImage view(pixels + size_t(y) * size_t(stride) + size_t(x) * 4, w, h, stride, QImage::Format_RGB32);
+    const QImage view(pixels + size_t(y) * size_t(stride) + size_t(x) * 4, w, h, stride, order);
     read(view);
     return true;
 }

@@ -37,11 +37,12 @@ public:
     bool copyNewest(int x, int y, QImage& out, std::string* error, uint64_t* sequence = nullptr);
 
     // Calls `read` with the w x h part of the newest picture whose top-left is (x, y), in stream
-    // coordinates, as 32-bit BGRX viewed where the stream keeps it: no copy. The view is valid only
+    // coordinates, viewed where the stream keeps it: no copy. Its format is the stream's order:
+    // QImage::Format_RGB32 for BGRx/BGRA, Format_RGBX8888 for RGBx/RGBA. The view is valid only
     // during the call; meanwhile the stream keeps its buffer from the desktop and the next picture
     // waits, so `read` must be brief and must not call the stream. False, without calling `read`,
-    // when the part cannot be viewed: not wholly on the picture, pixels in RGB order, no picture
-    // yet, or the stream has ended; copyNewest() serves then. `sequence` as in copyNewest().
+    // when the part cannot be viewed: not wholly on the picture, no picture yet, or the stream has
+    // ended; copyNewest() serves then. `sequence` as in copyNewest().
     bool viewNewest(int x, int y, int w, int h, const std::function<void(const QImage&)>& read,
                     uint64_t* sequence = nullptr);
 

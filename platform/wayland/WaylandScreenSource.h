@@ -18,7 +18,7 @@ public:
     bool grab(int x, int y) override;
     // Copies the picture from the stream's buffer, once a grab.
     QImage& picture() override;
-    // Views the stream's buffer where it can (the rectangle wholly on the monitor, BGR order).
+    // Views the stream's buffer where it can (the rectangle wholly on the monitor), in its order.
     void readPicture(const std::function<void(const QImage&)>& read) override;
     // Any new picture from the desktop may hold a change; none came means nothing changed.
     bool changedSince(int x, int y) override;

@@ -67,7 +67,8 @@ EOF
   echo "$bin"
 }
 
-# wayland_desktop_start DIR SCREEN: starts everything, appends the pids to the caller's pids array
+# wayland_desktop_start DIR SCREEN: starts everything (TORVANE_WL_MAX_FPS: the portal's picture
+# rate cap, default 30), appends the pids to the caller's pids array
 # and exports WAYLAND_DISPLAY, SWAYSOCK, DISPLAY, DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR,
 # XDG_CURRENT_DESKTOP and XDG_SESSION_TYPE.
 wayland_desktop_start() {
@@ -105,7 +106,7 @@ EOF
   chmod 755 "$w/chooser.sh"
   cat >"$w/xdpw.conf" <<EOF
 [screencast]
-max_fps=30
+max_fps=${TORVANE_WL_MAX_FPS:-30}
 chooser_type=dmenu
 chooser_cmd=$w/chooser.sh
 EOF

@@ -38,6 +38,15 @@ protected:
     std::shared_ptr<wayland::PipeWireStream> stream;
 };
 
+// A desktop whose pictures come in R, G, B order.
+class StreamViewRgbx : public StreamView {
+protected:
+    void SetUp() override {
+        producer.format = SPA_VIDEO_FORMAT_RGBx;
+        StreamView::SetUp();
+    }
+};
+
 // Where pixel (x, y) of `picture`, grabbed with its top-left at monitor pixel (left, top), does not
 // show the producer's pattern of one picture (black off the monitor); "" when all do.
 std::string patternFault(const QImage& picture, int left, int top) {
@@ -123,4 +132,22 @@ TEST_F(StreamView, BuffersGoBackToTheDesktopAfterManyReads) {
     }
     // 40 turns of 40 ms against 30 pictures a second: most turns see a new one, even under load.
     EXPECT_GE(newer, 20);
+}
+
+TEST_F(StreamViewRgbx, PicturesInRgbOrderAreViewedInTheirOrderAndCopiedInBgrOrder) {
+    wayland::WaylandScreenSource source(stream, kMonitor, 100, 80);
+    ASSERT_TRUE(source.grab(1037, 61)) << source.lastError();
+    QImage::Format viewed = QImage::Format_Invalid;
+    QImage read;
+    source.readPicture([&](const QImage& p) {
+        viewed = p.format();
+        read = p.copy();
+    });
+    // Viewed unswizzled: the encoder converts from that order itself.
+    EXPECT_EQ(viewed, QImage::Format_RGBX8888);
+    EXPECT_EQ(patternFault(read, 37, 11), "");
+    // picture() stays BGRX as its contract says, with the same colours.
+    ASSERT_TRUE(source.grab(1037, 61));
+    EXPECT_EQ(source.picture().format(), QImage::Format_RGB32);
+    EXPECT_EQ(patternFault(source.picture(), 37, 11), "");
 }

@@ -1,6 +1,6 @@
 #pragma once
 // A test producer on the environment's PipeWire that plays the desktop's side of a screen cast:
-// BGRx pictures of kW x kH, 30 a second, whose buffers may carry the pointer.
+// BGRx (or RGBx) pictures of kW x kH, 30 a second, whose buffers may carry the pointer.
 
 #include <pipewire/pipewire.h>
 #include <spa/buffer/meta.h>
@@ -34,6 +34,7 @@ struct Producer {
     std::atomic<bool> stop{false};
     std::atomic<bool> pattern{false};
     std::atomic<uint32_t> pictures{0};   // pictures sent
+    uint32_t format = SPA_VIDEO_FORMAT_BGRx;   // or SPA_VIDEO_FORMAT_RGBx, chosen before start()
     std::thread ticker;
 
     bool start() {
@@ -70,12 +71,16 @@ struct Producer {
             if (d.data && d.maxsize >= uint32_t(kW * kH * 4)) {
                 auto* px = static_cast<uint32_t*>(d.data);
                 const uint32_t n = p->pictures.fetch_add(1) + 1;
+                // As little-endian words: BGRx is 0xXXRRGGBB, RGBx 0xXXBBGGRR.
+                const bool rgb = p->format == SPA_VIDEO_FORMAT_RGBx;
+                const auto word = [rgb](uint32_t r, uint32_t g, uint32_t b) {
+                    return 0xFF000000u | (rgb ? b << 16 | g << 8 | r : r << 16 | g << 8 | b);
+                };
                 if (p->pattern)
                     for (int y = 0; y < kH; ++y)
-                        for (int x = 0; x < kW; ++x)
-                            px[y * kW + x] = 0xFF000000u | uint32_t(x & 0xFF) << 16 | uint32_t(y & 0xFF) << 8 | (n & 0xFF);
+                        for (int x = 0; x < kW; ++x) px[y * kW + x] = word(x & 0xFF, y & 0xFF, n & 0xFF);
                 else
-                    for (int i = 0; i < kW * kH; ++i) px[i] = 0xFF00FF00u;   // BGRx green
+                    for (int i = 0; i < kW * kH; ++i) px[i] = word(0, 255, 0);   // green
                 d.chunk->offset = 0;
                 d.chunk->stride = kW * 4;
                 d.chunk->size = kW * kH * 4;
@@ -99,7 +104,7 @@ struct Producer {
         const spa_pod* params[1] = {static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
             SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-            SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size),
+            SPA_POD_Id(format), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size),
             SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)))};
         const int rc = pw_stream_connect(stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                                          pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),

@@ -31,6 +31,13 @@ near() {
   [ $# = 6 ] && awk -v a="$1" -v b="$2" -v c="$3" -v x="$4" -v y="$5" -v z="$6" \
     'function d(p,q){return p>q?p-q:q-p} BEGIN{exit !(d(a,x)<40 && d(b,y)<40 && d(c,z)<40)}'
 }
+# gst_pixel FILE W H X Y: "R G B" of the last picture at (X, Y), decoded by GStreamer (as RGBx:
+# one pixel of RGB would be padded to four bytes).
+gst_pixel() {
+  timeout 120 gst-launch-1.0 -q filesrc location="$1" ! decodebin ! videoconvert ! \
+    videocrop left="$4" top="$5" right=$(($2 - $4 - 1)) bottom=$(($3 - $5 - 1)) ! video/x-raw,format=RGBx ! \
+    fdsink fd=1 2>/dev/null | tail -c 4 | od -An -tu1 | awk '{print $1, $2, $3}'
+}
 # discovered FILE W H: GStreamer reads the file as H.264 of that size.
 discovered() {
   local info
@@ -69,6 +76,24 @@ discovered "$out/highlight.avi" 1280 720 || fail "GStreamer does not read the hi
 "$rec" --out "$out/pointer.avi" --seconds 1 --sound off --fps 10 --cursor pointer >"$out/pointer.log" 2>&1 ||
   fail "pointer recording: $(cat "$out/pointer.log")"
 grep -q "pointer was not\|highlight" "$out/pointer.log" && fail "the desktop's own pointer was told as missing: $(cat "$out/pointer.log")"
+
+# 3b. A watermark over the native window: drawn over the picture read in place, it shows where it
+# should and nowhere else, by both decoders.
+python3 -c 'import sys; w, h = 120, 80; sys.stdout.buffer.write(b"P6 %d %d 255\n" % (w, h) + b"\xff" * (w * h * 3))' \
+  >"$out/mark.ppm"
+"$rec" --out "$out/mark.avi" --seconds 2 --sound off --fps 10 --watermark "$out/mark.ppm" --watermark-pos 0 \
+  --watermark-opacity 100 --watermark-margin 100,200 >"$out/mark.log" 2>&1 || fail "watermark recording: $(cat "$out/mark.log")"
+# The mark covers x 100..219, y 200..279. Each decoder is held to its own reading of the windows'
+# colours far from the mark (the two readers turn the same green into different RGB).
+for reader in pixel gst; do
+  at() { if [ $reader = pixel ]; then pixel "$out/mark.avi" "$1" "$2"; else gst_pixel "$out/mark.avi" 1280 720 "$1" "$2"; fi; }
+  green=$(at 320 500) blue=$(at 960 400) white="255 255 255"
+  for spot in "160 240 white" "101 201 white" "218 278 white" "96 240 green" "224 240 green" "160 196 green" \
+              "160 284 green" "960 240 blue"; do
+    set -- $spot
+    p=$(at "$1" "$2"); near "$p" ${!3} || fail "watermark file at $1,$2 read by $reader: $p, not $3 (${!3})"
+  done
+done
 
 # 4. The compositor's cast goes away mid-recording: the file is finished, the reason is told.
 "$rec" --out "$out/lost.avi" --seconds 30 --sound off --fps 10 >"$out/lost.log" 2>&1 &
