@@ -79,6 +79,10 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 // Frames wait kHoldBack before they are written, so that a pause or stop given for a moment
 // shortly before the call (the video's) still applies to them; frames a source hands over ahead
 // of their time (test sources render seconds in advance) wait until they are due.
+// A device dates its first data from the moment it arrived, but a first batch that sat in the
+// server (PipeWire's, as measured: 10-20 ms) arrives later than the ones after it. No frame arrives
+// before it was captured, so until the first frame is written the start is moved back to the
+// earliest that every arrival allows.
 // The device's clock is not the recording's: its frames are stretched (inaudibly, by a resampler)
 // so that frame k really is what was captured at first + k / rate; the frame indices above are
 // those of the stretched sound.
@@ -105,12 +109,30 @@ void CCaptureThread::run() {
     int discontinuities = 0;
     Clock::time_point settledAt{};   // the fit starts over until then, after a discontinuity
     bool done = false;            // the consumer gave up, or the stop moment was reached
+    bool placed = false;          // `first` is final and the silence in front of it written
     auto captureTime = [&](int64_t k) { return first + std::chrono::microseconds(k * 1000000 / rate); };
+
+    auto place = [&] {
+        placed = true;
+        device_->placedFrom(first);
+        int64_t pad = timeline_.framesAt(first, rate);
+        std::vector<uint8_t> zeros(buf.size(), 0);
+        while (pad > 0 && !done) {
+            int64_t f = std::min<int64_t>(pad, int64_t(zeros.size() / frame));
+            if (consume(zeros.data(), size_t(f) * frame)) delivered_ += f;
+            else done = true;
+            pad -= f;
+        }
+    };
 
     // Writes or drops the pending frames captured before `limit`.
     auto release = [&](Clock::time_point limit) {
         bool stopping = stopRequested_;
         Clock::time_point stopAt{Clock::duration(stopAtTicks_.load())};
+        if (!placed) {
+            if (!stopping && first >= limit && pending.size() - pendingOffset <= maxPending) return;
+            place();
+        }
         while (!done && pendingOffset < pending.size()) {
             int64_t f = std::min<int64_t>(step, int64_t((pending.size() - pendingOffset) / frame));
             Clock::time_point c = captureTime(pendingFrame);
@@ -148,20 +170,14 @@ void CCaptureThread::run() {
         }
         if (n > 0) {
             int64_t frames = n / frame;
+            const Clock::time_point arrived = Clock::now();
             if (!haveFirst) {
                 haveFirst = true;
-                if (!device_->firstCaptureTime(&first))
-                    first = Clock::now() - std::chrono::microseconds(frames * 1000000 / rate);
-                int64_t pad = timeline_.framesAt(first, rate);
-                std::vector<uint8_t> zeros(buf.size(), 0);
-                while (pad > 0 && !done) {
-                    int64_t f = std::min<int64_t>(pad, int64_t(zeros.size() / frame));
-                    if (consume(zeros.data(), size_t(f) * frame)) delivered_ += f;
-                    else done = true;
-                    pad -= f;
-                }
+                if (!device_->firstCaptureTime(&first)) first = arrived;
             }
             deviceFrames += frames;
+            if (!placed && device_->discontinuities() == 0)
+                first = std::min(first, arrived - std::chrono::microseconds(deviceFrames * 1000000 / rate));
             stretched.clear();
             if (stretching && !stretcher.process(buf.data(), frames, &stretched, nullptr)) stretching = false;
             if (!stretching && stretched.empty())
