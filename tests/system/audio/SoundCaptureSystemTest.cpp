@@ -189,6 +189,8 @@ TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
     std::printf("onset error %.1f ms (player latency %.1f ms)\n", (onset - heard) * 1000, latency);
     EXPECT_NEAR(onset, heard, 0.033);
     size_t mid = sec(r, onset + 0.2);
+    std::printf("levels with the tone: 1000 Hz %.0f, 440 Hz %.0f\n", toneLevel(r.samples, 44100, 1000, mid, sec(r, 0.4)),
+                toneLevel(r.samples, 44100, 440, mid, sec(r, 0.4)));
     EXPECT_GT(toneLevel(r.samples, 44100, 1000, mid, sec(r, 0.4)), 4000);
     EXPECT_GT(toneLevel(r.samples, 44100, 440, mid, sec(r, 0.4)), 2000);
     // Before the tone only the microphone is heard, from the start on.
