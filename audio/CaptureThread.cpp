@@ -3,8 +3,10 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "audio/ClockDrift.h"
+#include "audio/FrameLoss.h"
 #include "audio/SoundResampler.h"
 
 namespace torvane {
@@ -28,6 +30,13 @@ bool CCaptureThread::clockOffset(double* ppm, bool* corrected) const {
     return true;
 }
 
+int CCaptureThread::soundGaps(int64_t* totalMs, int64_t* firstAtMs) const {
+    std::lock_guard<std::mutex> g(lossLock_);
+    if (totalMs) *totalMs = gapMs_;
+    if (firstAtMs) *firstAtMs = firstGapAtMs_;
+    return gaps_;
+}
+
 bool CCaptureThread::startThread(std::unique_ptr<IWaveInDevice> device, const WaveFormat& format,
                                  Clock::time_point origin, size_t chunkBytes) {
     if (thread_.joinable() || !device || format.blockAlign == 0 || format.samplesPerSec == 0) return false;
@@ -43,7 +52,10 @@ bool CCaptureThread::startThread(std::unique_ptr<IWaveInDevice> device, const Wa
     {
         std::lock_guard<std::mutex> g(lossLock_);
         lost_ = false;
+        gaps_ = 0;
+        gapMs_ = firstGapAtMs_ = 0;
     }
+    trackEnd_ = -1;
     timeline_.begin(origin);
     try {
         thread_ = std::thread(&CCaptureThread::run, this);
@@ -79,9 +91,18 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 // Frames wait kHoldBack before they are written, so that a pause or stop given for a moment
 // shortly before the call (the video's) still applies to them; frames a source hands over ahead
 // of their time (test sources render seconds in advance) wait until they are due.
+// A device dates its first data from the moment it arrived, but a first batch that sat in the
+// server (PipeWire's, as measured: 10-20 ms) arrives later than the ones after it. No frame arrives
+// before it was captured, so until the first frame is written the start is moved back to the
+// earliest that every arrival allows.
 // The device's clock is not the recording's: its frames are stretched (inaudibly, by a resampler)
 // so that frame k really is what was captured at first + k / rate; the frame indices above are
 // those of the stretched sound.
+// Frames the device lost (it delivers less for a while, then goes on) would move everything
+// after them early: once the arrivals stay behind the device's clock line, the missing time goes
+// in as silence at the place of the loss, and the sound after it waits meanwhile.
+// At stop the track may be given the video's end: it ends there, not at the stop moment inside
+// the video's last frame period.
 void CCaptureThread::run() {
     pthread_setname_np(pthread_self(), threadName());
     constexpr auto kHoldBack = std::chrono::milliseconds(200);
@@ -104,26 +125,68 @@ void CCaptureThread::run() {
     std::vector<uint8_t> stretched;
     int discontinuities = 0;
     Clock::time_point settledAt{};   // the fit starts over until then, after a discontinuity
+    FrameLossDetector losses;
+    int64_t lostFrames = 0;      // device frames lost, counted as delivered for the clock's fit
     bool done = false;            // the consumer gave up, or the stop moment was reached
+    bool refused = false;         // the consumer gave up
+    bool placed = false;          // `first` is final and the silence in front of it written
+    // The clock fit's own zero: `first` may still move back, which must not bend the line.
+    Clock::time_point fitFrom{};
+    const uint8_t silenceByte = threadFormat_.bitsPerSample == 8 ? 0x80 : 0;
     auto captureTime = [&](int64_t k) { return first + std::chrono::microseconds(k * 1000000 / rate); };
+    // The stop moment, moved to where the recording time reaches the track's given end (not
+    // when a pause holds the time line there: the end is then made up with silence).
+    auto stopMoment = [&]() {
+        const Clock::time_point at{Clock::duration(stopAtTicks_.load())};
+        const int64_t end = trackEnd_.load();
+        if (end < 0 || timeline_.pausedAt(at)) return at;
+        return at + std::chrono::microseconds((end - timeline_.framesAt(at, rate)) * 1000000 / rate);
+    };
+    auto writeSilence = [&](int64_t frames) {
+        std::vector<uint8_t> zeros(std::min<size_t>(size_t(rate) * frame / 10, size_t(frames) * frame), silenceByte);
+        while (frames > 0 && !done) {
+            int64_t f = std::min<int64_t>(frames, int64_t(zeros.size() / frame));
+            if (consume(zeros.data(), size_t(f) * frame)) delivered_ += f;
+            else done = refused = true;
+            frames -= f;
+        }
+    };
 
-    // Writes or drops the pending frames captured before `limit`.
-    auto release = [&](Clock::time_point limit) {
+    auto place = [&] {
+        placed = true;
+        device_->placedFrom(first);
+        writeSilence(timeline_.framesAt(first, rate));
+    };
+
+    // Writes or drops the pending frames captured before `limit`; `hold`: not past a possible loss.
+    auto release = [&](Clock::time_point limit, bool hold) {
         bool stopping = stopRequested_;
-        Clock::time_point stopAt{Clock::duration(stopAtTicks_.load())};
+        if (!placed) {
+            if (!stopping && first >= limit && pending.size() - pendingOffset <= maxPending) return;
+            place();
+        }
+        const Clock::time_point stopAt = stopMoment();
+        const int64_t end = stopping ? trackEnd_.load() : -1;
+        const int64_t until = hold && losses.suspecting() ? losses.holdMark() : INT64_MAX;
         while (!done && pendingOffset < pending.size()) {
             int64_t f = std::min<int64_t>(step, int64_t((pending.size() - pendingOffset) / frame));
             Clock::time_point c = captureTime(pendingFrame);
             bool overfull = pending.size() - pendingOffset > maxPending;
-            if (c >= limit && !overfull) break;
+            if ((c >= limit || pendingFrame >= until) && !overfull) break;
+            if (!overfull && until > pendingFrame) f = std::min(f, until - pendingFrame);
             if (stopping && c >= stopAt) {
                 done = true;
                 break;
             }
             // The device keeps running while paused; what it captured meanwhile is discarded.
             if (c >= origin && !timeline_.pausedAt(c)) {
+                if (end >= 0 && delivered_ >= end) {
+                    done = true;
+                    break;
+                }
+                if (end >= 0) f = std::min(f, end - delivered_);
                 if (consume(pending.data() + pendingOffset, size_t(f) * frame)) delivered_ += f;
-                else done = true;
+                else done = refused = true;
             }
             pendingOffset += size_t(f) * frame;
             pendingFrame += f;
@@ -137,7 +200,7 @@ void CCaptureThread::run() {
     bool failed = false;
     while (!done && !abort_) {
         bool stopping = stopRequested_;
-        Clock::time_point stopAt{Clock::duration(stopAtTicks_.load())};
+        const Clock::time_point stopAt = stopMoment();
         if (stopping && ((haveFirst && captureTime(outFrames) >= stopAt) ||
                          Clock::now() > stopAt + std::chrono::milliseconds(graceMs_.load())))
             break;
@@ -148,36 +211,59 @@ void CCaptureThread::run() {
         }
         if (n > 0) {
             int64_t frames = n / frame;
+            const Clock::time_point arrived = Clock::now();
             if (!haveFirst) {
                 haveFirst = true;
-                if (!device_->firstCaptureTime(&first))
-                    first = Clock::now() - std::chrono::microseconds(frames * 1000000 / rate);
-                int64_t pad = timeline_.framesAt(first, rate);
-                std::vector<uint8_t> zeros(buf.size(), 0);
-                while (pad > 0 && !done) {
-                    int64_t f = std::min<int64_t>(pad, int64_t(zeros.size() / frame));
-                    if (consume(zeros.data(), size_t(f) * frame)) delivered_ += f;
-                    else done = true;
-                    pad -= f;
-                }
+                if (!device_->firstCaptureTime(&first)) first = arrived;
+                fitFrom = first;
             }
             deviceFrames += frames;
+            if (!placed && device_->discontinuities() == 0)
+                first = std::min(first, arrived - std::chrono::microseconds(deviceFrames * 1000000 / rate));
             stretched.clear();
             if (stretching && !stretcher.process(buf.data(), frames, &stretched, nullptr)) stretching = false;
             if (!stretching && stretched.empty())
                 stretched.assign(buf.begin(), buf.begin() + std::ptrdiff_t(frames * frame));
             pending.insert(pending.end(), stretched.begin(), stretched.end());
             outFrames += int64_t(stretched.size() / frame);
-            if (stretching) {
+            {
+                const Clock::time_point now = Clock::now();
+                const double seconds = std::chrono::duration<double>(now - fitFrom).count();
+                int64_t in = deviceFrames + lostFrames;
+                int64_t out = outFrames + stretcher.heldFrames();
                 // The silence a device puts in for a move comes in a burst after it: the fit
                 // starts over once that is through.
                 if (device_->discontinuities() != discontinuities) {
                     discontinuities = device_->discontinuities();
-                    settledAt = Clock::now() + std::chrono::milliseconds(500);
+                    settledAt = now + std::chrono::milliseconds(500);
                 }
-                if (Clock::now() < settledAt) drift.restart(deviceFrames, outFrames + stretcher.heldFrames());
-                drift.observe(std::chrono::duration<double>(Clock::now() - first).count(), deviceFrames,
-                              outFrames + stretcher.heldFrames());
+                const bool settling = now < settledAt;
+                if (settling) drift.restart(in, out);
+                double behind = 0;
+                FrameLoss loss;
+                if (settling || !drift.estimator().deviation(seconds, in, &behind)) {
+                    losses.reset();
+                } else if (losses.observe(seconds, behind, out, &loss)) {
+                    // Silence for the missing time, in output frames, where the loss began.
+                    const int64_t lostIn = std::llround(loss.seconds * rate);
+                    const int64_t fill = std::llround(double(lostIn) / (1 + drift.estimator().drift()));
+                    const int64_t at = std::clamp(loss.at, pendingFrame, outFrames);
+                    pending.insert(pending.begin() + std::ptrdiff_t(pendingOffset + size_t(at - pendingFrame) * frame),
+                                   size_t(fill) * frame, silenceByte);
+                    outFrames += fill;
+                    lostFrames += lostIn;
+                    in += lostIn;
+                    out += fill;
+                    std::lock_guard<std::mutex> g(lossLock_);
+                    const int64_t atMs =
+                        std::chrono::duration_cast<std::chrono::milliseconds>(timeline_.at(captureTime(at))).count();
+                    if (gaps_++ == 0) firstGapAtMs_ = atMs;
+                    gapMs_ += fill * 1000 / rate;
+                }
+                // Arrivals that may follow a loss stay out of the fit until that is decided.
+                if (!losses.suspecting()) drift.observe(seconds, in, out);
+            }
+            if (stretching) {
                 // A resampler that fails leaves the sound as the device delivered it.
                 if (!stretcher.setStretch(drift.stretch(), nullptr)) stretching = false;
                 const ClockDriftEstimator& e = drift.estimator();
@@ -188,7 +274,7 @@ void CCaptureThread::run() {
                 }
             }
         }
-        if (haveFirst) release(stopping ? stopAt : Clock::now() - kHoldBack);
+        if (haveFirst) release(stopping ? stopAt : Clock::now() - kHoldBack, true);
     }
     // Whatever was captured up to the end (the stop moment, or the device's failure) is written;
     // an abort writes nothing more.
@@ -196,7 +282,14 @@ void CCaptureThread::run() {
         stretched.clear();
         if (stretching && stretcher.flush(&stretched, nullptr))
             pending.insert(pending.end(), stretched.begin(), stretched.end());
-        release(Clock::time_point::max());
+        release(Clock::time_point::max(), false);
+    }
+    // A track given the video's end that is short of it (a pause at the stop, a device that did
+    // not deliver in time) ends there with silence.
+    const int64_t end = trackEnd_.load();
+    if (!abort_ && !failed && !refused && haveFirst && end > delivered_) {
+        done = false;
+        writeSilence(end - delivered_);
     }
     if (failed) {
         std::lock_guard<std::mutex> g(lossLock_);

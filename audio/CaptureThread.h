@@ -37,6 +37,12 @@ public:
     // How far the device's clock ran from nominal against the recording clock, in ppm, once
     // measured; `corrected` tells whether its sound was resampled for it.
     bool clockOffset(double* ppm, bool* corrected) const;
+    // Sound the device lost while it kept running, filled with silence where it was missing:
+    // how many gaps, how long in all, and the recording time (ms) of the first.
+    int soundGaps(int64_t* totalMs, int64_t* firstAtMs) const;
+    // Before a draining stop: the track is to end after exactly `frames` frames (the video's
+    // end), with the device's own sound where it has it and silence after a pause.
+    void endTrackAt(int64_t frames) { trackEnd_ = frames; }
 
 protected:
     // Starts reading `device` on a new thread. chunkBytes: the most read at once.
@@ -68,6 +74,7 @@ private:
     std::atomic<int> graceMs_{1500};
     std::atomic<int64_t> stopAtTicks_{0};
     std::atomic<int64_t> delivered_{0};
+    std::atomic<int64_t> trackEnd_{-1};
     std::atomic<bool> clockKnown_{false};
     std::atomic<bool> clockCorrected_{false};
     std::atomic<double> clockPpm_{0};
@@ -75,6 +82,9 @@ private:
     bool lost_ = false;
     int64_t lostAtMs_ = 0;
     std::string lostError_;
+    int gaps_ = 0;
+    int64_t gapMs_ = 0;
+    int64_t firstGapAtMs_ = 0;
 };
 
 }  // namespace torvane

@@ -29,7 +29,7 @@ void ClockDriftEstimator::add(double t, double x) {
 bool ClockDriftEstimator::observe(double seconds, int64_t frames) {
     const double t = seconds, x = double(frames) / nominal_ - seconds;
     bool stepped = false;
-    if (n_ >= 4 && lastT_ - firstT_ >= 1.0 && sxx_ > 0) {
+    if (hasLine()) {
         const double predicted = meanX_ + sxy_ / sxx_ * (t - meanT_);
         if (std::abs(x - predicted) > kStepSeconds) {
             if (stepSince_ < 0) stepSince_ = t;
@@ -59,6 +59,13 @@ bool ClockDriftEstimator::observe(double seconds, int64_t frames) {
         reliable_ = true;
     }
     return stepped;
+}
+
+bool ClockDriftEstimator::deviation(double seconds, int64_t frames, double* off) const {
+    if (!hasLine()) return false;
+    const double x = double(frames) / nominal_ - seconds;
+    *off = x - (meanX_ + sxy_ / sxx_ * (seconds - meanT_));
+    return true;
 }
 
 void ClockDriftController::restart(int64_t inputFrames, int64_t outputFrames) {

@@ -28,6 +28,9 @@ public:
     double ppm() const { return drift_ * 1e6; }
     // The slope's standard error (same unit as drift()) for the current stretch.
     double uncertainty() const { return stderr_; }
+    // How far `frames` at `seconds` are from the current stretch's line, in seconds of sound
+    // (negative: short of it); false while the stretch has no line yet.
+    bool deviation(double seconds, int64_t frames, double* off) const;
 
     // Enough time and observations before the slope counts.
     static constexpr double kMinSpanSeconds = 4.0;
@@ -39,6 +42,7 @@ public:
 
 private:
     void add(double t, double x);
+    bool hasLine() const { return n_ >= 4 && lastT_ - firstT_ >= 1.0 && sxx_ > 0; }
 
     double nominal_;
     // Running sums over the stretch, centred as they come in (Welford) so that hours stay exact.

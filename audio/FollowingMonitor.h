@@ -42,6 +42,8 @@ public:
     void interrupt() override;
     std::string error() const override;
     int discontinuities() const override { return switches_; }
+    // A later stream is placed against the start the reader settled on.
+    void placedFrom(std::chrono::steady_clock::time_point t) override { first_ = t; }
 
     std::shared_ptr<RecordedSink> recordedSink() const { return recorded_; }
     int switches() const { return switches_; }

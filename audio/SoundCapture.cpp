@@ -100,6 +100,14 @@ int CSoundCapture::resume(std::chrono::steady_clock::time_point at) {
     return 0;
 }
 
+void CSoundCapture::stopSources(std::chrono::steady_clock::time_point at, int64_t endFrames) {
+    if (endFrames >= 0) {
+        if (mic_) mic_->endTrackAt(endFrames);
+        if (system_ && system_->active()) system_->active()->endTrackAt(endFrames);
+    }
+    stopSources(at);
+}
+
 void CSoundCapture::stopSources(std::chrono::steady_clock::time_point at) {
     if (mic_) mic_->stop(at);
     if (system_) system_->stop(at);
@@ -120,6 +128,16 @@ std::string CSoundCapture::lossReport() const {
     // In mixed mode the microphone only feeds the system-sound thread; its loss still matters.
     deviceLoss(mic_.get(), "microphone");
     deviceLoss(system_ ? system_->active() : nullptr, "system sound recording");
+    auto gaps = [&](const CCaptureThread* t, const char* what) {
+        int64_t ms = 0, at = 0;
+        const int n = t ? t->soundGaps(&ms, &at) : 0;
+        if (n == 0) return;
+        add(std::string("The ") + what + " lost " + std::to_string(ms) + " ms of sound in " + std::to_string(n) +
+            (n == 1 ? " gap" : " gaps") + ", the first at " + clockText(at) +
+            "; silence fills the missing time, so the sound after it stays in step.");
+    };
+    gaps(mic_.get(), "microphone");
+    gaps(system_ ? system_->active() : nullptr, "system sound recording");
     int failed = 0;
     if (mic_) failed += mic_->failedWrites();
     if (system_ && system_->waveIn()) failed += system_->waveIn()->failedWrites();

@@ -54,6 +54,9 @@ public:
     int pause(std::chrono::steady_clock::time_point at);
     int resume(std::chrono::steady_clock::time_point at);
     void stopSources(std::chrono::steady_clock::time_point at);
+    // The same, the tracks ending after exactly `endFrames` frames (the video's end): sound goes
+    // on past `at` or stops before it to meet it, silence makes up what a pause left short.
+    void stopSources(std::chrono::steady_clock::time_point at, int64_t endFrames);
     // Empty when nothing was lost; else what was lost, for the user.
     std::string lossReport() const;
     // After stop: each source's clock against the recording clock where it was measurably off

@@ -26,6 +26,8 @@ public:
     // How often the device has put silence in or left sound out to keep its time line (a move to
     // another device): the data around such a place is not evenly paced.
     virtual int discontinuities() const { return 0; }
+    // The reader places the first frame at `t` (firstCaptureTime() or earlier, see CCaptureThread).
+    virtual void placedFrom(std::chrono::steady_clock::time_point) {}
 };
 
 class ISilenceOutput {

@@ -350,12 +350,18 @@ bool CCaptureSession::stop() {
         return false;
     }
     worker_->fullStop();
+    // The video holds whole frame periods: the sound ends where its last one does.
+    int64_t videoEnd = -1;
+#ifdef TORVANE_HAVE_SOUND
+    if (sound_ && videoStream_ && worker_->frameRate() > 0 && videoStream_->length() > 0)
+        videoEnd = videoStream_->length() * int64_t(sound_->recordingFormat().samplesPerSec) / worker_->frameRate();
+#endif
     if (videoStream_) file_->releaseStream(videoStream_);
     videoStream_ = nullptr;
     std::string soundLoss;
 #ifdef TORVANE_HAVE_SOUND
     if (sound_) {
-        sound_->stopSources();
+        sound_->stopSources(std::chrono::steady_clock::now(), videoEnd);
         soundLoss = sound_->lossReport();
         soundClocks_ = sound_->clockReport();
     }

@@ -2,10 +2,11 @@
 """A sound source whose clock runs fast or slow: writes 16-bit stereo silence into a FIFO (the file
 of a PulseAudio module-pipe-source) at 44100 * (1 + ppm / 1e6) frames per real second, in 5 ms
 steps paced from the start so that the rate does not wander. On SIGUSR1 a 1 kHz tone begins in the
-next step and lasts `tone` seconds. SIGTERM ends it at once, also when a suspended source has
+next step and lasts `tone` seconds. On SIGUSR2 the next `drop` seconds of frames are lost: nothing
+is written for that long, then the stream goes on where its clock is (a starved feeder). SIGTERM ends it at once, also when a suspended source has
 stopped reading and the write waits.
 
-    skewed-source.py FIFO PPM [TONE_SECONDS]
+    skewed-source.py FIFO PPM [TONE_SECONDS [DROP_SECONDS]]
 """
 import fcntl
 import math
@@ -19,6 +20,8 @@ fifo, ppm = sys.argv[1], float(sys.argv[2])
 tone_seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 0.5
 rate = 44100 * (1 + ppm / 1e6)
 tone_frames = int(tone_seconds * 44100)
+drop_frames = int((float(sys.argv[4]) if len(sys.argv) > 4 else 0.3) * rate)
+drop = False
 tone_from = None          # frame index the tone starts at
 
 
@@ -27,7 +30,13 @@ def start_tone(*_):
     tone_from = -1        # from the next frame written
 
 
+def start_drop(*_):
+    global drop
+    drop = True
+
+
 signal.signal(signal.SIGUSR1, start_tone)
+signal.signal(signal.SIGUSR2, start_drop)
 # Opened before the source opens it (read-write, so that this does not wait), so that the buffer
 # size set here is the one the source finds: it reads the pipe in pieces as large as its buffer,
 # and a small buffer keeps its delay small.
@@ -38,6 +47,9 @@ begin = time.monotonic()
 written = 0
 while True:
     due = int((time.monotonic() - begin) * rate)
+    if drop:
+        drop = False
+        written = due + drop_frames
     while written < due:
         n = min(due - written, 2048)
         if tone_from == -1:

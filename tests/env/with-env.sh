@@ -11,7 +11,7 @@
 # --pipewire runs the sound server as PipeWire instead (private session bus, pipewire, wireplumber,
 # pipewire-pulse on the same kind of private socket), with the same names: null sink "torvane_sink"
 # as default sink, and "torvane_sine" as default source: a remapped source (as a microphone is,
-# not a monitor) of a second null sink that a 440 Hz generator plays into. TORVANE_SOUND_SERVER is
+# not a monitor) of a 440 Hz generator that runs inside the server. TORVANE_SOUND_SERVER is
 # "pulseaudio", "pipewire" or "none".
 #
 # --wayland: a headless Wayland desktop with the screen cast portal instead of Xvfb (see
@@ -108,18 +108,23 @@ elif [ "$sound" = 2 ]; then
   sock="$dir/runtime/pulse.sock"
   pw_start_all "$dir" "$sock" || exit 1
   export PULSE_SERVER="unix:$sock"
-  pactl load-module module-null-sink sink_name=torvane_sink rate=44100 channels=2 >/dev/null &&
-    pactl load-module module-null-sink sink_name=torvane_mic_feed rate=44100 channels=2 >/dev/null &&
-    pactl load-module module-remap-source source_name=torvane_sine master=torvane_mic_feed.monitor channels=1 \
+  # The microphone's tone is generated inside the server, paced by the server's own timer: a
+  # feeder process (a generator piped into a player) starves on a busy machine and leaves gaps
+  # that look like ours. The generator's volume is applied twice (by the generator and again by
+  # its node's converter): 0.5 gives 0.25 of full scale, as a test microphone had before.
+  pw-cli create-node adapter "{ factory.name=audiotestsrc library.name=audiotestsrc/libspa-audiotestsrc
+    node.name=torvane_mic_tone node.description=\"Test tone\" media.class=Audio/Source node.driver=true
+    object.linger=true }" >/dev/null
+  tone=""
+  for _ in $(seq 100); do
+    tone=$(pw-cli ls Node 2>/dev/null | awk '/^\tid /{id=$2} /node.name = "torvane_mic_tone"/{print id}' | tr -d ,)
+    [ -n "$tone" ] && break
+    sleep 0.05
+  done
+  [ -n "$tone" ] && pw-cli set-param "$tone" Props '{ volume = 0.5 }' >/dev/null &&
+    pactl load-module module-null-sink sink_name=torvane_sink rate=44100 channels=2 >/dev/null &&
+    pactl load-module module-remap-source source_name=torvane_sine master=torvane_mic_tone channels=1 \
       >/dev/null || { echo "with-env: PipeWire sinks could not be made:" >&2; tail "$dir"/pipewire*.log >&2; exit 1; }
-  # The microphone's tone: a generator paced by the server through the feed sink.
-  mkfifo "$dir/mic.fifo"
-  ffmpeg -v error -f lavfi -i "aevalsrc=0.25*sin(2*PI*440*t):s=44100" -ac 2 -f s16le - \
-    >"$dir/mic.fifo" 2>"$dir/mic-gen.log" &
-  pids+=($!)
-  pacat --playback --device=torvane_mic_feed --format=s16le --rate=44100 --channels=2 \
-    --latency-msec=200 --client-name=torvane-test-microphone <"$dir/mic.fifo" >"$dir/mic-play.log" 2>&1 &
-  pids+=($!)
   pactl set-default-sink torvane_sink >/dev/null
   pactl set-default-source torvane_sine >/dev/null
   ok=0

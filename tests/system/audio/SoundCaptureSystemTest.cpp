@@ -42,8 +42,9 @@ struct Recorded {
 };
 
 // Records with `option`, runs `script(capture, t0)` on this thread while recording, then stops
-// the way the session does and checks the file.
-Recorded record(const std::string& name, int option,
+// the way the session does, effective `seconds` after the start (a busy machine may run the script
+// late; the video's stop moment is passed the same way), and checks the file.
+Recorded record(const std::string& name, int option, double seconds,
                 const std::function<void(CSoundCapture&, Clock::time_point)>& script) {
     Recorded r;
     std::string path = testDir() + "/" + name + ".avi";
@@ -57,7 +58,7 @@ Recorded record(const std::string& name, int option,
     capture.setTimeOrigin(t0);
     EXPECT_EQ(capture.start(), 0) << capture.lastError();
     script(capture, t0);
-    capture.stopSources();
+    capture.stopSources(at(t0, seconds));
     r.loss = capture.lossReport();
     avi.file->releaseStream(avi.stream);
     EXPECT_TRUE(avi.file->release()) << avi.file->lastError();
@@ -85,7 +86,7 @@ TEST(SoundCaptureSystem, ASoundServerCountsAsLoopbackPlatform) {
 }
 
 TEST(SoundCaptureSystem, MicrophoneRecordsTheInputInTheCapabilityFormat) {
-    Recorded r = record("mic", 0, [](CSoundCapture&, Clock::time_point t0) { sleepUntil(at(t0, 2.0)); });
+    Recorded r = record("mic", 0, 2.0, [](CSoundCapture&, Clock::time_point t0) { sleepUntil(at(t0, 2.0)); });
     // The test source is mono: the first capability bit present is 48 kHz mono 16-bit, recorded at 44100.
     EXPECT_EQ(r.format.formatTag, 1);
     EXPECT_EQ(r.format.channels, 1);
@@ -114,7 +115,7 @@ TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere
     // checked by; outlives the recording, as closing it takes a while.
     std::unique_ptr<TonePlayer> player;
     double heard = 0, latency = 0;
-    Recorded r = record("system", 1, [&](CSoundCapture&, Clock::time_point t0) {
+    Recorded r = record("system", 1, 4.0, [&](CSoundCapture&, Clock::time_point t0) {
         player = std::make_unique<TonePlayer>();
         ASSERT_TRUE(player->ok()) << player->error();
         sleepUntil(at(t0, kSinkAwake + 0.2));
@@ -161,7 +162,7 @@ TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere
 }
 
 TEST(SoundCaptureSystem, SystemSoundWithNothingPlayingIsSilenceForTheWholeRecording) {
-    Recorded r = record("quiet", 1, [](CSoundCapture&, Clock::time_point t0) { sleepUntil(at(t0, 2.0)); });
+    Recorded r = record("quiet", 1, 2.0, [](CSoundCapture&, Clock::time_point t0) { sleepUntil(at(t0, 2.0)); });
     EXPECT_NEAR(r.seconds(), 2.0, 0.06);
     EXPECT_LT(rms(r.samples, 0, r.samples.size()), 1);
 }
@@ -171,7 +172,7 @@ TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
     // checked by; outlives the recording, as closing it takes a while.
     std::unique_ptr<TonePlayer> player;
     double heard = 0, latency = 0;
-    Recorded r = record("both", 2, [&](CSoundCapture& c, Clock::time_point t0) {
+    Recorded r = record("both", 2, 4.0, [&](CSoundCapture& c, Clock::time_point t0) {
         player = std::make_unique<TonePlayer>();
         ASSERT_TRUE(player->ok()) << player->error();
         EXPECT_NE(c.mixingRing(), nullptr);
@@ -188,6 +189,8 @@ TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
     std::printf("onset error %.1f ms (player latency %.1f ms)\n", (onset - heard) * 1000, latency);
     EXPECT_NEAR(onset, heard, 0.033);
     size_t mid = sec(r, onset + 0.2);
+    std::printf("levels with the tone: 1000 Hz %.0f, 440 Hz %.0f\n", toneLevel(r.samples, 44100, 1000, mid, sec(r, 0.4)),
+                toneLevel(r.samples, 44100, 440, mid, sec(r, 0.4)));
     EXPECT_GT(toneLevel(r.samples, 44100, 1000, mid, sec(r, 0.4)), 4000);
     EXPECT_GT(toneLevel(r.samples, 44100, 440, mid, sec(r, 0.4)), 2000);
     // Before the tone only the microphone is heard, from the start on.
@@ -203,13 +206,13 @@ TEST(SoundCaptureSystem, PauseKeepsTheDeviceOpenAndNothingFromThePauseReachesThe
     // checked by; outlives the recording, as closing it takes a while.
     std::unique_ptr<TonePlayer> player;
     double heard = 0;
-    Recorded r = record("pause", 1, [&](CSoundCapture& c, Clock::time_point t0) {
+    Recorded r = record("pause", 1, 5.0, [&](CSoundCapture& c, Clock::time_point t0) {
         player = std::make_unique<TonePlayer>();
         ASSERT_TRUE(player->ok()) << player->error();
         sleepUntil(at(t0, kSinkAwake - 0.1));   // heard about 0.1 s later
         heard = since(t0, player->play(700, 0.4));
         sleepUntil(at(t0, 3.0));
-        EXPECT_EQ(c.pause(), 0);
+        EXPECT_EQ(c.pause(at(t0, 3.0)), 0);
         sleepUntil(at(t0, 3.2));
         const Clock::time_point paused = player->play(1500, 0.6);   // only while paused
         EXPECT_LT(since(t0, paused) + 0.6, 4.2) << "the machine was too slow for the script";
@@ -220,7 +223,7 @@ TEST(SoundCaptureSystem, PauseKeepsTheDeviceOpenAndNothingFromThePauseReachesThe
         pclose(p);
         EXPECT_GE(outputs, 1);
         sleepUntil(at(t0, 4.2));
-        EXPECT_EQ(c.resume(), 0);
+        EXPECT_EQ(c.resume(at(t0, 4.2)), 0);
         sleepUntil(at(t0, 5.0));
     });
     // 3.0 s before the pause and 0.8 s after it; the 1.2 s of the pause are not in the track.

@@ -19,6 +19,7 @@ struct InputScript {
     int16_t constant = 0;              // 0: a ramp of frame numbers (mod 32768)
     int delayMs = 0;                   // before the first data
     double ppm = 0;                    // how far the device's clock runs from nominal
+    int firstLateMs = 0;               // the first chunk is handed over this late (and dated by then)
 };
 
 class InProcessInput : public IWaveInDevice {
@@ -32,6 +33,7 @@ public:
         const double rate = f_.samplesPerSec * (1 + s_.ppm / 1e6);
         auto due = begin_ + milliseconds(s_.delayMs) + microseconds(int64_t(double(frames_) * 1e6 / rate)) +
                    milliseconds(10);
+        if (!haveFirst_) due += milliseconds(s_.firstLateMs);   // the later chunks catch up at once
         auto limit = steady_clock::now() + milliseconds(timeoutMs);
         if (due > limit) {
             std::this_thread::sleep_until(limit);
