@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Webcam benchmark, in one run on the test environment's virtual camera (tests/env/with-env.sh --camera):
+#   0. the camera path alone, 640x480 at 24 fps (capture, conversion to BGR, copy into the frame
+#      slot; no encoder): CPU of this process per second and by thread;
 #   1. webcam only, 640x480 at 24 fps: positions filled and CPU seconds per recorded second;
 #   2. a 1280x720 screen recording at 24 fps with the same moving desktop, without and with the
 #      webcam shown over it: the extra CPU of the picture in picture.
@@ -8,15 +10,16 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 seconds=${2:-20}
-[ -x "$build/tools/torvane-record" ] && [ -x "$build/bench/desktop-animator" ] || { echo "build first: scripts/setup.sh" >&2; exit 1; }
+[ -x "$build/tools/torvane-record" ] && [ -x "$build/bench/desktop-animator" ] && [ -x "$build/bench/camera-path" ] || { echo "build first: scripts/setup.sh" >&2; exit 1; }
 
 "$here/tests/env/with-env.sh" --no-sound --camera --screen 1280x720 -- bash -c '
   set -u
-  build=$1; seconds=$2; out=$TORVANE_TEST_ENV; cam=$TORVANE_CAMERA_NAME
-  # One recording: one line of figures, and the warnings of the tool.
+  build=$1; seconds=$2; fresh=$3; out=$TORVANE_TEST_ENV; cam=$TORVANE_CAMERA_NAME
+  # One recording: one line of figures, and the warnings of the tool. Each program waits for a
+  # camera no program has used yet (the test camera is replaced after each).
   record() {   # LABEL FPS options...
     local label=$1 fps=$2; shift 2
-    /usr/bin/time -f "%U %S" -o "$out/$label.time" "$build/tools/torvane-record" --out "$out/$label.avi" \
+    "$fresh" /usr/bin/time -f "%U %S" -o "$out/$label.time" "$build/tools/torvane-record" --out "$out/$label.avi" \
       --seconds "$seconds" --sound off "$@" 2>"$out/$label.log"
     local status=$?
     # time puts "Command exited with non-zero status N" first when it did.
@@ -39,6 +42,7 @@ seconds=${2:-20}
     grep -E "warning|lost" "$out/$label.log" | sed "s/^/  /"
   }
   echo "load before: $(cut -d" " -f1-3 /proc/loadavg) on $(nproc) cores; $seconds s a recording; camera \"$cam\""
+  "$fresh" "$build/bench/camera-path" "$cam" 640x480 24 "$seconds"
   record webcam-640x480 24 --source webcam --webcam "$cam" --webcam-size 640x480
   "$build/bench/desktop-animator" motion & anim=$!
   sleep 1
@@ -46,4 +50,4 @@ seconds=${2:-20}
   record screen-720p+pip 24 --source full --fps 24 --pip on --pip-pos 4 --webcam "$cam" --webcam-size 320x240
   kill $anim; wait $anim 2>/dev/null
   echo "load after: $(cut -d" " -f1-3 /proc/loadavg)"
-' bench "$build" "$seconds"
+' bench "$build" "$seconds" "$here/tests/env/camera-fresh.sh"

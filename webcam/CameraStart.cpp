@@ -67,8 +67,10 @@ CameraStartResult startCamera(int width, int height, const std::string& name, in
     QEventLoop loop;
     std::thread opener([&] {
         result = openAndWait(width, height, name, frameRate, firstPicture);
-        // Queued: delivered once the loop runs, even when the answer comes before it starts.
-        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        // Queued: delivered once the loop runs, even when the answer comes before it starts. By
+        // name rather than a lambda, whose call object the two threads would share, ordered only
+        // by reference counting inside Qt that the thread checker cannot see.
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
     loop.exec();
     opener.join();

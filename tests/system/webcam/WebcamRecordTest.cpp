@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -43,7 +45,33 @@ std::string rgbText(const std::array<int, 3>& c) {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-// Runs the tool; its standard error and exit status.
+std::string firstLine(const std::string& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The virtual camera is replaced after each program that used it (virtual-camera.sh), and is
+// missing for a moment meanwhile: waits for a publisher no program has used yet, and gives its
+// number, empty when none came.
+std::string waitForFreshCamera() {
+    for (int i = 0; i < 300; ++i) {
+        const std::string ready = firstLine(env("TORVANE_CAMERA_READY"));
+        if (!ready.empty() && ready != firstLine(env("TORVANE_CAMERA_USED"))) return ready;
+        std::this_thread::sleep_for(100ms);
+    }
+    return "";
+}
+
+// Tells the camera its publisher `generation` is free to be replaced.
+void doneWithCamera(const std::string& generation) {
+    const std::string used = env("TORVANE_CAMERA_USED");
+    std::ofstream(used + ".new") << generation << "\n";
+    std::rename((used + ".new").c_str(), used.c_str());
+}
+
+// Runs the tool on a fresh camera; its standard error and exit status.
 struct ToolResult {
     int status = -1;
     std::string err;
@@ -51,8 +79,14 @@ struct ToolResult {
 
 ToolResult record(const std::string& args) {
     ToolResult r;
+    const std::string camera = waitForFreshCamera();
+    if (camera.empty()) {
+        r.err = "the virtual camera was not ready in 30 s";
+        return r;
+    }
     const std::string log = out("tool.log");
     r.status = WEXITSTATUS(std::system((std::string(TORVANE_RECORD_EXE) + " " + args + " 2>" + quoted(log)).c_str()));
+    doneWithCamera(camera);
     r.err = runCommand("cat " + quoted(log));
     return r;
 }
@@ -74,6 +108,7 @@ std::string discovererSize(const std::string& file) {
 }
 
 TEST(WebcamRecord, ListsTheCameraWithItsSizes) {
+    ASSERT_NE(waitForFreshCamera(), "");
     const std::string listed = runCommand(std::string(TORVANE_RECORD_EXE) + " --list-webcams");
     EXPECT_NE(listed.find(cameraName() + ": 640X480"), std::string::npos) << listed;
 }
@@ -148,6 +183,7 @@ TEST(WebcamRecord, OverlayAtEachCornerShowsTheCameraOverTheScreen) {
 TEST(WebcamRecord, UnpluggedCameraKeepsTheLastPictureAndIsReported) {
     const std::string file = out("unplugged.avi");
     const std::string log = out("unplug.log");
+    ASSERT_NE(waitForFreshCamera(), "");
     const pid_t tool = fork();
     if (tool == 0) {
         const std::string cmd = std::string(TORVANE_RECORD_EXE) + " --source webcam --webcam " + quoted(cameraName()) +
