@@ -35,7 +35,8 @@ void dropScreenCast() {
 
 bool waylandSession() { return wayland::waylandDesktop(); }
 
-constexpr int kFirstPictureMs = 5000;
+// A compositor sends its first picture within a second; a loaded machine may take several.
+constexpr int kFirstPictureMs = 10000;
 
 bool openScreenCast(std::string* error) {
     ScreenCast*& cast = screenCast();
