@@ -92,9 +92,10 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 // shortly before the call (the video's) still applies to them; frames a source hands over ahead
 // of their time (test sources render seconds in advance) wait until they are due.
 // A device dates its first data from the moment it arrived, but a first batch that sat in the
-// server (PipeWire's, as measured: 10-20 ms) arrives later than the ones after it. No frame arrives
-// before it was captured, so until the first frame is written the start is moved back to the
-// earliest that every arrival allows.
+// server (PipeWire's, as measured: 10-20 ms; on a busy machine half a second of sound that comes in
+// one burst) arrives later than the ones after it. No frame arrives before it was captured, so the
+// start is moved back to the earliest that every arrival allows, and only fixed (the silence in
+// front of it written) once arrivals have come for a while and the last of them left it in place.
 // The device's clock is not the recording's: its frames are stretched (inaudibly, by a resampler)
 // so that frame k really is what was captured at first + k / rate; the frame indices above are
 // those of the stretched sound.
@@ -106,6 +107,9 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 void CCaptureThread::run() {
     pthread_setname_np(pthread_self(), threadName());
     constexpr auto kHoldBack = std::chrono::milliseconds(200);
+    constexpr auto kStartSettles = std::chrono::milliseconds(400);   // arrivals watched at least
+    constexpr auto kStartQuiet = std::chrono::milliseconds(150);     // without a move of the start
+    constexpr auto kStartFixed = std::chrono::seconds(2);            // at most
     const uint32_t frame = threadFormat_.blockAlign;
     const uint32_t rate = threadFormat_.samplesPerSec;
     const Clock::time_point origin = timeline_.origin();
@@ -117,6 +121,7 @@ void CCaptureThread::run() {
     int64_t pendingFrame = 0;     // frame index (of the stretched sound) at pendingOffset
     bool haveFirst = false;
     Clock::time_point first{};
+    Clock::time_point firstArrived{}, startMoved{};
     int64_t deviceFrames = 0;    // as delivered by the device
     int64_t outFrames = 0;       // after stretching, what `pending` has received
     ClockDriftController drift{double(rate)};
@@ -162,7 +167,10 @@ void CCaptureThread::run() {
     auto release = [&](Clock::time_point limit, bool hold) {
         bool stopping = stopRequested_;
         if (!placed) {
-            if (!stopping && first >= limit && pending.size() - pendingOffset <= maxPending) return;
+            const Clock::time_point now = Clock::now();
+            const bool settled = now >= firstArrived + kStartFixed ||
+                                 (now >= firstArrived + kStartSettles && now >= startMoved + kStartQuiet);
+            if (!stopping && (!settled || first >= limit) && pending.size() - pendingOffset <= maxPending) return;
             place();
         }
         const Clock::time_point stopAt = stopMoment();
@@ -216,10 +224,15 @@ void CCaptureThread::run() {
                 haveFirst = true;
                 if (!device_->firstCaptureTime(&first)) first = arrived;
                 fitFrom = first;
+                firstArrived = startMoved = arrived;
             }
             deviceFrames += frames;
-            if (!placed && device_->discontinuities() == 0)
-                first = std::min(first, arrived - std::chrono::microseconds(deviceFrames * 1000000 / rate));
+            if (!placed && device_->discontinuities() == 0) {
+                const Clock::time_point allowed = arrived - std::chrono::microseconds(deviceFrames * 1000000 / rate);
+                // Moves of a millisecond are the jitter of every arrival, not a burst draining.
+                if (allowed < first - std::chrono::milliseconds(1)) startMoved = arrived;
+                first = std::min(first, allowed);
+            }
             stretched.clear();
             if (stretching && !stretcher.process(buf.data(), frames, &stretched, nullptr)) stretching = false;
             if (!stretching && stretched.empty())
