@@ -38,11 +38,12 @@ int CCaptureThread::soundGaps(int64_t* totalMs, int64_t* firstAtMs) const {
 }
 
 bool CCaptureThread::startThread(std::unique_ptr<IWaveInDevice> device, const WaveFormat& format,
-                                 Clock::time_point origin, size_t chunkBytes) {
+                                 Clock::time_point origin, size_t chunkBytes, Clock::time_point opened) {
     if (thread_.joinable() || !device || format.blockAlign == 0 || format.samplesPerSec == 0) return false;
     device_ = std::move(device);
     threadFormat_ = format;
     chunkBytes_ = std::max<size_t>(chunkBytes - chunkBytes % format.blockAlign, format.blockAlign);
+    opened_ = opened;
     stopRequested_ = false;
     abort_ = false;
     delivered_ = 0;
@@ -93,9 +94,11 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 // of their time (test sources render seconds in advance) wait until they are due.
 // A device dates its first data from the moment it arrived, but a first batch that sat in the
 // server (PipeWire's, as measured: 10-20 ms; on a busy machine half a second of sound that comes in
-// one burst) arrives later than the ones after it. No frame arrives before it was captured, so the
-// start is moved back to the earliest that every arrival allows, and only fixed (the silence in
-// front of it written) once arrivals have come for a while and the last of them left it in place.
+// one burst) arrives later than the ones after it. No frame arrives before it was captured, nor was
+// captured before the device was opened, so the start is moved back to the earliest that every
+// arrival allows, never before the opening (test sources hand over seconds at once), and only fixed (the silence in
+// front of it written) once a burst has drained: not before kHoldBack after the first arrival, nor
+// while reads still move it by more than jitter does.
 // The device's clock is not the recording's: its frames are stretched (inaudibly, by a resampler)
 // so that frame k really is what was captured at first + k / rate; the frame indices above are
 // those of the stretched sound.
@@ -107,9 +110,9 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 void CCaptureThread::run() {
     pthread_setname_np(pthread_self(), threadName());
     constexpr auto kHoldBack = std::chrono::milliseconds(200);
-    constexpr auto kStartSettles = std::chrono::milliseconds(400);   // arrivals watched at least
-    constexpr auto kStartQuiet = std::chrono::milliseconds(150);     // without a move of the start
-    constexpr auto kStartFixed = std::chrono::seconds(2);            // at most
+    constexpr auto kStartJitter = std::chrono::milliseconds(5);
+    constexpr auto kStartQuiet = std::chrono::milliseconds(50);   // without a larger move
+    constexpr auto kStartFixed = std::chrono::seconds(1);         // after the first arrival at most
     const uint32_t frame = threadFormat_.blockAlign;
     const uint32_t rate = threadFormat_.samplesPerSec;
     const Clock::time_point origin = timeline_.origin();
@@ -169,7 +172,7 @@ void CCaptureThread::run() {
         if (!placed) {
             const Clock::time_point now = Clock::now();
             const bool settled = now >= firstArrived + kStartFixed ||
-                                 (now >= firstArrived + kStartSettles && now >= startMoved + kStartQuiet);
+                                 (now >= firstArrived + kHoldBack && now >= startMoved + kStartQuiet);
             if (!stopping && (!settled || first >= limit) && pending.size() - pendingOffset <= maxPending) return;
             place();
         }
@@ -223,14 +226,15 @@ void CCaptureThread::run() {
             if (!haveFirst) {
                 haveFirst = true;
                 if (!device_->firstCaptureTime(&first)) first = arrived;
+                first = std::max(first, std::min(opened_, arrived));
                 fitFrom = first;
                 firstArrived = startMoved = arrived;
             }
             deviceFrames += frames;
             if (!placed && device_->discontinuities() == 0) {
-                const Clock::time_point allowed = arrived - std::chrono::microseconds(deviceFrames * 1000000 / rate);
-                // Moves of a millisecond are the jitter of every arrival, not a burst draining.
-                if (allowed < first - std::chrono::milliseconds(1)) startMoved = arrived;
+                const Clock::time_point allowed =
+                    std::max(arrived - std::chrono::microseconds(deviceFrames * 1000000 / rate), opened_);
+                if (allowed < first - kStartJitter) startMoved = arrived;
                 first = std::min(first, allowed);
             }
             stretched.clear();
@@ -290,17 +294,24 @@ void CCaptureThread::run() {
         if (haveFirst) release(stopping ? stopAt : Clock::now() - kHoldBack, true);
     }
     // Whatever was captured up to the end (the stop moment, or the device's failure) is written;
-    // an abort writes nothing more.
+    // an abort writes nothing more. What a failed source handed over ahead of its time was never
+    // captured.
     if (!abort_ && haveFirst) {
         stretched.clear();
         if (stretching && stretcher.flush(&stretched, nullptr))
             pending.insert(pending.end(), stretched.begin(), stretched.end());
-        release(Clock::time_point::max(), false);
+        release(failed ? Clock::now() : Clock::time_point::max(), false);
     }
     // A track given the video's end that is short of it (a pause at the stop, a device that did
-    // not deliver in time) ends there with silence.
+    // not deliver in time) ends there with silence. A device that never delivered still covers the
+    // recording with silence, up to the stop or to its failure.
     const int64_t end = trackEnd_.load();
-    if (!abort_ && !failed && !refused && haveFirst && end > delivered_) {
+    if (!abort_ && !refused && !haveFirst) {
+        done = false;
+        if (failed) writeSilence(timeline_.framesAt(Clock::now(), rate));
+        else if (end < 0) writeSilence(timeline_.framesAt(stopMoment(), rate));
+    }
+    if (!abort_ && !failed && !refused && end > delivered_) {
         done = false;
         writeSilence(end - delivered_);
     }

@@ -45,9 +45,10 @@ public:
     void endTrackAt(int64_t frames) { trackEnd_ = frames; }
 
 protected:
-    // Starts reading `device` on a new thread. chunkBytes: the most read at once.
+    // Starts reading `device` on a new thread. chunkBytes: the most read at once. opened: a moment
+    // before the device was opened (nothing it delivers was captured earlier).
     bool startThread(std::unique_ptr<IWaveInDevice> device, const WaveFormat& format,
-                     Clock::time_point origin, size_t chunkBytes);
+                     Clock::time_point origin, size_t chunkBytes, Clock::time_point opened);
     // drain: keep reading until the sound reaches `at` (waiting at most graceMs past it);
     // otherwise end at once.
     void stopThread(bool drain, Clock::time_point at = Clock::now(), int graceMs = 1500);
@@ -69,6 +70,7 @@ private:
     std::thread thread_;
     RecordingTimeline timeline_;
     size_t chunkBytes_ = 0;
+    Clock::time_point opened_{};
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> abort_{false};
     std::atomic<int> graceMs_{1500};

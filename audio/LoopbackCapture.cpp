@@ -34,12 +34,13 @@ int CLoopbackCapture::start(IAudioSink* sink, Clock::time_point origin) {
     // the age of the first data is known to within a fragment (measured: 40 ms fragments put
     // the sound 35 ms early).
     uint32_t fragment = format_.avgBytesPerSec / 50;
+    const Clock::time_point opened = Clock::now();
     auto device = devices_.openLoopback(format_, fragment, &lastError_);
     if (!device) return -1;
     sink_ = sink;
     position_ = 0;
     writeFailed_ = false;
-    if (!startThread(std::move(device), format_, origin, kPacketBytes)) {
+    if (!startThread(std::move(device), format_, origin, kPacketBytes, opened)) {
         lastError_ = "cannot create the system sound thread";
         return -1;
     }

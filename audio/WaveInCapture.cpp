@@ -33,6 +33,7 @@ int CWaveInCapture::start(IAudioSink* sink, Clock::time_point origin) {
     }
     // Fragments of a quarter block keep delivery steady; the thread assembles whole blocks.
     uint32_t blockBytes = kBlockBytes - kBlockBytes % format_.blockAlign;
+    const Clock::time_point opened = Clock::now();
     auto device = devices_.openInput(format_, blockBytes / 4, &lastError_);
     if (!device) return -1;
     sink_ = sink;
@@ -40,7 +41,7 @@ int CWaveInCapture::start(IAudioSink* sink, Clock::time_point origin) {
     fill_ = 0;
     position_ = 0;
     failedWrites_ = 0;
-    if (!startThread(std::move(device), format_, origin, blockBytes)) {
+    if (!startThread(std::move(device), format_, origin, blockBytes, opened)) {
         lastError_ = "cannot create the sound thread";
         return -1;
     }

@@ -101,6 +101,26 @@ TEST_F(CaptureThreads, AFirstChunkThatArrivesLateIsPlacedWhereTheChunksAfterItSa
     }
 }
 
+TEST_F(CaptureThreads, ASourceThatHandsOverSecondsAtOnceIsPlacedFromItsOpening) {
+    // Two seconds at the first read, then ahead by that much: the arrivals alone would put the
+    // start 2 s before the device was opened, and its first 2 s before the recording began.
+    dev.mic.aheadMs = 2000;
+    CSoundCapture c(1, 0, dev);
+    c.setAudioSink(&sink);
+    auto t0 = steady_clock::now();
+    c.setTimeOrigin(t0);
+    ASSERT_EQ(c.start(), 0);
+    std::this_thread::sleep_until(t0 + milliseconds(1000));
+    c.stopSources(t0 + milliseconds(1000));
+    int64_t frames = 0;
+    auto all = joined(sink.take(), &frames);
+    EXPECT_NEAR(double(frames) / 44100, 1.0, 0.006);
+    ASSERT_GT(all.size(), size_t(2 * 4410));
+    // The ramp counts the device's frames: at 0.1 s it holds the frame captured 0.1 s after opening.
+    EXPECT_NEAR(all[2 * 4410], 4410, 0.015 * 44100);
+    EXPECT_EQ(c.lossReport(), "");
+}
+
 TEST_F(CaptureThreads, PauseDiscardsWhatArrivesAndPositionsContinue) {
     CSoundCapture c(1, 0, dev);
     c.setAudioSink(&sink);
@@ -142,7 +162,7 @@ TEST_F(CaptureThreads, PauseResumeAndStopTakeEffectFromTheGivenMoment) {
     auto t0 = steady_clock::now();
     c.setTimeOrigin(t0);
     ASSERT_EQ(c.start(), 0);
-    std::this_thread::sleep_until(t0 + milliseconds(600));
+    std::this_thread::sleep_until(t0 + milliseconds(500));
     c.pause(t0 + milliseconds(400));
     std::this_thread::sleep_until(t0 + milliseconds(1100));
     c.resume(t0 + milliseconds(1000));
@@ -180,20 +200,34 @@ TEST_F(CaptureThreads, FailedWritesAreCountedAndTheSourceGivesUpAfterAllBlocks) 
 }
 
 TEST_F(CaptureThreads, ADeviceThatDiesIsReportedWithItsTime) {
-    CSoundCapture c(1, 1, dev);
-    c.setAudioSink(&sink);
-    auto t0 = steady_clock::now();
-    c.setTimeOrigin(t0);
-    ASSERT_EQ(c.start(), 0);
-    std::this_thread::sleep_until(t0 + milliseconds(1200));
-    dev.loop.fail = true;
-    std::this_thread::sleep_until(t0 + milliseconds(1500));
-    auto before = steady_clock::now();
-    c.stopSources();
-    EXPECT_LT(steady_clock::now() - before, milliseconds(300));
-    std::string loss = c.lossReport();
-    EXPECT_NE(loss.find("at 00:00:01"), std::string::npos) << loss;
-    EXPECT_NE(loss.find("the sound after that is missing"), std::string::npos) << loss;
+    // Dying while it delivers, and before it ever delivered (a server gone early): either way the
+    // track reaches the moment of the loss, in silence where the device gave nothing.
+    for (int delayMs : {0, 5000}) {
+        SCOPED_TRACE(delayMs);
+        InProcessDevices devices;
+        RecordingSink out;
+        devices.loop.delayMs = delayMs;
+        CSoundCapture c(1, 1, devices);
+        c.setAudioSink(&out);
+        auto t0 = steady_clock::now();
+        c.setTimeOrigin(t0);
+        ASSERT_EQ(c.start(), 0);
+        std::this_thread::sleep_until(t0 + milliseconds(1200));
+        const double failedAt = duration<double>(steady_clock::now() - t0).count();
+        devices.loop.fail = true;
+        std::this_thread::sleep_until(t0 + milliseconds(1500));
+        auto before = steady_clock::now();
+        c.stopSources();
+        EXPECT_LT(steady_clock::now() - before, milliseconds(300));
+        std::string loss = c.lossReport();
+        EXPECT_NE(loss.find("at 00:00:01"), std::string::npos) << loss;
+        EXPECT_NE(loss.find("the sound after that is missing"), std::string::npos) << loss;
+        int64_t frames = 0;
+        joined(out.take(), &frames);
+        // The device notices within a read (50 ms); what it held back is written.
+        EXPECT_GT(double(frames) / 44100, failedAt - 0.25);
+        EXPECT_LT(double(frames) / 44100, failedAt + 0.3);
+    }
 }
 
 TEST_F(CaptureThreads, BothMixesTheRingIntoTheSystemSoundAndOnlyTheLoopbackWrites) {

@@ -20,6 +20,7 @@ struct InputScript {
     int delayMs = 0;                   // before the first data
     double ppm = 0;                    // how far the device's clock runs from nominal
     int firstLateMs = 0;               // the first chunk is handed over this late (and dated by then)
+    int aheadMs = 0;                   // everything is handed over this early, as test sources do
 };
 
 class InProcessInput : public IWaveInDevice {
@@ -32,7 +33,7 @@ public:
         // Data is due in 10 ms chunks after the start delay; wait for the next one.
         const double rate = f_.samplesPerSec * (1 + s_.ppm / 1e6);
         auto due = begin_ + milliseconds(s_.delayMs) + microseconds(int64_t(double(frames_) * 1e6 / rate)) +
-                   milliseconds(10);
+                   milliseconds(10) - milliseconds(s_.aheadMs);
         if (!haveFirst_) due += milliseconds(s_.firstLateMs);   // the later chunks catch up at once
         auto limit = steady_clock::now() + milliseconds(timeoutMs);
         if (due > limit) {
