@@ -96,9 +96,9 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 // server (PipeWire's, as measured: 10-20 ms; on a busy machine half a second of sound that comes in
 // one burst) arrives later than the ones after it. No frame arrives before it was captured, nor was
 // captured before the device was opened, so the start is moved back to the earliest that every
-// arrival allows, never before the opening (test sources hand over seconds at once), and only fixed (the silence in
-// front of it written) once a burst has drained: not before kHoldBack after the first arrival, nor
-// while reads still move it by more than jitter does.
+// arrival allows, never before the opening (test sources hand over seconds at once), and only
+// fixed (the silence in front of it written) once a burst has drained: not before kHoldBack after
+// the first arrival, nor while reads still move it by more than jitter does.
 // The device's clock is not the recording's: its frames are stretched (inaudibly, by a resampler)
 // so that frame k really is what was captured at first + k / rate; the frame indices above are
 // those of the stretched sound.

@@ -38,6 +38,13 @@ protected:
         }
         return all;
     }
+    // Writes to `out` on the recording clock that begins now (*t0), and starts.
+    static bool startAt(CSoundCapture& c, RecordingSink& out, steady_clock::time_point* t0) {
+        c.setAudioSink(&out);
+        *t0 = steady_clock::now();
+        c.setTimeOrigin(*t0);
+        return c.start() == 0;
+    }
     InProcessDevices dev;
     RecordingSink sink;
     bool saved_ = false;
@@ -49,10 +56,8 @@ TEST_F(CaptureThreads, MicrophoneWritesWholeBlocksAtContinuingPositionsAndCovers
     dev.mic.delayMs = 300;   // first data late: the track is padded with silence in front
     CSoundCapture c(1, 0, dev);
     ASSERT_EQ(c.recordingFormat().channels, 2);
-    c.setAudioSink(&sink);
-    auto t0 = steady_clock::now();
-    c.setTimeOrigin(t0);
-    ASSERT_EQ(c.start(), 0);
+    steady_clock::time_point t0;
+    ASSERT_TRUE(startAt(c, sink, &t0));
     EXPECT_EQ(c.start(), 0);   // a second start opens nothing
     EXPECT_EQ(dev.mic.opens, 1);
     std::this_thread::sleep_until(t0 + milliseconds(1000));
@@ -83,10 +88,8 @@ TEST_F(CaptureThreads, AFirstChunkThatArrivesLateIsPlacedWhereTheChunksAfterItSa
         devices.mic.delayMs = 300;
         devices.mic.firstLateMs = lateMs;
         CSoundCapture c(1, 0, devices);
-        c.setAudioSink(&out);
-        auto t0 = steady_clock::now();
-        c.setTimeOrigin(t0);
-        ASSERT_EQ(c.start(), 0);
+        steady_clock::time_point t0;
+        ASSERT_TRUE(startAt(c, out, &t0));
         std::this_thread::sleep_until(t0 + milliseconds(1500));
         c.stopSources(t0 + milliseconds(1500));
         int64_t frames = 0;
@@ -106,10 +109,8 @@ TEST_F(CaptureThreads, ASourceThatHandsOverSecondsAtOnceIsPlacedFromItsOpening) 
     // start 2 s before the device was opened, and its first 2 s before the recording began.
     dev.mic.aheadMs = 2000;
     CSoundCapture c(1, 0, dev);
-    c.setAudioSink(&sink);
-    auto t0 = steady_clock::now();
-    c.setTimeOrigin(t0);
-    ASSERT_EQ(c.start(), 0);
+    steady_clock::time_point t0;
+    ASSERT_TRUE(startAt(c, sink, &t0));
     std::this_thread::sleep_until(t0 + milliseconds(1000));
     c.stopSources(t0 + milliseconds(1000));
     int64_t frames = 0;
@@ -123,10 +124,8 @@ TEST_F(CaptureThreads, ASourceThatHandsOverSecondsAtOnceIsPlacedFromItsOpening) 
 
 TEST_F(CaptureThreads, PauseDiscardsWhatArrivesAndPositionsContinue) {
     CSoundCapture c(1, 0, dev);
-    c.setAudioSink(&sink);
-    auto t0 = steady_clock::now();
-    c.setTimeOrigin(t0);
-    ASSERT_EQ(c.start(), 0);
+    steady_clock::time_point t0;
+    ASSERT_TRUE(startAt(c, sink, &t0));
     // The moments of the calls, as this thread may wake late on a busy machine.
     auto since = [&] { return duration<double>(steady_clock::now() - t0).count(); };
     std::this_thread::sleep_until(t0 + milliseconds(500));
@@ -158,10 +157,8 @@ TEST_F(CaptureThreads, PauseDiscardsWhatArrivesAndPositionsContinue) {
 TEST_F(CaptureThreads, PauseResumeAndStopTakeEffectFromTheGivenMoment) {
     // As the session does it: the moments of the video's pause, resume and stop, passed late.
     CSoundCapture c(1, 0, dev);
-    c.setAudioSink(&sink);
-    auto t0 = steady_clock::now();
-    c.setTimeOrigin(t0);
-    ASSERT_EQ(c.start(), 0);
+    steady_clock::time_point t0;
+    ASSERT_TRUE(startAt(c, sink, &t0));
     std::this_thread::sleep_until(t0 + milliseconds(500));
     c.pause(t0 + milliseconds(400));
     std::this_thread::sleep_until(t0 + milliseconds(1100));
@@ -208,10 +205,8 @@ TEST_F(CaptureThreads, ADeviceThatDiesIsReportedWithItsTime) {
         RecordingSink out;
         devices.loop.delayMs = delayMs;
         CSoundCapture c(1, 1, devices);
-        c.setAudioSink(&out);
-        auto t0 = steady_clock::now();
-        c.setTimeOrigin(t0);
-        ASSERT_EQ(c.start(), 0);
+        steady_clock::time_point t0;
+        ASSERT_TRUE(startAt(c, out, &t0));
         std::this_thread::sleep_until(t0 + milliseconds(1200));
         const double failedAt = duration<double>(steady_clock::now() - t0).count();
         devices.loop.fail = true;
@@ -238,10 +233,8 @@ TEST_F(CaptureThreads, BothMixesTheRingIntoTheSystemSoundAndOnlyTheLoopbackWrite
     ASSERT_NE(c.mixingRing(), nullptr);
     EXPECT_EQ(c.mixingRing()->capacity(), 20 * 176400);
     EXPECT_EQ(c.microphoneSource()->format().channels, 2);   // inherited from the loopback
-    c.setAudioSink(&sink);
-    auto t0 = steady_clock::now();
-    c.setTimeOrigin(t0);
-    ASSERT_EQ(c.start(), 0);
+    steady_clock::time_point t0;
+    ASSERT_TRUE(startAt(c, sink, &t0));
     std::this_thread::sleep_until(t0 + milliseconds(1000));
     c.stopSources();
     int64_t frames = 0;
@@ -281,10 +274,8 @@ TEST_F(CaptureThreads, AFastMicrophoneIsStretchedSoItsSoundStaysOnTheTimeLine) {
     // of its own count, 45 ms of sound behind what was captured then.
     dev.mic.ppm = 5000;
     CSoundCapture c(1, 0, dev);
-    c.setAudioSink(&sink);
-    auto t0 = steady_clock::now();
-    c.setTimeOrigin(t0);
-    ASSERT_EQ(c.start(), 0);
+    steady_clock::time_point t0;
+    ASSERT_TRUE(startAt(c, sink, &t0));
     std::this_thread::sleep_until(t0 + milliseconds(9000));
     c.stopSources();
     int64_t frames = 0;
@@ -316,10 +307,8 @@ TEST_F(CaptureThreads, BothSourcesOfAMixAreMeasuredEachOnItsOwn) {
     dev.mic.ppm = 5000;
     dev.loop.ppm = -5000;
     CSoundCapture c(1, 2, dev);
-    c.setAudioSink(&sink);
-    auto t0 = steady_clock::now();
-    c.setTimeOrigin(t0);
-    ASSERT_EQ(c.start(), 0);
+    steady_clock::time_point t0;
+    ASSERT_TRUE(startAt(c, sink, &t0));
     std::this_thread::sleep_until(t0 + milliseconds(7000));
     c.stopSources();
     const std::string report = c.clockReport();
