@@ -574,9 +574,10 @@ bool AviFile::startSegment() {
     return ok;
 }
 
-// ix## of the stream's entries from `from` on, at the end; its place goes to `offset` and `size`.
-bool AviFile::writeStandardIndex(AviStream& s, uint64_t from, uint64_t& offset, uint32_t& size) {
-    const uint64_t count = s.entries_.size() - from;
+// ix## of the stream's entries from `from` up to `to`, at the end; its place goes to `offset` and
+// `size`. Entries after `to` are left for a later index.
+bool AviFile::writeStandardIndex(AviStream& s, uint64_t from, uint64_t to, uint64_t& offset, uint32_t& size) {
+    const uint64_t count = to - from;
     if (count == 0) return true;
     const uint64_t total = kStdIndexHeaderBytes + 8 * count;
     std::vector<uint8_t> buffer;
@@ -593,7 +594,7 @@ bool AviFile::writeStandardIndex(AviStream& s, uint64_t from, uint64_t& offset, 
     b.u32(0);
     uint64_t at = end_;
     auto flush = [&] { return flushIndexBuffer(buffer, at); };
-    for (uint64_t i = from; i < s.entries_.size(); ++i) {
+    for (uint64_t i = from; i < to; ++i) {
         const AviStream::Entry& e = s.entries_[i];
         b.u32(e.offset + 8);   // of the data, from the base offset
         b.u32((e.sizeKey & ~kKeyBit) | ((e.sizeKey & kKeyBit) ? 0 : kKeyBit));   // bit 31: not a key
@@ -603,8 +604,9 @@ bool AviFile::writeStandardIndex(AviStream& s, uint64_t from, uint64_t& offset, 
     offset = end_;
     size = uint32_t(total);
     end_ += total;
-    s.indexedEntries_ = s.entries_.size();
-    s.indexedLength_ = s.length_;
+    // Entries of a variable-size stream are one position each.
+    s.indexedLength_ = s.length_ - int64_t(s.entries_.size() - to);
+    s.indexedEntries_ = to;
     return true;
 }
 
@@ -651,7 +653,7 @@ bool AviFile::closeSegment(bool last) {
     if (!last || openDml_)
         for (auto& s : streams_) {
             AviStream::Segment& seg = s->segments_.back();
-            ok = writeStandardIndex(*s, seg.firstEntry, seg.ixOffset, seg.ixSize) && ok;
+            ok = writeStandardIndex(*s, seg.firstEntry, s->entries_.size(), seg.ixOffset, seg.ixSize) && ok;
         }
     for (auto& s : streams_) s->listedLength_ = s->length_;
     const uint64_t moviEnd = end_;
@@ -673,6 +675,9 @@ bool AviFile::closeSegment(bool last) {
 // Chunks
 
 bool AviFile::appendChunk(AviStream& s, const void* data, uint32_t size, bool key) {
+    // Every block of fixed-size samples (PCM) can be decoded alone: readers that look for keyframes
+    // in every stream find one in each entry.
+    key = key || s.fixedSize();
     const uint32_t pad = size & 1;
     const uint64_t bytes = 8 + uint64_t(size) + pad;
     if (!makeRoom(bytes, 1)) return false;
@@ -921,13 +926,18 @@ bool AviFile::writeParts() {
         AviStream::Segment& seg = s.segments_.back();
         const uint64_t from = std::max(s.indexedEntries_, seg.firstEntry);
         const int64_t before = s.indexedLength_;
+        // A picture stream is listed up to its last picture: readers that skip empty entries would
+        // see it end there, so a file cut off later lasts, to every reader, what its headers say.
+        uint64_t to = s.entries_.size();
+        if (!s.fixedSize())
+            while (to > from && (s.entries_[to - 1].sizeKey & ~kKeyBit) == 0) --to;
         AviStream::Part part{0, 0, 0};
-        if (from < s.entries_.size()) {
-            if (!writeStandardIndex(s, from, part.offset, part.size)) return false;
-            part.duration = uint32_t(s.length_ - before);
+        if (from < to) {
+            if (!writeStandardIndex(s, from, to, part.offset, part.size)) return false;
+            part.duration = uint32_t(s.indexedLength_ - before);
             seg.parts.push_back(part);
         }
-        s.pendingLength_ = s.length_;
+        s.pendingLength_ = s.indexedLength_;
         s.pendingParts_ = seg.parts.size();
     }
     // Other chunks may follow before the headers are written; the sizes stop here.

@@ -176,7 +176,7 @@ private:
     bool appendEmptyChunks(AviStream& s, int64_t count);
     bool appendSilence(AviStream& s, int64_t samples);
     bool closeSegment(bool last);
-    bool writeStandardIndex(AviStream& s, uint64_t from, uint64_t& offset, uint32_t& size);
+    bool writeStandardIndex(AviStream& s, uint64_t from, uint64_t to, uint64_t& offset, uint32_t& size);
     bool writeIdx1();
     bool startSegment();
     bool nextSegment();

@@ -267,6 +267,19 @@ bool repairFrom(int fd, const std::string& path, const std::string& outPath, Rep
         out[i] = s;
         report.streams.push_back({old[i].info.fccType, old[i].info.fccHandler, 0, 0, 0});
     }
+    // The video ends on its last picture; the sound ends with it, as in a finished recording.
+    double videoEnd = -1;
+    {
+        std::vector<int64_t> pictures(old.size(), 0), end(old.size(), 0);
+        for (const auto& smp : samples) {
+            const size_t i = size_t(smp.stream);
+            if (!out[i] || old[i].info.sampleSize || old[i].info.fccType != kStreamVideo) continue;
+            if (smp.size > 0) end[i] = pictures[i] + 1;
+            ++pictures[i];
+        }
+        for (size_t i = 0; i < old.size(); ++i)
+            if (end[i] > 0) videoEnd = std::max(videoEnd, double(end[i]) * old[i].info.scale / old[i].info.rate);
+    }
     std::vector<int64_t> position(old.size(), 0);
     std::vector<uint8_t> data;
     for (const auto& smp : samples) {
@@ -275,6 +288,14 @@ bool repairFrom(int fd, const std::string& path, const std::string& outPath, Rep
         const StreamInfo& in = old[i].info;
         uint32_t size = smp.size;
         if (in.sampleSize) size -= size % in.sampleSize;
+        if (in.sampleSize && videoEnd >= 0 && in.scale > 0) {
+            const int64_t limit = int64_t(videoEnd * in.rate / in.scale + 0.5);
+            const int64_t room = std::max<int64_t>(0, limit - position[i]) * in.sampleSize;
+            if (int64_t(size) > room) {
+                report.bytesDropped += size - uint32_t(room);
+                size = uint32_t(room);
+            }
+        }
         if (size == 0) {
             // An empty picture is a repeated one; an empty or partial-sample audio chunk is dropped.
             if (!in.sampleSize) ++position[i];
@@ -299,16 +320,14 @@ bool repairFrom(int fd, const std::string& path, const std::string& outPath, Rep
         rs.chunks++;
         report.bytesKept += size;
     }
-    // Empty pictures after the last kept one are time too (a still screen): keep them as entries.
-    for (size_t i = 0; i < old.size(); ++i) {
-        if (out[i] && !old[i].info.sampleSize && out[i]->length() > 0 && out[i]->length() < position[i])
-            out[i]->writeEmpty(position[i] - 1);
-    }
+    // Empty pictures after the last kept one are left out: readers that skip empty entries would
+    // end the video at its last picture while its headers said otherwise. A finished recording
+    // ends on a picture; a repaired one does too.
     for (size_t i = 0; i < old.size(); ++i) {
         if (newIndex[i] < 0) continue;
         RepairedStream& rs = report.streams[size_t(newIndex[i])];
-        rs.length = position[i];
-        rs.seconds = double(position[i]) * old[i].info.scale / old[i].info.rate;
+        rs.length = out[i]->length();
+        rs.seconds = double(rs.length) * old[i].info.scale / old[i].info.rate;
         report.seconds = std::max(report.seconds, rs.seconds);
     }
     const bool released = file->release();

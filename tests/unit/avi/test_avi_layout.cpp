@@ -136,7 +136,8 @@ TEST(AviLayout, HeadersFormatsChunksAndIndex) {
     ASSERT_TRUE(idx1);
     const auto entries = readIdx1(f, *idx1);
     ASSERT_EQ(entries.size(), 5u);
-    const uint32_t flags[] = {0x10, 0, 0, 0, 0};
+    // Sound entries are keyframes, written with flags 0 or not: each PCM block stands alone.
+    const uint32_t flags[] = {0x10, 0x10, 0, 0x10, 0};
     for (size_t i = 0; i < entries.size(); ++i) {
         EXPECT_EQ(entries[i].id, expected[i].first);
         EXPECT_EQ(entries[i].flags, flags[i]) << i;
@@ -433,6 +434,7 @@ TEST(AviLayout, LargeFilesContinueInAvixSegmentsWithOpenDmlIndexes) {
             EXPECT_EQ(duration, 300u * 266);
             ASSERT_EQ(chunks.size(), 300u);
             for (const auto& c : chunks) {
+                EXPECT_TRUE(c.key);
                 EXPECT_EQ(c.size, block.size());
                 EXPECT_TRUE(std::equal(block.begin(), block.end(), f.bytes.begin() + long(c.offset)));
             }

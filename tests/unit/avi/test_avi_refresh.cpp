@@ -116,6 +116,62 @@ TEST(AviRefresh, AnOpenFileDescribesWhatTheLastRefreshCovered) {
     EXPECT_FALSE(riff.find("LIST", "hdrl")->find("LIST", "strl")->find("indx"));
 }
 
+// Empty entries after the last picture are listed only once a picture follows them: a reader that
+// skips empty entries would otherwise find the video shorter than the headers say.
+TEST(AviRefresh, PicturesAreListedUpToTheLastOne) {
+    TempDir dir;
+    const std::string path = dir.file("trail.avi");
+    auto file = AviFile::create(path, nullptr);
+    ASSERT_TRUE(file);
+    file->setRefreshInterval(std::chrono::milliseconds(0));
+    const StreamInfo vinfo = videoInfo(64, 48, 10);
+    const auto bih = bitmapInfo(vinfo);
+    const auto wave = waveFormat(8000, 1, 16);
+    AviStream* video = file->createStream(vinfo);
+    AviStream* audio = file->createStream(audioInfo(wave));
+    ASSERT_TRUE(file->setFormat(video, bih.data(), bih.size()));
+    ASSERT_TRUE(file->setFormat(audio, wave.data(), wave.size()));
+    const auto frame = payload(120, 5);
+    const auto block = payload(1600, 6);
+    ASSERT_TRUE(video->write(0, 1, frame.data(), frame.size(), kKeyframe));
+    ASSERT_TRUE(video->write(1, 1, frame.data(), frame.size(), 0));
+    for (int64_t p = 2; p < 6; ++p) ASSERT_TRUE(video->writeEmpty(p));
+    ASSERT_TRUE(audio->write(0, 4800, payload(9600, 7).data(), 9600, 0));
+    auto listed = [&](uint32_t& videoLength, Listed& v, Listed& a) {
+        RiffFile f(path);
+        const auto strls = f.root.children.at(0).find("LIST", "hdrl")->all("LIST", "strl");
+        videoLength = f.u32(strls[0]->find("strh")->dataOffset + 32);
+        v = walkSuperIndex(f, *strls[0]->find("indx"), "ix00", "00dc");
+        a = walkSuperIndex(f, *strls[1]->find("indx"), "ix01", "01wb");
+    };
+    ASSERT_TRUE(file->refresh()) << file->lastError();
+    uint32_t length = 0;
+    Listed v, a;
+    listed(length, v, a);
+    EXPECT_EQ(length, 2u);
+    EXPECT_EQ(v.chunks, 2u);
+    EXPECT_EQ(v.duration, 2u);
+    EXPECT_EQ(a.duration, 4800u);   // sound is listed whole
+    // Only empty entries since: nothing more is listed.
+    ASSERT_TRUE(video->writeEmpty(6));
+    ASSERT_TRUE(file->refresh());
+    listed(length, v, a);
+    EXPECT_EQ(length, 2u);
+    EXPECT_EQ(v.parts, 1u);
+    // A picture after them lists them all.
+    ASSERT_TRUE(video->write(7, 1, frame.data(), frame.size(), 0));
+    ASSERT_TRUE(audio->write(4800, 800, block.data(), block.size(), 0));
+    ASSERT_TRUE(file->refresh());
+    listed(length, v, a);
+    EXPECT_EQ(length, 8u);
+    EXPECT_EQ(v.chunks, 8u);
+    EXPECT_EQ(v.duration, 8u);
+    EXPECT_EQ(a.duration, 5600u);
+    ASSERT_TRUE(file->release());
+    RiffFile f(path);
+    EXPECT_EQ(f.u32(f.root.children.at(0).find("LIST", "hdrl")->all("LIST", "strl")[0]->find("strh")->dataOffset + 32), 8u);
+}
+
 TEST(AviRefresh, TheFlushThreadRefreshesOnItsOwn) {
     TempDir dir;
     const std::string path = dir.file("timed.avi");
