@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <deque>
 #include <vector>
 
 #include "engine/BaseCapture.h"
@@ -201,6 +202,39 @@ void stopForFault(CaptureRun& run, StopFault kind, const std::string& why) {
     postWindowMessage(run.notify, WM_RECORDER_STOP, kStopForFault);
 }
 
+// An empty entry at `position`: players that read the index keep showing the picture before it.
+void writeEmptyEntry(CaptureRun& run, int64_t position, CaptureCounters& counters) {
+    if (run.stream->writeEmpty(position))
+        counters.unchanged.fetch_add(1);
+    else
+        counters.writeFailures.fetch_add(1);
+}
+
+// The last picture again at `position`, every macroblock unchanged: a few dozen bytes and no
+// analysis, but a real picture to readers that skip empty entries. The planes still hold the last
+// picture encoded. False when it could not be encoded or written.
+bool writeRepeatPicture(CaptureRun& run, const I420Planes& planes, int64_t position, CaptureCounters& counters) {
+    EncodedPicture encoded;
+    bool ok;
+    {
+        StageTimer t(counters.encodeUs);
+        ok = run.encoder->encodeRepeat(planes.y, planes.u, planes.v, position, encoded);
+    }
+    if (!ok) {
+        counters.encodeFailures.fetch_add(1);
+        return false;
+    }
+    StageTimer t(counters.writeUs);
+    if (!run.stream->write(encoded.pts, 1, encoded.data, encoded.size, encoded.keyframe ? avi::kKeyframe : 0)) {
+        counters.writeFailures.fetch_add(1);
+        return false;
+    }
+    counters.lastPosition.store(encoded.pts);
+    counters.written.fetch_add(1);
+    counters.repeated.fetch_add(1);
+    return true;
+}
+
 }  // namespace
 
 void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
@@ -226,6 +260,21 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
 
     // Screen pictures are taken only when something on them changed since the last one written.
     PictureChanges changes(run.settings.cursor);
+    // Readers that skip empty entries must still see the whole time line, and they judge the rate
+    // and the last picture's length from the pictures around it: a still stretch gets a repeat
+    // picture at the run's second position, once a second, and at the run's last three positions.
+    // So the latest unchanged positions are held back until the next turns show whether the run
+    // goes on.
+    int64_t lastPicture = -1;   // of this run, encoded or repeated
+    int64_t runStart = -1;      // the position of the run's first picture
+    std::deque<int64_t> held;   // unchanged positions not yet written, oldest first
+    constexpr size_t kRepeatedAtEnd = 3;
+    auto writeHeldEmpty = [&](size_t keep) {
+        while (held.size() > keep) {
+            writeEmptyEntry(run, held.front(), counters);
+            held.pop_front();
+        }
+    };
 
     while (run.running.load()) {
         const uint32_t t0 = tickMilliseconds();
@@ -256,13 +305,24 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             inputs = screenInputs(run);
             if (firstPicture) changes.forget();
             if (!changes.changed(inputs)) {
-                // An empty entry: players keep showing the previous picture.
                 countLate(counters, position, last);
                 counters.lastTurn.store(position);
-                if (run.stream->writeEmpty(position))
-                    counters.unchanged.fetch_add(1);
-                else
-                    counters.writeFailures.fetch_add(1);
+                if (!firstPicture && (position - lastPicture >= fps || position == runStart + 1)) {
+                    writeHeldEmpty(0);
+                    if (writeRepeatPicture(run, planes, position, counters)) {
+                        lastPicture = position;
+                    } else {
+                        // Nothing the next picture may refer to: it starts afresh.
+                        firstPicture = true;
+                        if (run.file->writeFailed()) {
+                            stopForFault(run, StopFault::FileWrite, run.file->lastError());
+                            break;
+                        }
+                    }
+                } else {
+                    held.push_back(position);
+                    writeHeldEmpty(kRepeatedAtEnd);
+                }
                 if (!waitUntil(run, positionStartMs(position + 1, fps))) break;
                 continue;
             }
@@ -312,6 +372,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             }
             convertForEncoder(*picture, b, planes, counters);
         }
+        writeHeldEmpty(0);
         EncodedPicture encoded;
         bool ok;
         {
@@ -329,6 +390,8 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             if (run.stream->write(encoded.pts, 1, encoded.data, encoded.size, encoded.keyframe ? avi::kKeyframe : 0)) {
                 counters.lastPosition.store(encoded.pts);
                 counters.written.fetch_add(1);
+                if (runStart < 0) runStart = encoded.pts;
+                lastPicture = encoded.pts;
                 changes.written(inputs);
             } else {
                 counters.writeFailures.fetch_add(1);
@@ -342,6 +405,14 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
         }
         // Sleep out the frame period: until the first millisecond of the next position.
         if (!waitUntil(run, positionStartMs(position + 1, fps))) break;
+    }
+    // The run ends on pictures, so every reader's video lasts as long as the run.
+    while (!held.empty() && !(run.file && run.file->writeFailed())) {
+        if (firstPicture || !writeRepeatPicture(run, planes, held.front(), counters)) {
+            writeHeldEmpty(0);
+            break;
+        }
+        held.pop_front();
     }
     run.finished.store(true);
 }

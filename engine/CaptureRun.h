@@ -30,6 +30,7 @@ enum class StopFault { None, FileWrite, ScreenLost };
 // Counters that live across the runs of one recording.
 struct CaptureCounters {
     std::atomic<uint64_t> written{0};
+    std::atomic<uint64_t> repeated{0};    // of those, the last picture again (still stretches, ends of runs)
     std::atomic<uint64_t> skipped{0};     // late: positions no turn reached in time (the engine fell behind)
     std::atomic<uint64_t> unchanged{0};   // positions left empty on purpose: nothing had changed
     std::atomic<uint64_t> duplicates{0};

@@ -398,6 +398,7 @@ CaptureStatistics CCaptureSession::statistics() const {
     s.framesWritten = c.written.load();
     s.framesSkipped = c.skipped.load();
     s.framesUnchanged = c.unchanged.load();
+    s.framesRepeated = c.repeated.load();
     s.framesDuplicate = c.duplicates.load();
     s.changesUs = c.changesUs.load();
     s.grabUs = c.grabUs.load();

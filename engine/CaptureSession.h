@@ -26,6 +26,7 @@ struct CaptureStatistics {
     uint64_t framesWritten = 0;    // encoded pictures written to the file
     uint64_t framesSkipped = 0;    // late: positions left empty because a turn came too late
     uint64_t framesUnchanged = 0;  // positions left empty because nothing on the picture had changed
+    uint64_t framesRepeated = 0;   // of the frames written, the picture before again (still stretches)
     uint64_t framesDuplicate = 0;  // turns whose position was already written (not encoded)
     // CPU time spent in each stage of the capture loop, microseconds.
     uint64_t changesUs = 0, grabUs = 0, cursorUs = 0, watermarkUs = 0, scaleUs = 0, convertUs = 0, encodeUs = 0, writeUs = 0;

@@ -52,6 +52,9 @@ std::unique_ptr<CH264Encoder> CH264Encoder::open(const EncoderConfig& c, std::st
     // Length-prefixed units: each prefix becomes a four-byte start code in the packed sample.
     p.b_annexb = 0;
     p.i_log_level = X264_LOG_ERROR;
+    // Unchanged macroblocks can be named per picture; a picture that names all of them costs
+    // next to nothing to encode and to store.
+    p.analyse.b_mb_info = 1;
 
     x264_t* h = x264_encoder_open(&p);
     if (!h) {
@@ -63,6 +66,7 @@ std::unique_ptr<CH264Encoder> CH264Encoder::open(const EncoderConfig& c, std::st
     e->handle_ = h;
     e->config_ = c;
     e->sample_.reserve(size_t(c.width) * size_t(c.height) / 2);
+    e->allConstant_.assign(size_t((c.width + 15) / 16) * size_t((c.height + 15) / 16), X264_MBINFO_CONSTANT);
     return e;
 }
 
@@ -93,6 +97,16 @@ CH264Encoder::~CH264Encoder() {
 
 bool CH264Encoder::encode(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, bool forceIdr,
                           EncodedPicture& out) {
+    return encodePlanes(y, u, v, pts, forceIdr, nullptr, out);
+}
+
+bool CH264Encoder::encodeRepeat(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts,
+                                EncodedPicture& out) {
+    return encodePlanes(y, u, v, pts, false, allConstant_.data(), out);
+}
+
+bool CH264Encoder::encodePlanes(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, bool forceIdr,
+                                uint8_t* macroblockInfo, EncodedPicture& out) {
     out = EncodedPicture{};
     x264_picture_t in;
     x264_picture_init(&in);
@@ -107,6 +121,9 @@ bool CH264Encoder::encode(const uint8_t* y, const uint8_t* u, const uint8_t* v, 
     in.img.plane[0] = const_cast<uint8_t*>(y);
     in.img.plane[1] = const_cast<uint8_t*>(u);
     in.img.plane[2] = const_cast<uint8_t*>(v);
+    // Read only (no update asked for), and owned here.
+    in.prop.mb_info = macroblockInfo;
+    in.prop.mb_info_free = nullptr;
 
     x264_picture_t pic;
     x264_nal_t* nals = nullptr;

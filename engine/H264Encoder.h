@@ -48,15 +48,21 @@ public:
     // IDR picture with SPS and PPS in front. False when the library fails; `out` then stays empty.
     bool encode(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, bool forceIdr,
                 EncodedPicture& out);
+    // Encodes the picture given last time again, told that no macroblock changed: a picture of a
+    // few dozen bytes that players show as a real one. The planes must still hold that picture.
+    bool encodeRepeat(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, EncodedPicture& out);
 
     const EncoderConfig& config() const { return config_; }
     EncoderParameters parameters() const;
 
 private:
     CH264Encoder() = default;
+    bool encodePlanes(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, bool forceIdr,
+                      uint8_t* macroblockInfo, EncodedPicture& out);
     x264_t* handle_ = nullptr;
     EncoderConfig config_;
     std::vector<uint8_t> sample_;   // packed access unit, reused
+    std::vector<uint8_t> allConstant_;   // one flag a macroblock, every one unchanged
 };
 
 }  // namespace torvane

@@ -107,7 +107,8 @@ void Recorder::finish(int code) {
     std::snprintf(seconds, sizeof seconds, "%.3f", recorded / 1000.0);
     if (active || code == 0)
         say(std::string("wrote ") + file_ + ": " + seconds + " s recorded, " + std::to_string(stats.framesWritten) +
-            " frames written, " + std::to_string(stats.framesUnchanged) + " unchanged, " +
+            " frames written (" + std::to_string(stats.framesRepeated) + " repeated), " +
+            std::to_string(stats.framesUnchanged) + " unchanged, " +
             std::to_string(stats.framesSkipped) + " late, " +
             std::to_string(stats.framesDuplicate) + " duplicate");
     // A recording that ended by itself or lost data is not reported to scripts as a success.

@@ -123,3 +123,30 @@ TEST(Encoder, HigherQualityGivesLargerPictures) {
     EXPECT_LT(sizes[0], sizes[1]);
     EXPECT_LT(sizes[1], sizes[2]);
 }
+
+// A repeat of the last picture is a non-key picture of a few dozen bytes whatever the content,
+// returned from its own call; a real picture after it is encoded as usual.
+TEST(Encoder, RepeatOfTheLastPictureIsTinyAndTheNextIsNormal) {
+    std::string err;
+    auto e = CH264Encoder::open({1280, 720, 30, 2}, &err);
+    ASSERT_TRUE(e) << err;
+    Yuv pic(1280, 720);
+    pic.pattern(1);
+    EncodedPicture out;
+    ASSERT_TRUE(e->encode(pic.y(), pic.u(), pic.v(), 0, true, out));
+    pic.pattern(2);
+    ASSERT_TRUE(e->encode(pic.y(), pic.u(), pic.v(), 1, false, out));
+    const size_t changed = out.size;
+    for (int64_t pts = 5; pts < 40; pts += 5) {
+        ASSERT_TRUE(e->encodeRepeat(pic.y(), pic.u(), pic.v(), pts, out)) << pts;
+        EXPECT_EQ(out.pts, pts);
+        EXPECT_FALSE(out.keyframe);
+        EXPECT_LT(out.size, 200u) << "at " << pts;
+        bool escapedOk = false;
+        EXPECT_EQ(nalTypes(out, escapedOk).back(), 1);
+        EXPECT_TRUE(escapedOk);
+    }
+    pic.pattern(3);
+    ASSERT_TRUE(e->encode(pic.y(), pic.u(), pic.v(), 40, false, out));
+    EXPECT_GT(out.size, changed / 4) << "a changed picture after repeats is encoded in full";
+}
