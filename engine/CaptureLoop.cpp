@@ -264,16 +264,29 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
     // and the last picture's length from the pictures around it: a still stretch gets a repeat
     // picture at the run's second position, once a second, and at the run's last three positions.
     // So the latest unchanged positions are held back until the next turns show whether the run
-    // goes on.
-    int64_t lastPicture = -1;   // of this run, encoded or repeated
-    int64_t runStart = -1;      // the position of the run's first picture
-    std::deque<int64_t> held;   // unchanged positions not yet written, oldest first
+    // goes on; held positions are written, in order, before anything after them.
+    struct Held {
+        int64_t position;
+        bool repeat;   // a repeat picture is due there; else an empty entry
+    };
+    std::deque<Held> held;
     constexpr size_t kRepeatedAtEnd = 3;
-    auto writeHeldEmpty = [&](size_t keep) {
+    int64_t lastPicture = -1;   // of this run, encoded or due as a repeat
+    int64_t runStart = -1;      // the position of the run's first picture
+    // Writes the held positions but the newest `keep`; false when the file cannot be written.
+    auto release = [&](size_t keep) {
         while (held.size() > keep) {
-            writeEmptyEntry(run, held.front(), counters);
+            const Held h = held.front();
             held.pop_front();
+            if (!h.repeat || firstPicture) {
+                writeEmptyEntry(run, h.position, counters);
+            } else if (!writeRepeatPicture(run, planes, h.position, counters)) {
+                // Nothing the next picture may refer to: it starts afresh.
+                firstPicture = true;
+                if (run.file->writeFailed()) return false;
+            }
         }
+        return true;
     };
 
     while (run.running.load()) {
@@ -307,27 +320,23 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             if (!changes.changed(inputs)) {
                 countLate(counters, position, last);
                 counters.lastTurn.store(position);
-                if (!firstPicture && (position - lastPicture >= fps || position == runStart + 1)) {
-                    writeHeldEmpty(0);
-                    if (writeRepeatPicture(run, planes, position, counters)) {
-                        lastPicture = position;
-                    } else {
-                        // Nothing the next picture may refer to: it starts afresh.
-                        firstPicture = true;
-                        if (run.file->writeFailed()) {
-                            stopForFault(run, StopFault::FileWrite, run.file->lastError());
-                            break;
-                        }
-                    }
-                } else {
-                    held.push_back(position);
-                    writeHeldEmpty(kRepeatedAtEnd);
+                const bool repeat = !firstPicture && (position - lastPicture >= fps || position == runStart + 1);
+                if (repeat) lastPicture = position;
+                held.push_back({position, repeat});
+                if (!release(kRepeatedAtEnd)) {
+                    stopForFault(run, StopFault::FileWrite, run.file->lastError());
+                    break;
                 }
                 if (!waitUntil(run, positionStartMs(position + 1, fps))) break;
                 continue;
             }
         }
 
+        // The held positions come before this picture, and their repeats need the planes as they are.
+        if (!release(0)) {
+            stopForFault(run, StopFault::FileWrite, run.file->lastError());
+            break;
+        }
         const bool draws = !webcamOnly && drawsOnPicture(run, inputs);
         if (!webcamOnly && (!draws || unstretched)) {
             // The picture is read where the source keeps it, uncopied; what is drawn on it is drawn
@@ -372,7 +381,6 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             }
             convertForEncoder(*picture, b, planes, counters);
         }
-        writeHeldEmpty(0);
         EncodedPicture encoded;
         bool ok;
         {
@@ -407,12 +415,9 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
         if (!waitUntil(run, positionStartMs(position + 1, fps))) break;
     }
     // The run ends on pictures, so every reader's video lasts as long as the run.
-    while (!held.empty() && !(run.file && run.file->writeFailed())) {
-        if (firstPicture || !writeRepeatPicture(run, planes, held.front(), counters)) {
-            writeHeldEmpty(0);
-            break;
-        }
-        held.pop_front();
+    if (!(run.file && run.file->writeFailed())) {
+        for (Held& h : held) h.repeat = true;
+        release(0);
     }
     run.finished.store(true);
 }
