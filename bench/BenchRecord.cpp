@@ -123,8 +123,9 @@ int main(int argc, char** argv) {
     const unsigned long long filled =
         std::min<unsigned long long>(st.framesWritten + st.framesUnchanged, (unsigned long long)expected);
     std::printf("filled %llu expected %.0f\n", filled, expected);
-    std::printf("pictures %llu unchanged %llu late %llu\n", (unsigned long long)st.framesWritten,
-                (unsigned long long)st.framesUnchanged, (unsigned long long)st.framesSkipped);
+    std::printf("pictures %llu unchanged %llu late %llu repeated %llu\n", (unsigned long long)st.framesWritten,
+                (unsigned long long)st.framesUnchanged, (unsigned long long)st.framesSkipped,
+                (unsigned long long)st.framesRepeated);
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     std::printf("peak_rss_kb %ld\n", ru.ru_maxrss);

@@ -44,7 +44,7 @@ one_workload() {   # WORKLOAD WxH [busy]
     filled=$(awk "/^filled/{print \$2}" <<<"$ours")
     pictures=$(awk "/^pictures/{print \$2}" <<<"$ours")
     late=$(awk "/^pictures/{print \$6}" <<<"$ours")
-    cpu=$(awk "/^cpu_per_second/{print \$2}" <<<"$ours")
+    cpu=$(awk "\$1 == \"cpu_per_second\" {print \$2}" <<<"$ours")
     rss=$(awk "/^peak_rss_kb/{print \$2}" <<<"$ours")
     ff_cpu=$(awk -v u="$fu" -v s="$fs" -v t="$seconds" "BEGIN{printf \"%.4f\", (u+s)/t}")
     printf "%-8s %-9s %6.3f %6.3f %6.3f %5.1f%% %5d %4d %5d %6.1f %6.1f %5.1f%%\n" "$workload${busy:++busy}" "$size" \
