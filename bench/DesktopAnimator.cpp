@@ -1,14 +1,16 @@
 // Desktop-like content for benchmarks: a wallpaper and a few windows with text-like lines, and
 // what changes on it by workload (only the changed part is put on the screen, as programs do):
-//   desktop-animator [still|field|typing|scroll|motion]   (default motion)
+//   desktop-animator [still|field|typing|scroll|motion|noise]   (default motion)
 //   still   nothing changes after the first drawing
 //   field   a 300 x 40 field (a clock) changes five times a second
 //   typing  a terminal: eight characters a second, the caret blinking twice a second
 //   scroll  a long document in a large window moved by one wheel step (three lines) ten times a second
 //   motion  the whole screen redrawn 30 times a second: a window dragged across it, a scrolling text
+//   noise   every pixel random, 30 times a second: the largest pictures an encoder makes (big files)
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -81,7 +83,8 @@ int main(int argc, char** argv) {
     Painter p{c, back, gc};
 
     const std::string mode = argc > 1 ? argv[1] : "motion";
-    if (mode != "still" && mode != "field" && mode != "typing" && mode != "scroll" && mode != "motion") {
+    if (mode != "still" && mode != "field" && mode != "typing" && mode != "scroll" && mode != "motion" &&
+        mode != "noise") {
         std::fprintf(stderr, "desktop-animator: unknown workload %s\n", mode.c_str());
         return 2;
     }
@@ -99,9 +102,25 @@ int main(int argc, char** argv) {
     const int tx = W / 20, ty = H / 12 + 24, tw = W / 3, th = H / 2 - 24;
     const int dx = W / 2, dy = H / 10, dw = W / 3, dh = H * 3 / 4;
 
+    // Noise is put in strips that fit a request without the big-requests extension.
+    const int strip = std::max(1, int((xcb_get_maximum_request_length(c) * 4 - 64) / (uint32_t(W) * 4)));
+    std::vector<uint32_t> noise(size_t(W) * size_t(strip));
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+
     const auto start = std::chrono::steady_clock::now();
     for (int frame = 0; !stopRequested; ++frame) {
-        if (mode == "motion") {
+        if (mode == "noise") {
+            for (int y = 0; y < H; y += strip) {
+                const int rows = std::min(strip, H - y);
+                for (size_t i = 0; i < size_t(W) * size_t(rows); ++i) {
+                    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+                    noise[i] = uint32_t(state);
+                }
+                xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, win, gc, uint16_t(W), uint16_t(rows), 0, int16_t(y), 0,
+                              screen->root_depth, uint32_t(size_t(W) * size_t(rows) * 4),
+                              reinterpret_cast<const uint8_t*>(noise.data()));
+            }
+        } else if (mode == "motion") {
             // Wallpaper gradient bands.
             for (int y = 0; y < H; y += 40) p.fill(0x1E3C5A + uint32_t((y * 3) & 0x3F), 0, y, W, 40);
             p.window(W / 20, H / 12, W / 3, H / 2, 0x3465A4, 1);
