@@ -1,56 +1,84 @@
 #include "audio/AudioRing.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace torvane {
 
-CAudioRing::CAudioRing(int capacity) : data_(size_t(capacity > 0 ? capacity : 0)), capacity_(capacity > 0 ? capacity : 0) {}
-
-int CAudioRing::fillLevelLocked() const {
-    if (empty_) return 0;
-    return last_ >= read_ ? last_ - read_ + 1 : capacity_ - read_ + last_ + 1;
+CAudioRing::CAudioRing(int capacity, int blockAlign)
+    : capacity_(std::max(capacity, 0)), blockAlign_(std::max(blockAlign, 1)), frames_(capacity_ / blockAlign_) {
+    data_.assign(size_t(frames_) * size_t(blockAlign_), 0);
 }
 
-int CAudioRing::fillLevel() const {
-    std::lock_guard<std::recursive_mutex> g(lock_);
-    return fillLevelLocked();
+size_t CAudioRing::offsetOf(int64_t position) const {
+    return size_t(position % frames_) * size_t(blockAlign_);
 }
 
-void CAudioRing::write(const void* bytes, int length) {
-    std::lock_guard<std::recursive_mutex> g(lock_);
-    if (length <= 0 || length > capacity_) return;   // a block larger than the ring is dropped
-    int fill = fillLevelLocked();
-    int start, end;
-    if (empty_) {
-        start = 0;
-        read_ = 0;
-        empty_ = false;
-        end = length - 1;
-    } else {
-        start = (last_ + 1) % capacity_;
-        end = (start + length - 1) % capacity_;
-    }
+void CAudioRing::write(int64_t position, const void* bytes, int length) {
+    const int64_t frames = length > 0 ? length / blockAlign_ : 0;
+    if (frames <= 0 || frames_ <= 0 || position < 0) return;
+    std::lock_guard<std::mutex> g(lock_);
     auto* src = static_cast<const uint8_t*>(bytes);
-    if (end < start) {
-        std::memcpy(&data_[size_t(start)], src, size_t(capacity_ - start));
-        std::memcpy(&data_[0], src + (capacity_ - start), size_t(end + 1));
-    } else {
-        std::memcpy(&data_[size_t(start)], src, size_t(length));
+    int64_t from = position;
+    int64_t count = frames;
+    if (count > frames_) {   // only the newest frames fit
+        src += size_t(count - frames_) * size_t(blockAlign_);
+        from += count - frames_;
+        count = frames_;
     }
-    if (capacity_ - fill < length) read_ = (end + 1) % capacity_;   // overwrote the oldest bytes
-    last_ = end;
+    // A skipped stretch is silence: clear what the ring would otherwise still hold there.
+    if (any_ && from > end_) {
+        for (int64_t p = std::max(end_, from - frames_); p < from;) {
+            const int64_t run = std::min(from - p, frames_ - p % frames_);
+            std::memset(&data_[offsetOf(p)], 0, size_t(run) * size_t(blockAlign_));
+            p += run;
+        }
+    }
+    for (int64_t p = from, done = 0; done < count;) {
+        const int64_t run = std::min(count - done, frames_ - p % frames_);
+        std::memcpy(&data_[offsetOf(p)], src + size_t(done) * size_t(blockAlign_), size_t(run) * size_t(blockAlign_));
+        p += run;
+        done += run;
+    }
+    if (!any_) {
+        begin_ = from;
+        any_ = true;
+    } else {
+        begin_ = std::min(begin_, from);
+    }
+    end_ = std::max(end_, from + count);
+    begin_ = std::max(begin_, end_ - frames_);
 }
 
-bool CAudioRing::read(void* destination, int length) {
-    std::lock_guard<std::recursive_mutex> g(lock_);
-    if (length <= 0 || fillLevelLocked() < length) return false;
+int CAudioRing::read(int64_t position, void* destination, int frames) const {
+    if (frames <= 0) return 0;
     auto* dst = static_cast<uint8_t*>(destination);
-    int first = capacity_ - read_ < length ? capacity_ - read_ : length;
-    std::memcpy(dst, &data_[size_t(read_)], size_t(first));
-    if (first < length) std::memcpy(dst + first, &data_[0], size_t(length - first));
-    read_ = (read_ + length) % capacity_;
-    if (read_ == (last_ + 1) % capacity_) empty_ = true;
-    return true;
+    std::memset(dst, 0, size_t(frames) * size_t(blockAlign_));
+    std::lock_guard<std::mutex> g(lock_);
+    if (!any_) return 0;
+    const int64_t from = std::max(position, begin_);
+    const int64_t to = std::min(position + frames, end_);
+    for (int64_t p = from; p < to;) {
+        const int64_t run = std::min(to - p, frames_ - p % frames_);
+        std::memcpy(dst + size_t(p - position) * size_t(blockAlign_), &data_[offsetOf(p)], size_t(run) * size_t(blockAlign_));
+        p += run;
+    }
+    return to > from ? int(to - from) : 0;
+}
+
+int64_t CAudioRing::end() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return end_;
+}
+
+void CAudioRing::close() {
+    std::lock_guard<std::mutex> g(lock_);
+    closed_ = true;
+}
+
+bool CAudioRing::closed() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return closed_;
 }
 
 }  // namespace torvane

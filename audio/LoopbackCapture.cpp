@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "audio/AudioRing.h"
@@ -39,6 +40,9 @@ int CLoopbackCapture::start(IAudioSink* sink, Clock::time_point origin) {
     if (!device) return -1;
     sink_ = sink;
     position_ = 0;
+    pending_.clear();
+    lagFrames_ = 0;
+    lagAtMs_ = 0;
     writeFailed_ = false;
     if (!startThread(std::move(device), format_, origin, kPacketBytes, opened)) {
         lastError_ = "cannot create the system sound thread";
@@ -93,27 +97,71 @@ void CLoopbackCapture::silenceLoop(std::unique_ptr<ISilenceOutput> out) {
 }
 
 bool CLoopbackCapture::consume(const uint8_t* data, size_t bytes) {
-    const uint8_t* out = data;
     CAudioRing* ring = owner_ ? owner_->mixingRing() : nullptr;
-    if (owner_ && g_bVistaOrLater && owner_->soundOption() == 2 && ring) {
-        mix_.assign(data, data + bytes);
-        mic_.resize(bytes);
-        // A ring holding less than the packet gives nothing: the packet goes out without microphone.
-        if (ring->read(mic_.data(), int(bytes))) {
-            std::vector<int16_t> a(bytes / 2), b(bytes / 2);
-            std::memcpy(a.data(), mix_.data(), a.size() * 2);
-            std::memcpy(b.data(), mic_.data(), b.size() * 2);
-            mixSamples(a.data(), b.data(), a.size());
-            std::memcpy(mix_.data(), a.data(), a.size() * 2);
-        }
-        out = mix_.data();
+    if (!(owner_ && g_bVistaOrLater && owner_->soundOption() == 2 && ring)) return writeOut(data, bytes);
+    // Mixed: the system sound waits here until the microphone has reached the same positions.
+    pending_.insert(pending_.end(), data, data + bytes);
+    position_ += int64_t(bytes / format_.blockAlign);
+    return mixPending(*ring, false);
+}
+
+void CLoopbackCapture::finish() {
+    CAudioRing* ring = owner_ ? owner_->mixingRing() : nullptr;
+    if (ring && !pending_.empty() && !writeFailed_) mixPending(*ring, true);
+}
+
+bool CLoopbackCapture::mixPending(CAudioRing& ring, bool all) {
+    const int64_t waiting = int64_t(pending_.size() / format_.blockAlign);
+    const int64_t written = position_.load() - waiting;   // the track position of pending_[0]
+    int64_t count = waiting;
+    if (!all && !ring.closed()) {
+        // What the microphone covers goes out now; what it does not, once it has waited its
+        // bound, goes out with silence in the microphone's place.
+        const int64_t covered = std::clamp<int64_t>(ring.end() - written, 0, waiting);
+        const int64_t bound = int64_t(format_.samplesPerSec) * kMixWaitMs / 1000;
+        count = std::max(covered, waiting - bound);
     }
-    int frames = int(bytes / format_.blockAlign);
-    if (!sink_ || !sink_->write(position_, frames, out, bytes)) {
+    if (count <= 0) return true;
+    const size_t bytes = size_t(count) * format_.blockAlign;
+    mic_.resize(bytes);
+    const int held = ring.read(written, mic_.data(), int(count));
+    if (held < count && !ring.closed() && ring.end() < written + count) {
+        // The microphone is later than the bound: its sound for these positions is missing.
+        if (lagFrames_.load() == 0) lagAtMs_ = (written + held) * 1000 / std::max<int64_t>(format_.samplesPerSec, 1);
+        lagFrames_ += count - held;
+    }
+    std::vector<int16_t> a(bytes / 2), b(bytes / 2);
+    std::memcpy(a.data(), pending_.data(), bytes);
+    std::memcpy(b.data(), mic_.data(), bytes);
+    mixSamples(a.data(), b.data(), a.size());
+    mix_.resize(bytes);
+    std::memcpy(mix_.data(), a.data(), bytes);
+    if (!writeAt(written, mix_.data(), bytes)) return false;
+    pending_.erase(pending_.begin(), pending_.begin() + long(bytes));
+    return true;
+}
+
+bool CLoopbackCapture::writeOut(const uint8_t* data, size_t bytes) {
+    const int64_t at = position_.load();
+    if (!writeAt(at, data, bytes)) return false;
+    position_ += int64_t(bytes / format_.blockAlign);
+    return true;
+}
+
+bool CLoopbackCapture::writeAt(int64_t position, const uint8_t* data, size_t bytes) {
+    const int frames = int(bytes / format_.blockAlign);
+    if (!sink_ || !sink_->write(position, frames, data, bytes)) {
         writeFailed_ = true;   // system sound ends here for the rest of the recording
         return false;
     }
-    position_ += frames;
+    return true;
+}
+
+bool CLoopbackCapture::microphoneLagged(int64_t* atMs, int64_t* missingMs) const {
+    const int64_t frames = lagFrames_.load();
+    if (frames == 0) return false;
+    if (atMs) *atMs = lagAtMs_.load();
+    if (missingMs) *missingMs = frames * 1000 / std::max<int64_t>(format_.samplesPerSec, 1);
     return true;
 }
 

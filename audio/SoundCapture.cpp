@@ -40,7 +40,7 @@ void CSoundCapture::construct() {
         // sample-by-sample mixing relies on.
         mic_ = std::make_unique<CWaveInCapture>(format_, this, system_ != nullptr, devices_);
     if (option_ == 2 && g_bVistaOrLater && format_.avgBytesPerSec > 0)
-        ring_ = std::make_unique<CAudioRing>(int(20 * format_.avgBytesPerSec));
+        ring_ = std::make_unique<CAudioRing>(int(20 * format_.avgBytesPerSec), format_.blockAlign);
 }
 
 CSoundCapture::~CSoundCapture() {
@@ -82,8 +82,8 @@ int CSoundCapture::start() {
     }
 }
 
-// Both sources pause, resume and stop at the same moment, so that the microphone bytes in the
-// mixing ring line up with the system sound to the end.
+// Both sources pause, resume and stop at the same moment, so that the positions of the microphone
+// in the mixing ring and of the system sound count the same recorded time to the end.
 int CSoundCapture::pause() { return pause(std::chrono::steady_clock::now()); }
 int CSoundCapture::resume() { return resume(std::chrono::steady_clock::now()); }
 void CSoundCapture::stopSources() { stopSources(std::chrono::steady_clock::now()); }
@@ -138,6 +138,10 @@ std::string CSoundCapture::lossReport() const {
     };
     gaps(mic_.get(), "microphone");
     gaps(system_ ? system_->active() : nullptr, "system sound recording");
+    int64_t lagAt = 0, lagMs = 0;
+    if (system_ && system_->loopback() && system_->loopback()->microphoneLagged(&lagAt, &lagMs))
+        add("The microphone lagged behind the system sound from " + clockText(lagAt) + "; " + std::to_string(lagMs) +
+            " ms of its sound came too late to be mixed and are missing.");
     int failed = 0;
     if (mic_) failed += mic_->failedWrites();
     if (system_ && system_->waveIn()) failed += system_->waveIn()->failedWrites();

@@ -72,13 +72,16 @@ bool CWaveInCapture::consume(const uint8_t* data, size_t bytes) {
 void CWaveInCapture::finish() {
     if (fill_ > 0) deliver(block_.data(), fill_);
     fill_ = 0;
+    // Nothing more comes: the system-sound thread need not wait for the microphone.
+    if (CAudioRing* ring = owner_ ? owner_->mixingRing() : nullptr) ring->close();
 }
 
 bool CWaveInCapture::deliver(const uint8_t* data, size_t bytes) {
     int frames = int(bytes / format_.blockAlign);
     CAudioRing* ring = owner_ ? owner_->mixingRing() : nullptr;
     if (owner_ && g_bVistaOrLater && owner_->soundOption() == 2 && ring) {
-        ring->write(data, int(bytes));   // the system-sound thread mixes and writes
+        // The system-sound thread mixes it in at this position and writes.
+        ring->write(position_, data, int(bytes));
         position_ += frames;
         return true;
     }

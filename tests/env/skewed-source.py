@@ -3,10 +3,14 @@
 of a PulseAudio module-pipe-source) at 44100 * (1 + ppm / 1e6) frames per real second, in 5 ms
 steps paced from the start so that the rate does not wander. On SIGUSR1 a 1 kHz tone begins in the
 next step and lasts `tone` seconds. On SIGUSR2 the next `drop` seconds of frames are lost: nothing
-is written for that long, then the stream goes on where its clock is (a starved feeder). SIGTERM ends it at once, also when a suspended source has
-stopped reading and the write waits.
+is written for that long, then the stream goes on where its clock is (a starved feeder). On SIGHUP
+the source stalls for `stall` seconds and then hands over the frames it owes at once, none lost (a
+busy USB microphone). SIGTERM ends it at once, also when a suspended source has stopped reading and
+the write waits.
 
-    skewed-source.py FIFO PPM [TONE_SECONDS [DROP_SECONDS]]
+    skewed-source.py FIFO PPM [TONE_SECONDS [DROP_SECONDS [STALL_SECONDS [TONE_LOG]]]]
+
+TONE_LOG, when given, gets a line with the frame index each tone starts at.
 """
 import fcntl
 import math
@@ -21,7 +25,10 @@ tone_seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 0.5
 rate = 44100 * (1 + ppm / 1e6)
 tone_frames = int(tone_seconds * 44100)
 drop_frames = int((float(sys.argv[4]) if len(sys.argv) > 4 else 0.3) * rate)
+stall_seconds = float(sys.argv[5]) if len(sys.argv) > 5 else 0.3
+tone_log = sys.argv[6] if len(sys.argv) > 6 else None
 drop = False
+stall_until = 0.0
 tone_from = None          # frame index the tone starts at
 
 
@@ -35,8 +42,14 @@ def start_drop(*_):
     drop = True
 
 
+def start_stall(*_):
+    global stall_until
+    stall_until = time.monotonic() + stall_seconds
+
+
 signal.signal(signal.SIGUSR1, start_tone)
 signal.signal(signal.SIGUSR2, start_drop)
+signal.signal(signal.SIGHUP, start_stall)
 # Opened before the source opens it (read-write, so that this does not wait), so that the buffer
 # size set here is the one the source finds: it reads the pipe in pieces as large as its buffer,
 # and a small buffer keeps its delay small.
@@ -46,6 +59,9 @@ silence = bytes(4 * 2048)
 begin = time.monotonic()
 written = 0
 while True:
+    if time.monotonic() < stall_until:
+        time.sleep(0.005)
+        continue
     due = int((time.monotonic() - begin) * rate)
     if drop:
         drop = False
@@ -54,6 +70,9 @@ while True:
         n = min(due - written, 2048)
         if tone_from == -1:
             tone_from = written
+            if tone_log:
+                with open(tone_log, 'a') as log:
+                    log.write('%d\n' % written)
         if tone_from is not None and tone_from <= written < tone_from + tone_frames:
             # The tone's phase follows the source's own frame count, as a real device's would.
             chunk = bytearray()

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "AudioFileCheck.h"
+#include "TonePlayer.h"
 #include "Losses.h"
 #include "MediaProbe.h"
 #include "XPainter.h"
@@ -45,13 +46,14 @@ class SkewedSource {
 public:
     explicit SkewedSource(double ppm) {
         fifo_ = outDir() + "/skewed.fifo";
+        std::remove(toneLog().c_str());
         module_ = runCommand("pactl load-module module-pipe-source source_name=torvane_skewed file='" + fifo_ +
                              "' format=s16le rate=44100 channels=2 2>&1");
         pid_ = fork();
         if (pid_ == 0) {
             const std::string ppmText = std::to_string(ppm);
-            execl(TORVANE_SKEWED_SOURCE, TORVANE_SKEWED_SOURCE, fifo_.c_str(), ppmText.c_str(), "0.5",
-                  static_cast<char*>(nullptr));
+            execl(TORVANE_SKEWED_SOURCE, TORVANE_SKEWED_SOURCE, fifo_.c_str(), ppmText.c_str(), "0.5", "0.3", "0.6",
+                  toneLog().c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         runCommand("pactl set-default-source torvane_skewed");
@@ -68,8 +70,19 @@ public:
     void tone() const { kill(pid_, SIGUSR1); }
     // The next 0.3 s of frames are never written.
     void drop() const { kill(pid_, SIGUSR2); }
+    // Nothing comes for 0.6 s, then all of it at once.
+    void stall() const { kill(pid_, SIGHUP); }
+    // The source's own frame index of each tone so far.
+    std::vector<long> toneFrames() const {
+        std::vector<long> frames;
+        std::ifstream in(toneLog());
+        for (long f; in >> f;) frames.push_back(f);
+        return frames;
+    }
 
 private:
+    std::string toneLog() const { return outDir() + "/skewed-tones.txt"; }
+
     std::string fifo_, module_;
     pid_t pid_ = -1;
 };
@@ -205,7 +218,86 @@ void recordWithSkew(double ppm, uint32_t changeMs, uint32_t dropMs = 0) {
     x.destroy(w);
 }
 
+// "Both": a microphone that stalls twice (0.6 s) and then hands over what it owes at once stays where it
+// belongs in the mix, and the system sound does too; `pause`: with a pause between the stalls.
+void recordBothWithStalls(bool pause) {
+    SkewedSource source(0);
+    ASSERT_TRUE(source.ok()) << source.loadOutput();
+    std::this_thread::sleep_for(500ms);   // the source runs before the recording starts
+    XPainter x;
+    const uint32_t w = x.window(0, 0, 320, 240, 0x000000);
+    CCaptureSession s;
+    ScreenSettings area;
+    area.sourceKind = kSourceArea;
+    area.rect = {0, 0, 320, 240};
+    area.frameRate = kFps;
+    applyOutputSize(area);
+    CursorSettings noCursor;
+    noCursor.captureCursor = 0;
+    ASSERT_TRUE(s.setScreenSettings(area) && s.setSoundEnabled(1) && s.setSoundOption(kSoundBoth) &&
+                s.setCursorSettings(noCursor) && s.setWebcamSettings({}) && s.setPipSettings({}) &&
+                s.setWatermarkSettings({}));
+    const std::string file = outDir() + (pause ? "/both-stalls-paused.avi" : "/both-stalls.avi");
+    ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
+    test::TonePlayer player;   // connected ahead of its tone, after the recording's own streams
+    ASSERT_TRUE(player.ok()) << player.error();
+    // A first microphone tone just before the stalls: the test source's own delay.
+    waitRecorded(s, 2000);
+    const double early = s.recordedMilliseconds() / 1000.0;
+    source.tone();
+    waitRecorded(s, 2500);
+    source.stall();
+    if (pause) {
+        waitRecorded(s, 3500);
+        ASSERT_TRUE(s.pause());
+        std::this_thread::sleep_for(1s);
+        ASSERT_TRUE(s.resume());
+    }
+    waitRecorded(s, 4500);
+    source.stall();
+    waitRecorded(s, 6500);
+    const double micAt = s.recordedMilliseconds() / 1000.0;
+    source.tone();
+    waitRecorded(s, 7500);
+    const auto heard = player.play(2500, 0.5);
+    ASSERT_NE(heard, test::TonePlayer::Clock::time_point());
+    std::this_thread::sleep_until(heard);
+    const double systemAt = s.recordedMilliseconds() / 1000.0;
+    waitRecorded(s, 9000);
+    ASSERT_TRUE(s.stop());
+    EXPECT_EQ(lossesBesidesLate(s.lossReport()), "");
+
+    const std::vector<int16_t> sound = test::decodeMono(file);
+    ASSERT_GT(sound.size(), size_t(8 * 44100));
+    auto onsetAfter = [&](double freq, double from) {
+        const size_t at = size_t(from * 44100);
+        const std::vector<int16_t> part(sound.begin() + std::ptrdiff_t(at), sound.end());
+        const double t = test::toneOnset(part, 44100, freq, 5800);
+        return t < 0 ? -1.0 : t + 0.005 + from;
+    };
+    const double first = onsetAfter(1000, 0);
+    const double mic = onsetAfter(1000, micAt - 1.0);
+    const double system = onsetAfter(2500, systemAt - 1.0);
+    // Against the recording clock, less the test source's own delay as the first tone showed it.
+    const double delay = first - early;
+    std::printf("microphone delay %.1f ms; after the stalls: microphone %+.1f ms, system sound %+.1f ms\n",
+                delay * 1000, (mic - micAt - delay) * 1000, (system - systemAt) * 1000);
+    ASSERT_GT(first, 0) << "the microphone's first tone is not in the mix";
+    ASSERT_GT(mic, 0) << "the microphone's tone is not in the mix";
+    ASSERT_GT(system, 0) << "the system sound's tone is not in the mix";
+    EXPECT_LT(delay, 1.0) << "the microphone's sound starts late";
+    EXPECT_LT(std::abs(mic - micAt - delay), 1.0 / kFps) << "the microphone moved in the mix";
+    EXPECT_LT(std::abs(system - systemAt), 1.0 / kFps) << "the system sound moved in the mix";
+    // The mix still ends with the picture.
+    EXPECT_LT(std::abs(double(videoPositions(file)) / kFps - double(sound.size()) / 44100), 1.0 / kFps);
+    x.destroy(w);
+}
+
 }  // namespace
+
+TEST(Drift, BothKeepsAStallingMicrophoneInPlace) { recordBothWithStalls(false); }
+
+TEST(Drift, BothKeepsAStallingMicrophoneInPlaceAcrossAPause) { recordBothWithStalls(true); }
 
 TEST(Drift, FastSoundClockStaysWithThePicture) { recordWithSkew(5000, 40000); }
 

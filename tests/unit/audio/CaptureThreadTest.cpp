@@ -247,6 +247,56 @@ TEST_F(CaptureThreads, BothMixesTheRingIntoTheSystemSoundAndOnlyTheLoopbackWrite
     EXPECT_GT(double(mixed) / 2 / 44100, 0.5);
 }
 
+// "Both" with a microphone that stalls twice for 0.3 s and then hands over what it owes at once:
+// each of its frames is mixed at its own position, so its ramp runs on unbroken through the mix
+// (a frame number a position); with a pause, the ramp jumps once, where the pause was.
+TEST_F(CaptureThreads, BothMixesAStallingMicrophoneAtItsOwnPositions) {
+    for (bool pause : {false, true}) {
+        SCOPED_TRACE(pause ? "with a pause" : "without a pause");
+        InProcessDevices d;
+        RecordingSink out;
+        d.mic.stalls = {{600, 300}, {1300, 300}};
+        d.loop.constant = 1;   // the system sound adds one to every sample
+        CSoundCapture c(1, 2, d);
+        steady_clock::time_point t0;
+        ASSERT_TRUE(startAt(c, out, &t0));
+        if (pause) {
+            std::this_thread::sleep_until(t0 + milliseconds(1000));
+            c.pause();
+            std::this_thread::sleep_until(t0 + milliseconds(1400));
+            c.resume();
+        }
+        std::this_thread::sleep_until(t0 + milliseconds(2500));
+        c.stopSources();
+        int64_t frames = 0;
+        const std::vector<int16_t> all = joined(out.take(), &frames);
+        EXPECT_EQ(c.lossReport().find("lagged"), std::string::npos) << c.lossReport();
+        // Left channel; from where the microphone's ramp begins (after its silence in front).
+        std::vector<int> left;
+        for (size_t i = 0; i < all.size(); i += 2) left.push_back(all[i]);
+        size_t begin = 0;
+        while (begin < left.size() && left[begin] <= 1) ++begin;
+        ASSERT_LT(begin, size_t(44100 / 2)) << "the microphone is missing from the mix's first half second";
+        // From 10 ms after the ramp begins (where its start is still being settled) to 50 ms before
+        // the end (where the microphone's last block may end first).
+        int jumps = 0, holes = 0;
+        for (size_t i = begin + 441; i + 2205 < left.size(); ++i) {
+            if (left[i] == 1) {
+                // The microphone missing: a run of the system sound alone (the ramp's own wrap to 0
+                // is one sample).
+                holes += left[i - 1] == 1 && left[i - 2] != 1;
+                continue;
+            }
+            // Sums above the knee are compressed: only the exact part of the ramp is compared.
+            if (left[i - 1] >= 16384 || left[i] >= 16384 || left[i - 1] == 1) continue;
+            jumps += left[i] != left[i - 1] + 1;
+        }
+        EXPECT_EQ(holes, 0) << "the microphone's sound has holes in the mix";
+        EXPECT_LE(jumps, pause ? 1 : 0) << "the microphone's sound moved in the mix";
+        EXPECT_NEAR(double(frames) / 44100, pause ? 2.1 : 2.5, 0.05);
+    }
+}
+
 TEST_F(CaptureThreads, OptionOutsideTheRangeStartsNothing) {
     CSoundCapture c(1, 3, dev);
     c.setAudioSink(&sink);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "audio/AudioSink.h"
@@ -21,6 +22,9 @@ struct InputScript {
     double ppm = 0;                    // how far the device's clock runs from nominal
     int firstLateMs = 0;               // the first chunk is handed over this late (and dated by then)
     int aheadMs = 0;                   // everything is handed over this early, as test sources do
+    // Stretches (from, length in ms after the start) with nothing handed over; what was due in
+    // them comes at once afterwards, none lost (a busy USB microphone). Set before the start.
+    std::vector<std::pair<int, int>> stalls;
 };
 
 class InProcessInput : public IWaveInDevice {
@@ -35,6 +39,10 @@ public:
         auto due = begin_ + milliseconds(s_.delayMs) + microseconds(int64_t(double(frames_) * 1e6 / rate)) +
                    milliseconds(10) - milliseconds(s_.aheadMs);
         if (!haveFirst_) due += milliseconds(s_.firstLateMs);   // the later chunks catch up at once
+        for (const auto& [from, length] : s_.stalls) {
+            const auto start = begin_ + milliseconds(from), end = start + milliseconds(length);
+            if (due > start && due < end) due = end;
+        }
         auto limit = steady_clock::now() + milliseconds(timeoutMs);
         if (due > limit) {
             std::this_thread::sleep_until(limit);

@@ -26,62 +26,76 @@ TEST(SampleMixing, KneeCompressesLoudSumsAndKeepsQuietOnesExact) {
     EXPECT_EQ(a[2], 0);
 }
 
-TEST(AudioRing, ShortReadTakesNothing) {
-    CAudioRing ring(1000);
-    std::vector<uint8_t> block(1000, 7), packet(1920);
-    ring.write(block.data(), 1000);
-    EXPECT_EQ(ring.fillLevel(), 1000);
-    EXPECT_FALSE(ring.read(packet.data(), 1920));
-    EXPECT_EQ(ring.fillLevel(), 1000);
-    EXPECT_TRUE(ring.read(packet.data(), 1000));
-    EXPECT_EQ(ring.fillLevel(), 0);
-    EXPECT_EQ(packet[999], 7);
+// Frames of one byte each make positions easy to read back.
+std::vector<uint8_t> frames(int count, int first) {
+    std::vector<uint8_t> v(static_cast<size_t>(count));
+    std::iota(v.begin(), v.end(), uint8_t(first));
+    return v;
 }
 
-TEST(AudioRing, KeepsOnlyTheNewestBytesAcrossTheWrap) {
-    CAudioRing ring(10);
-    std::vector<uint8_t> a(6), b(6), out(10);
-    std::iota(a.begin(), a.end(), 1);   // 1..6
-    std::iota(b.begin(), b.end(), 7);   // 7..12
-    ring.write(a.data(), 6);
-    ring.write(b.data(), 6);
-    EXPECT_EQ(ring.fillLevel(), 10);
-    ASSERT_TRUE(ring.read(out.data(), 10));
-    EXPECT_EQ(out, (std::vector<uint8_t>{3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
-    EXPECT_EQ(ring.fillLevel(), 0);
+TEST(AudioRing, FramesAreReadAtTheirPositionsAndWhatIsMissingIsSilence) {
+    CAudioRing ring(100, 1);
+    std::vector<uint8_t> out(10, 0xEE);
+    EXPECT_EQ(ring.read(0, out.data(), 10), 0) << "nothing written: all silence";
+    EXPECT_EQ(out, std::vector<uint8_t>(10, 0));
 
-    // After emptying, writing restarts cleanly; reads wrap.
-    ring.write(a.data(), 6);
-    ASSERT_TRUE(ring.read(out.data(), 4));
-    ring.write(b.data(), 6);   // wraps past the end
-    EXPECT_EQ(ring.fillLevel(), 8);
-    ASSERT_TRUE(ring.read(out.data(), 8));
-    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 8), (std::vector<uint8_t>{5, 6, 7, 8, 9, 10, 11, 12}));
+    // A short read: the frames not yet written are silence, the rest are where they belong.
+    ring.write(0, frames(6, 1).data(), 6);
+    EXPECT_EQ(ring.end(), 6);
+    EXPECT_EQ(ring.read(2, out.data(), 10), 4);
+    EXPECT_EQ(out, (std::vector<uint8_t>{3, 4, 5, 6, 0, 0, 0, 0, 0, 0}));
+
+    // A stall and then a burst: the burst lands at its own positions, the gap stays silent.
+    ring.write(20, frames(30, 21).data(), 30);
+    EXPECT_EQ(ring.end(), 50);
+    EXPECT_EQ(ring.read(4, out.data(), 10), 10);
+    EXPECT_EQ(out, (std::vector<uint8_t>{5, 6, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(ring.read(18, out.data(), 10), 10);
+    EXPECT_EQ(out, (std::vector<uint8_t>{0, 0, 21, 22, 23, 24, 25, 26, 27, 28}));
+    // Reading does not take anything away: the same positions read again alike.
+    EXPECT_EQ(ring.read(18, out.data(), 10), 10);
+    EXPECT_EQ(out[2], 21);
 }
 
-TEST(AudioRing, BlockLargerThanTheRingIsDroppedAndTwentySecondsAreKept) {
-    CAudioRing small(8);
-    std::vector<uint8_t> big(9, 1);
-    small.write(big.data(), 9);
-    EXPECT_EQ(small.fillLevel(), 0);
+TEST(AudioRing, KeepsTheNewestFramesAcrossTheWrapInWholeFrames) {
+    CAudioRing ring(10, 2);   // five frames of two bytes
+    std::vector<uint8_t> a = frames(8, 1), out(8);
+    ring.write(0, a.data(), 8);            // frames 0..3
+    ring.write(4, frames(6, 9).data(), 6); // frames 4..6: frames 0 and 1 are overwritten
+    EXPECT_EQ(ring.end(), 7);
+    EXPECT_EQ(ring.read(0, out.data(), 4), 2);
+    EXPECT_EQ(out, (std::vector<uint8_t>{0, 0, 0, 0, 5, 6, 7, 8}));
+    EXPECT_EQ(ring.read(5, out.data(), 4), 2);
+    EXPECT_EQ(out, (std::vector<uint8_t>{11, 12, 13, 14, 0, 0, 0, 0}));
+    // A write larger than the ring keeps its newest frames.
+    ring.write(10, frames(14, 100).data(), 14);   // frames 10..16
+    EXPECT_EQ(ring.end(), 17);
+    EXPECT_EQ(ring.read(10, out.data(), 4), 2);
+    EXPECT_EQ(out, (std::vector<uint8_t>{0, 0, 0, 0, 104, 105, 106, 107}));
+    // A gap longer than the ring leaves nothing of what came before.
+    ring.write(40, frames(2, 50).data(), 2);
+    EXPECT_EQ(ring.read(14, out.data(), 4), 0);
+}
 
+TEST(AudioRing, TwentySecondsOfMicrophoneBlocksAreKeptAndClosingIsSeen) {
     // 25 s of 44.1 kHz stereo microphone blocks into a 20 s ring: the last 20 s remain.
-    const int second = 176400;
-    CAudioRing ring(20 * second);
+    const int second = 176400, frameBytes = 4, perSecond = second / frameBytes;
+    CAudioRing ring(20 * second, frameBytes);
     std::vector<uint8_t> block(19200);
-    int written = 0;
-    for (int i = 0; written < 25 * second; ++i, written += 19200) {
+    int64_t position = 0;
+    int i = 0;
+    for (; position < 25 * perSecond; ++i, position += 19200 / frameBytes) {
         std::fill(block.begin(), block.end(), uint8_t(i));
-        ring.write(block.data(), 19200);
+        ring.write(position, block.data(), 19200);
     }
-    EXPECT_EQ(ring.fillLevel(), 20 * second);
-    std::vector<uint8_t> all(20 * second);
-    ASSERT_TRUE(ring.read(all.data(), 20 * second));
-    int blocks = written / 19200;
-    EXPECT_EQ(all.back(), uint8_t(blocks - 1));   // newest byte last
-    // The oldest kept byte is from the block that was written 20 s before the end.
-    int firstKept = written - 20 * second;
-    EXPECT_EQ(all.front(), uint8_t(firstKept / 19200));
+    std::vector<uint8_t> out(8);
+    EXPECT_EQ(ring.read(position - 1, out.data(), 2), 1);
+    EXPECT_EQ(out[0], uint8_t(i - 1));
+    EXPECT_EQ(ring.read(position - 20 * perSecond, out.data(), 1), 1);
+    EXPECT_EQ(ring.read(position - 20 * perSecond - 1, out.data(), 1), 0);
+    EXPECT_FALSE(ring.closed());
+    ring.close();
+    EXPECT_TRUE(ring.closed());
 }
 
 TEST(FormatChoice, FirstCapabilityBitInTableOrderDecides) {
