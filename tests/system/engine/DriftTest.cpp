@@ -103,6 +103,20 @@ void waitRecorded(const CCaptureSession& s, uint32_t ms) {
     while (s.recordedMilliseconds() < ms) std::this_thread::sleep_for(1ms);
 }
 
+// A 320 x 240 area at kFps with sound from `option`, no pointer.
+bool prepareArea(CCaptureSession& s, int option) {
+    ScreenSettings area;
+    area.sourceKind = kSourceArea;
+    area.rect = {0, 0, 320, 240};
+    area.frameRate = kFps;
+    applyOutputSize(area);
+    CursorSettings noCursor;
+    noCursor.captureCursor = 0;
+    return s.setScreenSettings(area) && s.setSoundEnabled(1) && s.setSoundOption(option) &&
+           s.setCursorSettings(noCursor) && s.setWebcamSettings({}) && s.setPipSettings({}) &&
+           s.setWatermarkSettings({});
+}
+
 constexpr double kDropSeconds = 0.3;
 
 // dropMs: when the source loses kDropSeconds of frames (0: never).
@@ -115,16 +129,7 @@ void recordWithSkew(double ppm, uint32_t changeMs, uint32_t dropMs = 0) {
     MovingSquare square;
 
     CCaptureSession s;
-    ScreenSettings area;
-    area.sourceKind = kSourceArea;
-    area.rect = {0, 0, 320, 240};
-    area.frameRate = kFps;
-    applyOutputSize(area);
-    CursorSettings noCursor;
-    noCursor.captureCursor = 0;
-    ASSERT_TRUE(s.setScreenSettings(area) && s.setSoundEnabled(1) && s.setSoundOption(kSoundMicrophone) &&
-                s.setCursorSettings(noCursor) && s.setWebcamSettings({}) && s.setPipSettings({}) &&
-                s.setWatermarkSettings({}));
+    ASSERT_TRUE(prepareArea(s, kSoundMicrophone));
     const std::string file = outDir() + "/drift.avi";
     ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
     // A first tone early, before the clocks have drifted apart (7 ms at 0.5 %): the source's own delay.
@@ -227,16 +232,7 @@ void recordBothWithStalls(bool pause) {
     XPainter x;
     const uint32_t w = x.window(0, 0, 320, 240, 0x000000);
     CCaptureSession s;
-    ScreenSettings area;
-    area.sourceKind = kSourceArea;
-    area.rect = {0, 0, 320, 240};
-    area.frameRate = kFps;
-    applyOutputSize(area);
-    CursorSettings noCursor;
-    noCursor.captureCursor = 0;
-    ASSERT_TRUE(s.setScreenSettings(area) && s.setSoundEnabled(1) && s.setSoundOption(kSoundBoth) &&
-                s.setCursorSettings(noCursor) && s.setWebcamSettings({}) && s.setPipSettings({}) &&
-                s.setWatermarkSettings({}));
+    ASSERT_TRUE(prepareArea(s, kSoundBoth));
     const std::string file = outDir() + (pause ? "/both-stalls-paused.avi" : "/both-stalls.avi");
     ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
     test::TonePlayer player;   // connected ahead of its tone, after the recording's own streams

@@ -96,4 +96,19 @@ private:
     std::string path_;
 };
 
+// A video stream and a sound stream (8 kHz mono 16-bit) with their formats, as the recorder opens
+// them; nulls when the file refuses.
+struct VideoAndSound {
+    AviStream* video = nullptr;
+    AviStream* audio = nullptr;
+};
+inline VideoAndSound addVideoAndSound(AviFile& file, const StreamInfo& info) {
+    const std::vector<uint8_t> bih = bitmapInfo(info), wave = waveFormat(8000, 1, 16);
+    VideoAndSound v{file.createStream(info), file.createStream(audioInfo(wave))};
+    if (!v.video || !v.audio || !file.setFormat(v.video, bih.data(), bih.size()) ||
+        !file.setFormat(v.audio, wave.data(), wave.size()))
+        return {};
+    return v;
+}
+
 }  // namespace torvane::avi::test

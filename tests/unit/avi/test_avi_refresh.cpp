@@ -124,13 +124,8 @@ TEST(AviRefresh, PicturesAreListedUpToTheLastOne) {
     auto file = AviFile::create(path, nullptr);
     ASSERT_TRUE(file);
     file->setRefreshInterval(std::chrono::milliseconds(0));
-    const StreamInfo vinfo = videoInfo(64, 48, 10);
-    const auto bih = bitmapInfo(vinfo);
-    const auto wave = waveFormat(8000, 1, 16);
-    AviStream* video = file->createStream(vinfo);
-    AviStream* audio = file->createStream(audioInfo(wave));
-    ASSERT_TRUE(file->setFormat(video, bih.data(), bih.size()));
-    ASSERT_TRUE(file->setFormat(audio, wave.data(), wave.size()));
+    const auto [video, audio] = addVideoAndSound(*file, videoInfo(64, 48, 10));
+    ASSERT_TRUE(video && audio);
     const auto frame = payload(120, 5);
     const auto block = payload(1600, 6);
     ASSERT_TRUE(video->write(0, 1, frame.data(), frame.size(), kKeyframe));

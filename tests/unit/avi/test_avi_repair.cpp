@@ -54,13 +54,8 @@ TEST(AviRepair, TheSoundEndsWithTheLastPicture) {
     auto file = AviFile::create(path, nullptr);
     ASSERT_TRUE(file);
     file->setRefreshInterval(std::chrono::milliseconds(0));
-    const StreamInfo vinfo = videoInfo(64, 48, 10);
-    const auto bih = bitmapInfo(vinfo);
-    const auto wave = waveFormat(8000, 1, 16);
-    AviStream* video = file->createStream(vinfo);
-    AviStream* audio = file->createStream(audioInfo(wave));
-    ASSERT_TRUE(file->setFormat(video, bih.data(), bih.size()));
-    ASSERT_TRUE(file->setFormat(audio, wave.data(), wave.size()));
+    const auto [video, audio] = addVideoAndSound(*file, videoInfo(64, 48, 10));
+    ASSERT_TRUE(video && audio);
     const std::vector<uint8_t> picture(150, 9);
     const auto block = payload(1600, 2);   // a tenth of a second
     for (int64_t p = 0; p < 10; ++p) {
