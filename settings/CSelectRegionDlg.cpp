@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QShowEvent>
+#include <QtMath>
 
 namespace torvane {
 
@@ -29,35 +30,41 @@ CSelectRegionDlg::CSelectRegionDlg() : QDialog(nullptr, Qt::FramelessWindowHint 
 
     QScreen* screen = QGuiApplication::primaryScreen();
     screenGeometry_ = screen ? screen->geometry() : QRect(0, 0, 640, 480);
+    ratio_ = screen ? screen->devicePixelRatio() : 1;
+    // Qt works in logical units on a scaled screen; what is grabbed and recorded is in the
+    // screen's device pixels.
     const QRect& g = screenGeometry_;
+    deviceGeometry_ = QRect(qRound(g.x() * ratio_), qRound(g.y() * ratio_), qRound(g.width() * ratio_),
+                            qRound(g.height() * ratio_));
+    const QRect& d = deviceGeometry_;
     if (const ScreenOpener& open = screenOpener()) {
         std::string why;
-        const std::unique_ptr<IScreenSource> source = open({g.left(), g.top(), g.right() + 1, g.bottom() + 1}, &why);
-        if (source && source->grab(g.x(), g.y())) picture_ = source->picture().copy();
+        source_ = open({d.left(), d.top(), d.right() + 1, d.bottom() + 1}, &why);
+        if (source_ && source_->grab(d.x(), d.y())) picture_ = source_->picture().copy();
     }
     if (screen && picture_.isNull()) {
-        const QPixmap grab = screen->grabWindow(0, screenGeometry_.x(), screenGeometry_.y(),
-                                                screenGeometry_.width(), screenGeometry_.height());
+        const QPixmap grab = screen->grabWindow(0, g.x(), g.y(), g.width(), g.height());
         picture_ = grab.toImage().convertToFormat(QImage::Format_RGB32);
     }
     // A platform that cannot grab still gets a picture of the screen's size to draw on.
-    if (picture_.size() != screenGeometry_.size()) {
-        picture_ = QImage(screenGeometry_.size(), QImage::Format_RGB32);
+    if (picture_.size() != d.size()) {
+        picture_ = QImage(d.size(), QImage::Format_RGB32);
         picture_.fill(Qt::black);
     }
-    drawHint(picture_);
+    picture_.setDevicePixelRatio(1);
+    drawHint(picture_, ratio_);
     setGeometry(screenGeometry_);
     // A native Wayland window cannot place itself; full screen is where the compositor puts it.
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) setWindowState(Qt::WindowFullScreen);
 }
 
-void CSelectRegionDlg::drawHint(QImage& picture) {
+void CSelectRegionDlg::drawHint(QImage& picture, qreal scale) {
     QPainter p(&picture);
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::SmoothPixmapTransform, true);
     QFont font(QStringLiteral("Arial"));
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(48);
+    font.setPixelSize(qMax(1, qRound(48 * scale)));   // the picture is in device pixels
     QPainterPath path;
     path.addText(0, 0, font, hintText());
     // Centre the text's bounding box in the picture.
@@ -65,7 +72,7 @@ void CSelectRegionDlg::drawHint(QImage& picture) {
     path.translate(picture.width() / 2.0 - box.center().x(), picture.height() / 2.0 - box.center().y());
     const QColor glow(0, 128, 192, 32);
     for (int width = 1; width <= 7; ++width) {
-        p.strokePath(path, QPen(glow, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.strokePath(path, QPen(glow, width * scale, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     }
     p.fillPath(path, Qt::white);
 }
@@ -90,15 +97,35 @@ QRect CSelectRegionDlg::band() const {
     return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
 }
 
+QPoint CSelectRegionDlg::toDevice(QPointF windowPoint) const {
+    // At a fractional ratio the window system's pointer positions come in whole logical units,
+    // a device pixel or two off: the screen source knows the pointer to the device pixel.
+    int x = 0, y = 0;
+    const QPoint estimate(qRound(windowPoint.x() * ratio_), qRound(windowPoint.y() * ratio_));
+    if (ratio_ != 1 && source_ && source_->pointer(x, y)) {
+        const QPoint exact = QPoint(x, y) - deviceGeometry_.topLeft();
+        // Only when it is the same event's place (the pointer may have moved on since).
+        if ((exact - estimate).manhattanLength() <= 2 * qCeil(ratio_)) return exact;
+    }
+    return estimate;
+}
+
+QRect CSelectRegionDlg::toWindow(const QRect& device) const {
+    const QPoint from(qRound(device.left() / ratio_), qRound(device.top() / ratio_));
+    const QPoint to(qRound((device.right() + 1) / ratio_), qRound((device.bottom() + 1) / ratio_));
+    return QRect(from, to - QPoint(1, 1));
+}
+
 void CSelectRegionDlg::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.drawImage(0, 0, picture_);
+    // The device-pixel picture over the whole window: at full resolution on a scaled screen.
+    p.drawImage(QRectF(rect()), picture_, QRectF(picture_.rect()));
     if (dragging_ && moved_) {
         // A dotted band drawn with inverted colours stays visible on any picture.
         p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
         p.setPen(QPen(Qt::white, 1, Qt::DotLine));
         p.setBrush(Qt::NoBrush);
-        p.drawRect(band().adjusted(0, 0, -1, -1));
+        p.drawRect(toWindow(band()).adjusted(0, 0, -1, -1));
     }
 }
 
@@ -106,7 +133,7 @@ void CSelectRegionDlg::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && !dragging_) {
         dragging_ = true;
         moved_ = false;
-        anchor_ = current_ = event->position().toPoint();
+        anchor_ = current_ = toDevice(event->position());
         grabMouse();
         return;
     }
@@ -119,7 +146,7 @@ void CSelectRegionDlg::mousePressEvent(QMouseEvent* event) {
 
 void CSelectRegionDlg::mouseMoveEvent(QMouseEvent* event) {
     if (!dragging_) return;
-    const QPoint p = event->position().toPoint();
+    const QPoint p = toDevice(event->position());
     if (p != anchor_) moved_ = true;
     current_ = p;
     update();
@@ -127,7 +154,7 @@ void CSelectRegionDlg::mouseMoveEvent(QMouseEvent* event) {
 
 void CSelectRegionDlg::mouseReleaseEvent(QMouseEvent* event) {
     if (!dragging_ || event->button() != Qt::LeftButton) return;
-    current_ = event->position().toPoint();
+    current_ = toDevice(event->position());
     if (current_ != anchor_) moved_ = true;
     finish(moved_);
 }
@@ -152,7 +179,7 @@ void CSelectRegionDlg::keyPressEvent(QKeyEvent* event) {
 void CSelectRegionDlg::finish(bool moved) {
     releaseMouse();
     dragging_ = false;
-    const QPoint origin = screenGeometry_.topLeft();
+    const QPoint origin = deviceGeometry_.topLeft();
     if (moved) {
         const QRect r = band().translated(origin);
         selected_ = {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};

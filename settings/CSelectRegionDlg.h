@@ -40,11 +40,11 @@ public:
     // The frozen picture with the hint drawn into it.
     const QImage& frozenPicture() const { return picture_; }
     // The rubber band while dragging, in window coordinates; empty otherwise.
-    QRect trackerRect() const { return dragging_ ? band() : QRect(); }
+    QRect trackerRect() const { return dragging_ ? toWindow(band()) : QRect(); }
 
     // Draws the hint into `picture`, centred: the text stroked seven times with widening
-    // translucent blue pens, then filled white.
-    static void drawHint(QImage& picture);
+    // translucent blue pens, then filled white; `scale`: device pixels per logical one.
+    static void drawHint(QImage& picture, qreal scale = 1);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -56,16 +56,23 @@ protected:
 
 private:
     // The rubber band from the anchor to the current point, widened to the minimum size in the
-    // direction of the drag.
+    // direction of the drag; in the screen's device pixels from its top-left corner.
     QRect band() const;
     void finish(bool moved);
+    // Between the window's coordinates and the screen's device pixels: the window covers the
+    // screen, at the screen's device pixel ratio (fractional ones included).
+    QPoint toDevice(QPointF windowPoint) const;
+    QRect toWindow(const QRect& device) const;
 
-    QImage picture_;
-    QRect screenGeometry_;
+    std::unique_ptr<IScreenSource> source_;   // the screen the picture came from; may be null
+    QImage picture_;          // the screen at its full resolution
+    QRect screenGeometry_;    // the window's, in the window system's logical units
+    QRect deviceGeometry_;    // the same in the screen's device pixels: what is recorded
+    qreal ratio_ = 1;
     ScreenRect selected_;
     bool dragging_ = false;
     bool moved_ = false;
-    QPoint anchor_;
+    QPoint anchor_;    // device pixels
     QPoint current_;
 };
 

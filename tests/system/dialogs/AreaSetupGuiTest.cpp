@@ -1,6 +1,7 @@
 // An area recording set up entirely with the mouse on the real test display: "Screen Area
 // Recording" in the movie properties, a drag on the frozen screen, OK; the record then drives a
-// recording whose file shows exactly the dragged area.
+// recording whose file shows exactly the dragged area, also on a screen Qt scales (its test runs
+// under QT_SCALE_FACTOR 2 and 1.5 too: the pointer moves in device pixels, and so must the record).
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/AreaStillPicture.h"
 #include "engine/CaptureSession.h"
 #include "platform/ui/MessageBox.h"
 #include "settings/CNewCaptureDlg.h"
@@ -37,9 +39,13 @@ QStringList clickAt(QPoint p) {
     return {"mousemove", QString::number(p.x()), QString::number(p.y()), "sleep", "0.1", "click", "1"};
 }
 
+// Where xdotool must click: in the screen's device pixels, which differ from Qt's units on a
+// scaled screen (QT_SCALE_FACTOR; the screen is at the origin).
 QPoint centreOf(QWidget* dialog, int id) {
     QWidget* w = findControl(dialog, id);
-    return w ? w->mapToGlobal(w->rect().center()) : QPoint();
+    if (!w) return QPoint();
+    const QPointF logical = w->mapToGlobal(QPointF(w->rect().center()));
+    return (logical * w->devicePixelRatioF()).toPoint();
 }
 
 bool exposed(QWidget* w) { return w && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed(); }
@@ -74,6 +80,7 @@ TEST(AreaSetupGui, AreaDraggedWithTheMouseIsWhatGetsRecorded) {
     const uint32_t red = x.window(300, 200, 200, 150, 0xFF0000);
     const uint32_t blue = x.window(500, 350, 200, 150, 0x0000FF);
 
+    takeAreaStillPictureFromScreenSource();   // as the program does
     CNewCaptureDlg dlg;   // the real store, screen, selection window
     int stage = 0;
     QElapsedTimer since;
