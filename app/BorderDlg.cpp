@@ -2,7 +2,10 @@
 
 #include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 #include <QTimerEvent>
+
+#include "platform/screen/DeviceScale.h"
 
 namespace torvane {
 
@@ -27,8 +30,11 @@ void CBorderDlg::showRound(const ScreenRect& r) {
     // A native Wayland window cannot place itself: the compositor would put the frame anywhere,
     // over the recorded area too. There the frame is not shown.
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return;
-    // QRect takes width and height; the rectangle's right and bottom are exclusive.
-    setGeometry(r.left - kFrameWidth, r.top - kFrameWidth, r.width() + 2 * kFrameWidth, r.height() + 2 * kFrameWidth);
+    // The area is in the screen's device pixels, the window in logical units: the frame goes round
+    // the logical pixels that cover the area.
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = logicalCovering(r, screen ? screen->devicePixelRatio() : 1.0);
+    setGeometry(area.adjusted(-kFrameWidth, -kFrameWidth, kFrameWidth, kFrameWidth));
     buildShape();
     show();
     timer_.start(kBlinkMs, this);

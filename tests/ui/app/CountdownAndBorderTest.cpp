@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QKeyEvent>
 #include <QTimer>
 
@@ -92,6 +95,27 @@ TEST(Border, RingLiesJustOutsideTheRectangle) {
     EXPECT_TRUE(border.windowFlags() & Qt::WindowTransparentForInput);
     EXPECT_TRUE(border.windowFlags() & Qt::WindowDoesNotAcceptFocus);
     EXPECT_TRUE(border.windowFlags() & Qt::WindowStaysOnTopHint);
+}
+
+// On a screen Qt scales (the test also runs under QT_SCALE_FACTOR 2 and 1.5) the area is in device
+// pixels and the window in logical ones: the hole of the ring covers the area and not a whole logical
+// pixel more.
+TEST(Border, RingLiesJustOutsideTheRectangleAtTheScreensScale) {
+    const double ratio = QGuiApplication::primaryScreen()->devicePixelRatio();
+    CBorderDlg border;
+    const ScreenRect area{301, 200, 739, 581};
+    border.showRound(area);
+    const int w = CBorderDlg::kFrameWidth;
+    const QRect hole = border.geometry().adjusted(w, w, -w, -w);
+    EXPECT_LE(hole.left() * ratio, area.left);
+    EXPECT_GT((hole.left() + 1) * ratio, area.left);
+    EXPECT_LE(hole.top() * ratio, area.top);
+    EXPECT_GT((hole.top() + 1) * ratio, area.top);
+    EXPECT_GE((hole.left() + hole.width()) * ratio, area.right);
+    EXPECT_LT((hole.left() + hole.width() - 1) * ratio, area.right);
+    EXPECT_GE((hole.top() + hole.height()) * ratio, area.bottom);
+    EXPECT_LT((hole.top() + hole.height() - 1) * ratio, area.bottom);
+    border.hideBorder();
 }
 
 TEST(Border, BlinksEveryHalfSecondAndHideStopsIt) {
