@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <string>
 
-#include "platform/avi/AviRepair.h"
+#include "engine/RecordingFile.h"
 #include "platform/ui/MessageBox.h"
 #include "settings/SettingsStore.h"
 
@@ -25,11 +25,10 @@ QString recoverUnfinishedRecording(QWidget* owner) {
         text = QStringLiteral("The last recording did not finish, and its file %1 is gone.").arg(name);
         icon = ui::MB_ICONWARNING;
     } else {
-        avi::RepairReport report;
-        std::string error;
-        if (avi::repairAviFileInPlace(path, report, error)) {
+        std::string summary, error;
+        if (repairRecordingInPlace(path, summary, error)) {
             text = QStringLiteral("The last recording did not finish. %1 was repaired: %2.")
-                       .arg(name, QString::fromStdString(report.summary()));
+                       .arg(name, QString::fromStdString(summary));
         } else {
             text = QStringLiteral("The last recording did not finish, and %1 could not be repaired: %2.")
                        .arg(name, QString::fromStdString(error));

@@ -1,11 +1,11 @@
 #include "audio/AudioSink.h"
 
-#include "platform/avi/AviFile.h"
+#include "platform/media/MediaWriter.h"
 
 namespace torvane {
 
-bool CAviAudioSink::write(int64_t position, int samples, const void* data, size_t bytes) {
-    return stream_ && stream_->write(position, samples, data, bytes, 0);
+bool CTrackAudioSink::write(int64_t position, int samples, const void* data, size_t bytes) {
+    return track_ && track_->write(position, samples, data, bytes, false);
 }
 
 }  // namespace torvane

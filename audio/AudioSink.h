@@ -1,12 +1,12 @@
 #pragma once
-// Where a sound source writes its PCM: the AVI audio stream in a recording.
+// Where a sound source writes its PCM: the sound track of a recording's file.
 
 #include <cstddef>
 #include <cstdint>
 
 namespace torvane {
-namespace avi {
-class AviStream;
+namespace media {
+class ITrack;
 }
 
 class IAudioSink {
@@ -16,13 +16,13 @@ public:
     virtual bool write(int64_t position, int samples, const void* data, size_t bytes) = 0;
 };
 
-class CAviAudioSink : public IAudioSink {
+class CTrackAudioSink : public IAudioSink {
 public:
-    explicit CAviAudioSink(avi::AviStream* stream) : stream_(stream) {}
+    explicit CTrackAudioSink(media::ITrack* track) : track_(track) {}
     bool write(int64_t position, int samples, const void* data, size_t bytes) override;
 
 private:
-    avi::AviStream* stream_;
+    media::ITrack* track_;
 };
 
 }  // namespace torvane

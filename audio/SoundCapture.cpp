@@ -50,10 +50,10 @@ CSoundCapture::~CSoundCapture() {
     ring_.reset();
 }
 
-void CSoundCapture::setAudioStream(avi::AviStream* stream) {
+void CSoundCapture::setAudioStream(media::ITrack* stream) {
     stream_ = stream;
-    aviSink_ = std::make_unique<CAviAudioSink>(stream);
-    sink_ = aviSink_.get();
+    trackSink_ = std::make_unique<CTrackAudioSink>(stream);
+    sink_ = trackSink_.get();
 }
 
 void CSoundCapture::setTimeOrigin(std::chrono::steady_clock::time_point origin) {

@@ -11,8 +11,8 @@
 #include "audio/WaveFormat.h"
 
 namespace torvane {
-namespace avi {
-class AviStream;
+namespace media {
+class ITrack;
 }
 
 class CAudioRing;
@@ -34,7 +34,7 @@ public:
 
     const WaveFormat& recordingFormat() const { return format_; }
     // Set before start(). The stream is not owned.
-    void setAudioStream(avi::AviStream* stream);
+    void setAudioStream(media::ITrack* stream);
     // Instead of an AVI stream: any sink (not owned).
     void setAudioSink(IAudioSink* sink) { sink_ = sink; }
     // The moment the recording's time line starts (the first video frame's time). Without it the
@@ -78,9 +78,9 @@ private:
     int option_;
     ISoundDevices& devices_;
     WaveFormat format_{};
-    avi::AviStream* stream_ = nullptr;
+    media::ITrack* stream_ = nullptr;
     IAudioSink* sink_ = nullptr;
-    std::unique_ptr<IAudioSink> aviSink_;
+    std::unique_ptr<IAudioSink> trackSink_;
     std::string startError_;
     bool haveOrigin_ = false;
     std::chrono::steady_clock::time_point origin_{};

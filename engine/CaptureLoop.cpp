@@ -19,7 +19,7 @@
 #include "engine/PatchedConversion.h"
 #include "engine/PictureChanges.h"
 #include "engine/Watermark.h"
-#include "platform/avi/AviFile.h"
+#include "platform/media/MediaWriter.h"
 #include "platform/core/Clock.h"
 #include "platform/core/WindowMessage.h"
 #include "platform/screen/ScreenSource.h"
@@ -225,7 +225,7 @@ bool writeRepeatPicture(CaptureRun& run, const I420Planes& planes, int64_t posit
         return false;
     }
     StageTimer t(counters.writeUs);
-    if (!run.stream->write(encoded.pts, 1, encoded.data, encoded.size, encoded.keyframe ? avi::kKeyframe : 0)) {
+    if (!run.stream->write(encoded.pts, 1, encoded.data, encoded.size, encoded.keyframe)) {
         counters.writeFailures.fetch_add(1);
         return false;
     }
@@ -395,7 +395,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             firstPicture = true;
         } else {
             StageTimer t(counters.writeUs);
-            if (run.stream->write(encoded.pts, 1, encoded.data, encoded.size, encoded.keyframe ? avi::kKeyframe : 0)) {
+            if (run.stream->write(encoded.pts, 1, encoded.data, encoded.size, encoded.keyframe)) {
                 counters.lastPosition.store(encoded.pts);
                 counters.written.fetch_add(1);
                 if (runStart < 0) runStart = encoded.pts;

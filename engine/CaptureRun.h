@@ -16,10 +16,10 @@
 
 namespace torvane {
 
-namespace avi {
-class AviFile;
-class AviStream;
-}  // namespace avi
+namespace media {
+class IMediaWriter;
+class ITrack;
+}  // namespace media
 class IScreenSource;
 class CH264Encoder;
 class CBaseCapture;
@@ -72,8 +72,8 @@ struct CaptureRun {
     uint32_t recordedBefore = 0;
 
     std::shared_ptr<CH264Encoder> encoder;
-    std::shared_ptr<avi::AviFile> file;
-    avi::AviStream* stream = nullptr;
+    std::shared_ptr<media::IMediaWriter> file;
+    media::ITrack* stream = nullptr;
     std::shared_ptr<IScreenSource> screen;   // null for webcam only
     std::shared_ptr<CBaseCapture> webcam;          // may be null: no picture yet
     std::shared_ptr<CWatermark> watermark;

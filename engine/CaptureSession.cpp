@@ -10,7 +10,7 @@
 #include "engine/ScreenCaptureWorker.h"
 #include "engine/SettingsValidation.h"
 #include "engine/StopReport.h"
-#include "platform/avi/AviFile.h"
+#include "engine/RecordingFile.h"
 #include "platform/core/Clock.h"
 #include "settings/CaptureRules.h"
 
@@ -37,23 +37,6 @@ std::string withReason(const char* text, const std::string& reason) {
     return reason.empty() ? std::string(text) : std::string(text) + "\n" + reason;
 }
 
-// The 40-byte BITMAPINFOHEADER of the video stream.
-#pragma pack(push, 1)
-struct BitmapInfoHeader {
-    uint32_t biSize = 40;
-    int32_t biWidth = 0;
-    int32_t biHeight = 0;
-    uint16_t biPlanes = 1;
-    uint16_t biBitCount = 24;
-    uint32_t biCompression = avi::fourcc('x', '2', '6', '4');
-    uint32_t biSizeImage = 0;
-    int32_t biXPelsPerMeter = 0;
-    int32_t biYPelsPerMeter = 0;
-    uint32_t biClrUsed = 0;
-    uint32_t biClrImportant = 0;
-};
-#pragma pack(pop)
-static_assert(sizeof(BitmapInfoHeader) == 40);
 
 }  // namespace
 
@@ -122,12 +105,12 @@ bool CCaptureSession::setWatermarkSettings(const WatermarkSettings& s) {
 void CCaptureSession::releaseAll() {
     // Reverse order of creation: worker, video stream, sound capture, audio stream, file.
     if (worker_) worker_->fullStop();
-    if (file_ && videoStream_) file_->releaseStream(videoStream_);
+    if (file_ && videoStream_) file_->releaseTrack(videoStream_);
     videoStream_ = nullptr;
     sound_.reset();
-    if (file_ && audioStream_) file_->releaseStream(audioStream_);
+    if (file_ && audioStream_) file_->releaseTrack(audioStream_);
     audioStream_ = nullptr;
-    if (file_) file_->release();
+    if (file_) file_->finish();
     file_.reset();
     worker_.reset();
 }
@@ -175,7 +158,7 @@ bool CCaptureSession::startNow(const std::string& fileName, QObject* notify) {
     ::close(fd);
 
     std::string why;
-    std::unique_ptr<avi::AviFile> created = avi::AviFile::create(fileName, &why);
+    std::unique_ptr<media::IMediaWriter> created = createRecordingFile(fileName, &why);
     if (!created) {
         const int code = errno ? errno : 1;
         lastError_ = format("Could not create the file named %s, error=0x%x", fileName, unsigned(code));
@@ -184,82 +167,55 @@ bool CCaptureSession::startNow(const std::string& fileName, QObject* notify) {
     }
     file_ = std::move(created);
 
-    const int fps = effectiveFrameRate(screen_);
-    avi::StreamInfo video;
-    video.fccType = avi::kStreamVideo;
-    video.fccHandler = avi::fourcc('x', '2', '6', '4');
-    video.scale = 1;
-    video.rate = uint32_t(fps);
-    video.quality = 0xFFFFFFFF;
-    video.frameRight = roundUpTo4(screen_.outputWidth);
-    video.frameBottom = roundUpTo4(screen_.outputHeight);
-    videoStream_ = file_->createStream(video);
+    media::VideoFormat video;
+    video.width = roundUpTo4(screen_.outputWidth);
+    video.height = roundUpTo4(screen_.outputHeight);
+    video.frameRate = effectiveFrameRate(screen_);
+    videoStream_ = file_->addVideo(video);
     if (!videoStream_) {
-        lastError_ = "Could not create the video stream";
+        lastError_ = withReason("Could not create the video stream", file_->lastError());
         releaseAll();
         return false;
     }
-    BitmapInfoHeader bih;
-    bih.biWidth = video.frameRight;
-    bih.biHeight = video.frameBottom;
-    if (!file_->setFormat(videoStream_, &bih, sizeof bih)) {
-        lastError_ = "Could not set the video stream format";
-        releaseAll();
-        return false;
+    // Every track is added before anything is written: a container may need them all in its header.
+#ifdef TORVANE_HAVE_SOUND
+    if (soundEnabled_) {
+        sound_ = std::make_unique<CSoundCapture>(soundEnabled_, soundOption_);
+        const WaveFormat& wf = sound_->recordingFormat();
+        if (wf.blockAlign == 0 || wf.avgBytesPerSec == 0) {
+            // No usable sound device was found: there is nothing to create an audio stream for.
+            lastError_ = withReason("Cannot start audio capture.", sound_->lastError());
+            releaseAll();
+            return false;
+        }
+        media::SoundFormat audio;
+        audio.channels = wf.channels;
+        audio.sampleRate = int(wf.samplesPerSec);
+        audio.bitsPerSample = wf.bitsPerSample;
+        audioStream_ = file_->addSound(audio);
+        if (!audioStream_) {
+            lastError_ = withReason("Could not create the audio stream", file_->lastError());
+            releaseAll();
+            return false;
+        }
+        sound_->setAudioStream(audioStream_);
     }
-    if (file_->startStream(videoStream_) != 0) {
-        lastError_ = "Could not start the video stream";
-        releaseAll();
-        return false;
-    }
+#endif
     worker_->setVideoStream(file_, videoStream_);
     if (!worker_->start(&why)) {
         lastError_ = withReason("Cannot start video capture.", why);
         releaseAll();
         return false;
     }
-
-    if (!soundEnabled_) {
-        state_ = kStateRecording;
-        return true;
-    }
 #ifdef TORVANE_HAVE_SOUND
-    sound_ = std::make_unique<CSoundCapture>(soundEnabled_, soundOption_);
-    const WaveFormat& wf = sound_->recordingFormat();
-    if (wf.blockAlign == 0 || wf.avgBytesPerSec == 0) {
-        // No usable sound device was found: there is nothing to create an audio stream for.
-        lastError_ = withReason("Cannot start audio capture.", sound_->lastError());
-        releaseAll();
-        return false;
-    }
-    avi::StreamInfo audio;
-    audio.fccType = avi::kStreamAudio;
-    audio.scale = wf.blockAlign;
-    audio.rate = wf.avgBytesPerSec;
-    audio.sampleSize = wf.blockAlign;
-    audioStream_ = file_->createStream(audio);
-    if (!audioStream_) {
-        lastError_ = "Could not create the audio stream";
-        releaseAll();
-        return false;
-    }
-    if (!file_->setFormat(audioStream_, &wf, sizeof wf)) {
-        lastError_ = "Could not set the audio stream format";
-        releaseAll();
-        return false;
-    }
-    if (file_->startStream(audioStream_) != 0) {
-        lastError_ = "Could not start the audio stream";
-        releaseAll();
-        return false;
-    }
-    sound_->setAudioStream(audioStream_);
-    // The audio track starts where the video's time line starts.
-    sound_->setTimeOrigin(worker_->segmentStartTime());
-    if (sound_->start() != 0) {
-        lastError_ = "Cannot start audio capture.";
-        releaseAll();
-        return false;
+    if (sound_) {
+        // The audio track starts where the video's time line starts.
+        sound_->setTimeOrigin(worker_->segmentStartTime());
+        if (sound_->start() != 0) {
+            lastError_ = "Cannot start audio capture.";
+            releaseAll();
+            return false;
+        }
     }
 #endif
     state_ = kStateRecording;
@@ -356,7 +312,7 @@ bool CCaptureSession::stop() {
     if (sound_ && videoStream_ && worker_->frameRate() > 0 && videoStream_->length() > 0)
         videoEnd = videoStream_->length() * int64_t(sound_->recordingFormat().samplesPerSec) / worker_->frameRate();
 #endif
-    if (videoStream_) file_->releaseStream(videoStream_);
+    if (videoStream_) file_->releaseTrack(videoStream_);
     videoStream_ = nullptr;
     std::string soundLoss;
 #ifdef TORVANE_HAVE_SOUND
@@ -367,9 +323,9 @@ bool CCaptureSession::stop() {
     }
 #endif
     sound_.reset();
-    if (audioStream_) file_->releaseStream(audioStream_);
+    if (audioStream_) file_->releaseTrack(audioStream_);
     audioStream_ = nullptr;
-    const bool completed = file_->release();
+    const bool completed = file_->finish();
     collectLosses(soundLoss, completed);
     file_.reset();
     worker_.reset();

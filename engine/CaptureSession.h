@@ -12,10 +12,10 @@
 
 namespace torvane {
 
-namespace avi {
-class AviFile;
-class AviStream;
-}  // namespace avi
+namespace media {
+class IMediaWriter;
+class ITrack;
+}  // namespace media
 class CScreenCaptureWorker;
 class CSoundCapture;
 
@@ -102,9 +102,9 @@ private:
     int state_ = kStateIdle;
     bool starting_ = false;
     std::string lastError_;
-    std::shared_ptr<avi::AviFile> file_;   // shared with the capture thread
-    avi::AviStream* videoStream_ = nullptr;
-    avi::AviStream* audioStream_ = nullptr;
+    std::shared_ptr<media::IMediaWriter> file_;   // shared with the capture thread
+    media::ITrack* videoStream_ = nullptr;
+    media::ITrack* audioStream_ = nullptr;
     std::unique_ptr<CScreenCaptureWorker> worker_;
     std::unique_ptr<CSoundCapture> sound_;
     ScreenSettings screen_;

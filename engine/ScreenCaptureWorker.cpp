@@ -10,7 +10,7 @@
 #include "engine/BaseCapture.h"
 #include "engine/H264Encoder.h"
 #include "engine/Watermark.h"
-#include "platform/avi/AviFile.h"
+#include "platform/media/MediaWriter.h"
 #include "platform/screen/DeviceScale.h"
 #include "platform/core/Clock.h"
 #include "engine/Placement.h"
@@ -47,7 +47,7 @@ CScreenCaptureWorker::~CScreenCaptureWorker() {
     fullStop();
 }
 
-void CScreenCaptureWorker::setVideoStream(std::shared_ptr<avi::AviFile> file, avi::AviStream* stream) {
+void CScreenCaptureWorker::setVideoStream(std::shared_ptr<media::IMediaWriter> file, media::ITrack* stream) {
     file_ = std::move(file);
     stream_ = stream;
 }

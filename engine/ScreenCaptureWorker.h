@@ -29,7 +29,7 @@ public:
     CScreenCaptureWorker& operator=(const CScreenCaptureWorker&) = delete;
 
     bool hasEncoder() const { return encoder_ != nullptr; }
-    void setVideoStream(std::shared_ptr<avi::AviFile> file, avi::AviStream* stream);
+    void setVideoStream(std::shared_ptr<media::IMediaWriter> file, media::ITrack* stream);
 
     // Start the first run. False (with the reason in `error`) when it cannot; everything is
     // stopped again then.
@@ -85,8 +85,8 @@ private:
     std::string pointerNotice_;
 
     std::shared_ptr<CH264Encoder> encoder_;
-    std::shared_ptr<avi::AviFile> file_;
-    avi::AviStream* stream_ = nullptr;
+    std::shared_ptr<media::IMediaWriter> file_;
+    media::ITrack* stream_ = nullptr;
     std::shared_ptr<IScreenSource> screen_;
     std::shared_ptr<CBaseCapture> webcam_;
     std::shared_ptr<CVideoInputDevice> camera_;   // the same object as webcam_

@@ -82,7 +82,13 @@ CNewCaptureDlg::CNewCaptureDlg(QWidget* parent, QSettings* store, VideoDeviceQue
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setDefaultSuffix(QStringLiteral("avi"));
-        dialog.setNameFilter(QStringLiteral("AVI files(*.avi) (*.avi)"));
+        // The container follows the extension: AVI (PCM sound) stays the default, MP4 (AAC sound)
+        // is what browsers and phones play.
+        const QString mp4Filter = QStringLiteral("MP4 files (*.mp4)");
+        dialog.setNameFilters({QStringLiteral("AVI files(*.avi) (*.avi)"), mp4Filter});
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, mp4Filter](const QString& filter) {
+            dialog.setDefaultSuffix(filter == mp4Filter ? QStringLiteral("mp4") : QStringLiteral("avi"));
+        });
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
         return dialog.selectedFiles().front();
     };

@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "audio/SoundCapture.h"
-#include "platform/avi/AviFile.h"
+#include "platform/avi/AviWriter.h"
 
 using namespace torvane;
 using Clock = std::chrono::steady_clock;
@@ -59,18 +59,13 @@ int main(int argc, char** argv) {
     CSoundCapture capture(1, option);
     const WaveFormat& f = capture.recordingFormat();
     std::string error;
-    auto file = avi::AviFile::create(path, &error);
+    auto file = avi::AviWriter::create(path, &error);
     if (!file || f.blockAlign == 0) {
         std::fprintf(stderr, "cannot set up: %s %s\n", error.c_str(), capture.lastError().c_str());
         return 1;
     }
-    avi::StreamInfo info;
-    info.fccType = avi::kStreamAudio;
-    info.scale = f.blockAlign;
-    info.rate = f.avgBytesPerSec;
-    info.sampleSize = f.blockAlign;
-    avi::AviStream* stream = file->createStream(info);
-    if (!stream || !file->setFormat(stream, &f, sizeof f) || file->startStream(stream) != 0) return 1;
+    media::ITrack* stream = file->addSound({f.channels, int(f.samplesPerSec), f.bitsPerSample});
+    if (!stream) return 1;
     capture.setAudioStream(stream);
 
     double cpu0 = cpuSeconds();
@@ -86,8 +81,8 @@ int main(int argc, char** argv) {
     capture.stopSources();
     double cpu = cpuSeconds() - cpu0;
     int64_t frames = stream->length();
-    file->releaseStream(stream);
-    file->release();
+    file->releaseTrack(stream);
+    file->finish();
 
     double recorded = std::chrono::duration<double>(stopAt - t0).count();
     double audio = double(frames) / f.samplesPerSec;

@@ -226,7 +226,8 @@ ParseOutcome parseRecordOptions(const std::vector<std::string>& args) {
 std::string usageText() {
     return "usage: torvane-record [options]\n"
            "Records the screen with the stored recording settings, changed by the options below.\n"
-           "  --out FILE              AVI file to write (default: the stored file name,\n"
+           "  --out FILE              file to write: .mp4 makes an MP4 file (AAC sound), any other\n"
+           "                          name an AVI file (PCM sound) (default: the stored file name,\n"
            "                          else unitled.avi in the documents folder)\n"
            "  --seconds N             stop after N seconds of recorded time (default: until\n"
            "                          SIGINT or SIGTERM)\n"

@@ -10,7 +10,7 @@
 
 #include "engine/CaptureSession.h"
 #include "engine/LiveSession.h"
-#include "platform/avi/AviRepair.h"
+#include "engine/RecordingFile.h"
 #include "platform/core/StopSignals.h"
 #include "platform/core/Version.h"
 #include "platform/x11/Screen.h"
@@ -38,10 +38,9 @@ int fail(const std::string& text) {
 
 // --repair FILE: rebuilds a cut-off or damaged recording in place.
 int repair(const std::string& path) {
-    avi::RepairReport report;
-    std::string error;
-    if (!avi::repairAviFileInPlace(path, report, error)) return fail(error + "; nothing was recovered");
-    say("repaired " + path + ": " + report.summary());
+    std::string summary, error;
+    if (!torvane::repairRecordingInPlace(path, summary, error)) return fail(error + "; nothing was recovered");
+    say("repaired " + path + ": " + summary);
     return 0;
 }
 

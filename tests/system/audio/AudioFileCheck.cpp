@@ -22,16 +22,9 @@ std::string testDir() {
 AudioAvi createAudioAvi(const std::string& path, const WaveFormat& f) {
     AudioAvi a;
     std::string error;
-    a.file = avi::AviFile::create(path, &error);
+    a.file = avi::AviWriter::create(path, &error);
     if (!a.file) return a;
-    avi::StreamInfo info;
-    info.fccType = avi::kStreamAudio;
-    info.scale = f.blockAlign;
-    info.rate = f.avgBytesPerSec;
-    info.sampleSize = f.blockAlign;
-    a.stream = a.file->createStream(info);
-    if (!a.stream || !a.file->setFormat(a.stream, &f, sizeof f) || a.file->startStream(a.stream) != 0)
-        a.stream = nullptr;
+    a.stream = a.file->addSound({f.channels, int(f.samplesPerSec), f.bitsPerSample});
     return a;
 }
 

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "audio/WaveFormat.h"
-#include "platform/avi/AviFile.h"
+#include "platform/avi/AviWriter.h"
 
 namespace torvane::test {
 
 struct AudioAvi {
-    std::unique_ptr<avi::AviFile> file;
-    avi::AviStream* stream = nullptr;
+    std::unique_ptr<avi::AviWriter> file;
+    media::ITrack* stream = nullptr;
 };
 
 std::string testDir();

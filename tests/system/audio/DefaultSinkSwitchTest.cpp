@@ -73,8 +73,8 @@ TEST_F(DefaultSinkSwitch, SystemSoundFollowsTheNewDefaultOutputWithoutShiftingTh
     ASSERT_LT(Clock::now(), at(t0, 6.25)) << "the machine was too slow for the script";
     capture.stopSources();
     std::string loss = capture.lossReport();
-    avi.file->releaseStream(avi.stream);
-    ASSERT_TRUE(avi.file->release()) << avi.file->lastError();
+    avi.file->releaseTrack(avi.stream);
+    ASSERT_TRUE(avi.file->finish()) << avi.file->lastError();
 
     std::vector<int16_t> s = decodeMono(path);
     const int rate = int(format.samplesPerSec);

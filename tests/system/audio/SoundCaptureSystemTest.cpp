@@ -60,8 +60,8 @@ Recorded record(const std::string& name, int option, double seconds,
     script(capture, t0);
     capture.stopSources(at(t0, seconds));
     r.loss = capture.lossReport();
-    avi.file->releaseStream(avi.stream);
-    EXPECT_TRUE(avi.file->release()) << avi.file->lastError();
+    avi.file->releaseTrack(avi.stream);
+    EXPECT_TRUE(avi.file->finish()) << avi.file->lastError();
     r.probe = probeAudio(path);
     r.samples = decodeMono(path);
     return r;
@@ -292,8 +292,8 @@ TEST_F(DyingServer, SoundStopsWithoutHangingAndTheLossIsReported) {
         capture.stopSources();
         stopEnded = Clock::now();
         r.loss = capture.lossReport();
-        avi.file->releaseStream(avi.stream);
-        EXPECT_TRUE(avi.file->release());
+        avi.file->releaseTrack(avi.stream);
+        EXPECT_TRUE(avi.file->finish());
     }
     EXPECT_LT(std::chrono::duration<double>(stopEnded - stopBegan).count(), 0.5);
     // Both sources say when they lost the server: at the third second of the recording.

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # One kind of recording made by torvane-record on the test display, then read by the programs people
-# convert, edit and play recordings with:  readers_test.sh CASE RECORDER
+# convert, edit and play recordings with:  readers_test.sh CASE RECORDER [avi|mp4]
 #
 # Each reader must see the whole time line: ffmpeg and HandBrake conversions last the recorded length,
-# melt, mpv and GStreamer report it, GStreamer decodes to the end without an error, VLC's AVI reader
-# has nothing to complain about, mediainfo reports a constant frame rate, and pictures read by
-# seeking show what was on the screen at that moment.
+# melt, mpv and GStreamer report it, GStreamer decodes to the end without an error, VLC's reader
+# has nothing to complain about, mediainfo reports the frame rate, a browser plays an MP4 file to
+# its end, and pictures read by seeking show what was on the screen at that moment.
 set -u
-case_name=$1 rec=$2
+case_name=$1 rec=$2 ext=${3:-avi}
+here=$(cd "$(dirname "$0")" && pwd)
 dir="$TORVANE_TEST_ENV/readers"
 mkdir -p "$dir"
 failures=0
@@ -113,7 +114,7 @@ expect_pictures() {   # file, timeline, probes
 # idx1, which VLC mentions.
 check_readers() {   # file, video, whole, streams, timeline, probes, [tol]
   local f=$1 length=$2 whole=$3 streams=$4 timeline=$5 probes=$6 name
-  name=$(basename "$f" .avi)
+  name=$(basename "$f" ".$ext")
   local tol=${7:-$(awk -v p="$period" 'BEGIN { print p + 0.002 }')}
 
   # The file itself: its pictures, by seeking.
@@ -142,7 +143,9 @@ check_readers() {   # file, video, whole, streams, timeline, probes, [tol]
   if HandBrakeCLI -i "$f" -o "$hb" >"$dir/$name-handbrake.log" 2>&1 && [ -s "$hb" ]; then
     local e
     e=$(picture_end "$hb")
-    near "$e" "$length" "$tol" || fail "$name: HandBrake's conversion has $e s of video, not $length s"
+    # From MP4, HandBrake moves the pictures by the sound encoder's start-up frame (23 ms).
+    near "$e" "$length" "$(awk -v t="$tol" -v x="$ext" 'BEGIN { print t + (x == "mp4" ? 0.025 : 0) }')" ||
+      fail "$name: HandBrake's conversion has $e s of video, not $length s"
     expect_pictures "$hb" "$timeline" "$probes"
   else
     fail "$name: HandBrake could not convert it: $(grep -iE 'error|fail' "$dir/$name-handbrake.log" | head -5)"
@@ -183,37 +186,69 @@ check_readers() {   # file, video, whole, streams, timeline, probes, [tol]
   # VLC refuses to run as root: an ordinary user reads a copy.
   check_vlc "$f" "$name"
 
-  # mediainfo: the chosen frame rate, never a variable one (for AVI it names no mode at all: the
-  # container has only constant rates), and a picture count of the whole length.
-  local mi mode rate count
-  mi=$(mediainfo --Inform='Video;%FrameRate_Mode%|%FrameRate%|%FrameCount%' "$f")
-  IFS='|' read -r mode rate count <<<"$mi"
-  { [ -z "$mode" ] || [ "$mode" = "CFR" ]; } && near "${rate:-0}" "$want_fps" 0.001 ||
-    fail "$name: mediainfo reports frame rate '$mode $rate', not a constant $want_fps"
-  near "$(awk -v n="${count:-0}" -v r="$want_fps" 'BEGIN { print n / r }')" "$length" "$tol" ||
-    fail "$name: mediainfo counts ${count:-?} pictures, not $length s of them"
+  local mi mode rate count ms
+  mi=$(mediainfo --Inform='Video;%FrameRate_Mode%|%FrameRate%|%FrameCount%|%Duration%' "$f")
+  IFS='|' read -r mode rate count ms <<<"$mi"
+  if [ "$ext" = avi ]; then
+    # The chosen frame rate, never a variable one (for AVI it names no mode at all: the container
+    # has only constant rates), and a picture count of the whole length.
+    { [ -z "$mode" ] || [ "$mode" = "CFR" ]; } && near "${rate:-0}" "$want_fps" 0.001 ||
+      fail "$name: mediainfo reports frame rate '$mode $rate', not a constant $want_fps"
+    near "$(awk -v n="${count:-0}" -v r="$want_fps" 'BEGIN { print n / r }')" "$length" "$tol" ||
+      fail "$name: mediainfo counts ${count:-?} pictures, not $length s of them"
+  else
+    # In MP4 an unchanged picture simply lasts longer: the rate is variable, the length whole.
+    near "$(awk -v m="${ms:-0}" 'BEGIN { print m / 1000 }')" "$length" "$tol" ||
+      fail "$name: mediainfo makes the video ${ms:-?} ms long, not $length s"
+    check_browser "$f" "$name" "$whole" "$streams" "$tol"
+  fi
+}
+
+# Headless Chromium plays it in a <video> element to its end.
+check_browser() {   # file, name, whole, streams, tol
+  local out
+  out=$(/usr/bin/python3 "$here/browser_play.py" "$1" 90)
+  echo "$out" | /usr/bin/python3 -c '
+import json, sys
+r = json.loads(sys.stdin.read() or "{}")
+whole, tol, audio = float(sys.argv[1]), float(sys.argv[2]), "audio" in sys.argv[3]
+problems = []
+if r.get("error"): problems.append("error " + str(r["error"]))
+if not r.get("ended"): problems.append("did not reach the end")
+# The sound encoder'"'"'s start-up frame (23 ms) may count in the browser'"'"'s length.
+if abs((r.get("duration") or 0) - whole) > tol + 0.025: problems.append("duration %s, not %s" % (r.get("duration"), whole))
+if abs((r.get("currentTime") or 0) - (r.get("duration") or -1)) > 0.1: problems.append("stopped at %s" % r.get("currentTime"))
+if (r.get("frames") or 0) < 1 or not r.get("videoBytes"): problems.append("showed no picture")
+if audio and not r.get("audioBytes"): problems.append("decoded no sound")
+print("; ".join(problems)); sys.exit(1 if problems else 0)
+' "$3" "$5" "$4" >"$dir/$2-browser.txt" || fail "$2: the browser: $(cat "$dir/$2-browser.txt") ($out)"
 }
 
 check_vlc() {   # file, name
   local f=$1 name=$2 vdir="$dir/vlc-$2"
   mkdir -p "$vdir/home"
-  cp "$f" "$vdir/rec.avi"
+  cp "$f" "$vdir/rec.$ext"
   chmod -R a+rwX "$vdir"
   chmod a+x "$dir" "$TORVANE_TEST_ENV"
   local run=(env HOME="$vdir/home" XDG_RUNTIME_DIR="$vdir/home" DISPLAY= \
-             cvlc --intf dummy --vout dummy --aout dummy --no-video-title-show --play-and-exit --rate 4 -v "$vdir/rec.avi")
+             cvlc --intf dummy --vout dummy --aout dummy --no-video-title-show --play-and-exit --rate 4 -v "$vdir/rec.$ext")
   if [ "$(id -u)" -eq 0 ]; then
     timeout 60 runuser -u nobody -- "${run[@]}" >"$vdir/vlc.log" 2>&1
   else
     timeout 60 "${run[@]}" >"$vdir/vlc.log" 2>&1
   fi
-  grep -q "avi demux" "$vdir/vlc.log" ||
+  grep -q "$ext demux" "$vdir/vlc.log" ||
     fail "$name: VLC did not open it: $(head -5 "$vdir/vlc.log")"
   local complaints
-  complaints=$(grep -E "avi (demux )?(warning|error)" "$vdir/vlc.log" | grep -v "cannot get packet header")
+  complaints=$(grep -E "$ext (demux )?(warning|error)" "$vdir/vlc.log" | grep -v "cannot get packet header")
   # A file cut off while recording has only the index its last refresh wrote, no idx1.
   [ -n "${cut:-}" ] && complaints=$(echo "$complaints" | grep -v "cannot find idx1 chunk, no index defined")
-  [ -z "$complaints" ] || fail "$name: VLC's AVI reader complains: $(echo "$complaints" | sort | uniq -c | head -5)"
+  # A fragmented MP4 file's header lists no samples (they are in the fragments); its edit list
+  # holds back the sound encoder's start-up frame; its sample times are listed in runs. VLC notes
+  # all three.
+  [ "$ext" = mp4 ] && complaints=$(echo "$complaints" |
+    grep -vE "STTS table of [0-9]+ entries|no chunk defined|elst box found")
+  [ -z "$complaints" ] || fail "$name: VLC's $ext reader complains: $(echo "$complaints" | sort | uniq -c | head -5)"
 }
 
 # The video's listed length and the recorded time agree within a frame period; prints the length.
@@ -231,7 +266,7 @@ listed_length() {   # file, log
 
 want_fps=$fps
 area=(--source area --area 0,0,640,360 --fps $fps --cursor off)
-f="$dir/$case_name.avi"
+f="$dir/$case_name.$ext"
 log="$dir/$case_name.log"
 blue=2040A0 orange=F08020 green=30C050 pink=FF2060
 set_colour "$blue"
@@ -328,11 +363,11 @@ killed)
   kill -9 "$pid"
   wait "$pid" 2>/dev/null
   timeline="0:$orange 1:$blue"
-  cp "$f" "$dir/repaired.avi"
+  cp "$f" "$dir/repaired.$ext"
   cut=1 convert_slack=$(awk -v p="$period" 'BEGIN { print 1 + p }')
   check_readers "$f" 2.4 2.4 "video audio" "$timeline" "0 0.4 1.8" 1.15
   cut=
-  g="$dir/repaired.avi"
+  g="$dir/repaired.$ext"
   if "$rec" --repair "$g" >"$dir/repair.log" 2>&1; then
     v=$(video_seconds "$g")
     near "${v:-0}" 2.4 1.15 || fail "repaired: the video lasts ${v:-?} s after a cut at 3.5 s"
