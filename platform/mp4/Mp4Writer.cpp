@@ -90,6 +90,7 @@ std::vector<uint8_t> avcConfiguration(const uint8_t* data, size_t bytes) {
 }
 
 constexpr const char* kFlags = "frag_custom+empty_moov+delay_moov+default_base_moof";
+constexpr std::chrono::seconds kHeaderWait{4};
 
 }  // namespace
 
@@ -439,10 +440,14 @@ bool Mp4Writer::startFile(const uint8_t* keyframe, size_t bytes) {
     }
     AVDictionary* options = nullptr;
     av_dict_set(&options, "movflags", kFlags, 0);
+    // The sound's first frame (the encoder's start-up frame) lies before 0, which the edit list
+    // says; nothing may be shifted for it, whichever track's samples reach the muxer first.
+    av_dict_set(&options, "avoid_negative_ts", "disabled", 0);
     const int rc = avformat_write_header(ctx_, &options);
     av_dict_free(&options);
     if (rc < 0) return writeFailed_ ? false : fail("cannot write " + path_ + ": " + avText(rc), 0);
     started_ = true;
+    startedAt_ = std::chrono::steady_clock::now();
     while (!waiting_.empty()) {
         AVPacket* p = waiting_.front();
         waiting_.pop_front();
@@ -460,6 +465,10 @@ bool Mp4Writer::writePacket(AVStream* stream, AVPacket* packet, int64_t unitsPer
     if (writeFailed_) return false;
     av_packet_rescale_ts(packet, AVRational{1, int(unitsPerSecond)}, stream->time_base);
     packet->stream_index = stream->index;
+    if (streamWritten_.size() <= size_t(stream->index)) streamWritten_.resize(size_t(stream->index) + 1, false);
+    streamWritten_[size_t(stream->index)] = true;
+    if (packet->dts != AV_NOPTS_VALUE)
+        writtenEnd_ = std::max(writtenEnd_, double(packet->dts + packet->duration) * av_q2d(stream->time_base));
     const int rc = av_write_frame(ctx_, packet);
     av_packet_unref(packet);
     if (rc < 0) return writeFailed_ ? false : fail("cannot write " + path_ + ": " + avText(rc), 0);
@@ -468,12 +477,23 @@ bool Mp4Writer::writePacket(AVStream* stream, AVPacket* packet, int64_t unitsPer
 
 bool Mp4Writer::cutFragment() {
     if (!started_ || finished_ || writeFailed_) return !writeFailed_;
+    // The first cut writes the header with each track's edit list, which needs the track's first
+    // sample (the sound's begins before 0 by its encoder's start-up frame): it waits for every
+    // track, a few seconds at most (a sound source that never starts).
+    if (!headerCut_ && std::chrono::steady_clock::now() - startedAt_ < kHeaderWait) {
+        for (unsigned i = 0; i < ctx_->nb_streams; ++i)
+            if (i >= streamWritten_.size() || !streamWritten_[i]) return true;
+    }
     int rc = av_write_frame(ctx_, nullptr);
     // The first cut writes only the header (it waits for the first samples to know the sound's
     // start-up frame); the samples follow at once.
     if (rc >= 0 && !headerCut_) rc = av_write_frame(ctx_, nullptr);
     headerCut_ = true;
     avio_flush(io_);
+    if (rc >= 0 && !writeFailed_) {
+        wholeEnd_ = at_;
+        if (!patchDurations(writtenEnd_)) fail("cannot write " + path_ + ": its header is not where it was written", 0);
+    }
     if (rc < 0 && !writeFailed_) fail("cannot write " + path_ + ": " + avText(rc), 0);
     return !writeFailed_;
 }
@@ -528,14 +548,12 @@ void Mp4Writer::releaseTrack(media::ITrack* track) {
         if (s.get() == track) s->release();
 }
 
-// The empty header written first gives no length; once complete, its movie and track durations
-// are set in place, so readers that go by the header alone see the whole recording.
-bool Mp4Writer::patchDurations() {
+// The header written first gives no length: its movie and track durations are set in place to
+// what the fragments on disk hold at every refresh, and to the whole recording at the end, so
+// readers that go by the header alone (GStreamer) see the whole file, also one cut off.
+bool Mp4Writer::patchDurations(double seconds) {
     std::vector<uint8_t> head(std::min<uint64_t>(size_, 64 * 1024));
     if (::pread(fd_, head.data(), head.size(), 0) != ssize_t(head.size())) return false;
-    double seconds = 0;
-    for (auto& v : video_) seconds = std::max(seconds, double(v->end) / v->fps);
-    for (auto& s : sound_) seconds = std::max(seconds, double(s->samples) / s->format.sampleRate);
     auto put32 = [&](size_t at, uint64_t value) {
         const uint8_t b[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
         return ::pwrite(fd_, b, 4, off_t(at)) == 4;
@@ -573,9 +591,15 @@ bool Mp4Writer::finish() {
         const int rc = av_write_trailer(ctx_);
         avio_flush(io_);
         if (rc < 0 && !writeFailed_) fail("cannot finish " + path_ + ": " + avText(rc), 0);
-        if (!writeFailed_ && !patchDurations()) fail("cannot finish " + path_ + ": its header is not where it was written", 0);
+        double seconds = 0;
+        for (auto& v : video_) seconds = std::max(seconds, double(v->end) / v->fps);
+        for (auto& s : sound_) seconds = std::max(seconds, double(s->samples) / s->format.sampleRate);
+        if (!writeFailed_ && !patchDurations(seconds)) fail("cannot finish " + path_ + ": its header is not where it was written", 0);
     }
     finished_ = true;
+    // A failed write leaves a fragment cut short at the end: the file keeps the whole ones, so
+    // that readers meet no broken data.
+    if (writeFailed_ && fd_ >= 0 && wholeEnd_ > 0 && wholeEnd_ < size_) (void)::ftruncate(fd_, off_t(wholeEnd_));
     if (fd_ >= 0) {
         if (::fdatasync(fd_) != 0 && !writeFailed_) fail("cannot flush " + path_, errno);
         if (::close(fd_) != 0 && !writeFailed_) fail("cannot close " + path_, errno);

@@ -57,7 +57,7 @@ private:
     bool writePacket(AVStream* stream, AVPacket* packet, int64_t unitsPerSecond);
     bool startFile(const uint8_t* keyframe, size_t bytes);
     bool cutFragment();
-    bool patchDurations();
+    bool patchDurations(double seconds);
     void flushLoop();
     void stopFlusher();
     static int writeBytes(void* opaque, uint8_t* data, int size);
@@ -67,6 +67,7 @@ private:
     int fd_ = -1;
     uint64_t at_ = 0;      // where the muxer's next bytes go
     uint64_t size_ = 0;    // of the file so far
+    uint64_t wholeEnd_ = 0;   // end of the last fragment written whole
     mutable std::mutex mutex_;
     AVFormatContext* ctx_ = nullptr;
     AVIOContext* io_ = nullptr;
@@ -74,6 +75,9 @@ private:
     std::vector<std::unique_ptr<SoundTrack>> sound_;
     bool started_ = false;        // the file's header is written
     bool headerCut_ = false;      // a fragment was cut (the header reached the file)
+    std::chrono::steady_clock::time_point startedAt_;
+    std::vector<bool> streamWritten_;   // by stream index: a sample reached the muxer
+    double writtenEnd_ = 0;             // seconds: the end of the latest sample given to the muxer
     bool finished_ = false;
     bool finishOk_ = false;
     std::deque<AVPacket*> waiting_;   // sound written before the first picture told the video's format

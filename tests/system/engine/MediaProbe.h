@@ -2,6 +2,7 @@
 // Reads recorded files back with ffprobe and ffmpeg.
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
@@ -34,16 +35,34 @@ struct Packet {
     bool key = false;
 };
 
-// Video packets in file order, with positions (decoding timestamps) in frame units.
+inline bool isMp4(const std::string& file) { return file.size() > 4 && file.compare(file.size() - 4, 4, ".mp4") == 0; }
+
+// The container the recording tests write: TORVANE_TEST_CONTAINER=mp4 runs them on MP4 files.
+inline std::string testExtension() {
+    const char* c = std::getenv("TORVANE_TEST_CONTAINER");
+    return c && std::strcmp(c, "mp4") == 0 ? ".mp4" : ".avi";
+}
+
+// Video packets in file order, with positions (decoding timestamps) in frame units. An AVI
+// stream's time unit is its frame period; an MP4 track's is finer, so its times are converted at
+// the stream's rate.
 inline std::vector<Packet> videoPackets(const std::string& file) {
     std::vector<Packet> out;
-    std::istringstream in(runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=dts,size,flags -of csv=p=0 '" +
+    int num = 0, den = 1;
+    if (isMp4(file))
+        std::sscanf(runCommand("ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 '" +
+                               file + "'").c_str(), "%d/%d", &num, &den);
+    std::istringstream in(runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=" +
+                                     std::string(num > 0 ? "dts_time" : "dts") + ",size,flags -of csv=p=0 '" +
                                      file + "'"));
     std::string line;
     while (std::getline(in, line)) {
         Packet p;
         char flags[16] = {};
-        if (std::sscanf(line.c_str(), "%ld,%d,%15s", &p.pts, &p.size, flags) >= 2) {
+        double seconds = 0;
+        if (num > 0 ? std::sscanf(line.c_str(), "%lf,%d,%15s", &seconds, &p.size, flags) >= 2
+                    : std::sscanf(line.c_str(), "%ld,%d,%15s", &p.pts, &p.size, flags) >= 2) {
+            if (num > 0) p.pts = std::llround(seconds * num / den);
             p.key = flags[0] == 'K';
             out.push_back(p);
         }

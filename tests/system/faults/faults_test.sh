@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# One fault case against torvane-record, inside with-env.sh:  faults_test.sh CASE RECORDER CORPUS
+# One fault case against torvane-record, inside with-env.sh:  faults_test.sh CASE RECORDER CORPUS [avi|mp4]
 # Files are checked with ffprobe/ffmpeg and with GStreamer's discoverer.
 set -u
-case_name=$1 rec=$2 corpus=$3
+case_name=$1 rec=$2 corpus=$3 ext=${4:-avi}
 dir="$TORVANE_TEST_ENV/faults"
 mkdir -p "$dir"
 failures=0
@@ -49,18 +49,21 @@ stopped_after() { sed -n 's/.*The recording stopped after \([0-9.]*\) s;.*/\1/p'
 
 case "$case_name" in
 disk_full)
-  # A 4 MiB file system; where mounting is not allowed, a file size limit instead.
+  # A 4 MiB file system (512 KiB for MP4, whose sound is compressed); where mounting is not
+  # allowed, a file size limit instead.
+  kib=4096
+  [ "$ext" = mp4 ] && kib=512
   mnt="$dir/small"
   mkdir -p "$mnt"
-  if mount -t tmpfs -o size=4m tmpfs "$mnt" 2>/dev/null; then
+  if mount -t tmpfs -o size=${kib}k tmpfs "$mnt" 2>/dev/null; then
     trap 'umount "$mnt"' EXIT
     expect="The disk is full."
   else
     trap '' XFSZ
-    ulimit -f 4096
+    ulimit -f $kib
     expect="The file has reached the largest size its disk allows."
   fi
-  start_recording "$dir/log" --out "$mnt/rec.avi" --seconds 60 --source area --area 0,0,640,480 --fps 30 --sound both
+  start_recording "$dir/log" --out "$mnt/rec.$ext" --seconds 60 --source area --area 0,0,640,480 --fps 30 --sound both
   animate
   wait "$pid"
   code=$?
@@ -69,11 +72,12 @@ disk_full)
   grep -qF "$expect" "$dir/log" || fail "the message does not say: $expect"
   held=$(stopped_after "$dir/log")
   [ -n "$held" ] || fail "the message does not say how much was recorded"
-  # 4 MiB of mostly sound at 176 kB/s: about 20 s; the file must hold what the message says.
-  check_file "$mnt/rec.avi" "${held:-0}" "video audio"
+  # 4 MiB of mostly sound at 176 kB/s (AVI; 20 kB/s as AAC in MP4): the file must hold what the
+  # message says.
+  check_file "$mnt/rec.$ext" "${held:-0}" "video audio"
   ;;
 display_lost)
-  start_recording "$dir/log" --out "$dir/rec.avi" --seconds 60 --source full --fps 15 --sound system
+  start_recording "$dir/log" --out "$dir/rec.$ext" --seconds 60 --source full --fps 15 --sound system
   animate
   sleep 3
   kill "$TORVANE_XVFB_PID"
@@ -87,10 +91,10 @@ display_lost)
   [ "$took" -lt 5000 ] || fail "took $took ms to end after the display went away"
   grep -q "The screen could not be read any more (The connection to the X server was lost)" "$dir/log" ||
     fail "the message does not say the display was lost"
-  check_file "$dir/rec.avi" "$(stopped_after "$dir/log")" "video audio"
+  check_file "$dir/rec.$ext" "$(stopped_after "$dir/log")" "video audio"
   ;;
 sound_lost)
-  start_recording "$dir/log" --out "$dir/rec.avi" --seconds 5 --source area --area 0,0,320,240 --fps 15 --sound both
+  start_recording "$dir/log" --out "$dir/rec.$ext" --seconds 5 --source area --area 0,0,320,240 --fps 15 --sound both
   sleep 2.5
   kill -9 "$TORVANE_PULSE_PID"
   wait "$pid"
@@ -99,11 +103,11 @@ sound_lost)
   # The recording goes on without sound to its end; the loss is said and is not a success.
   [ "$code" = 4 ] || fail "exit status $code after the sound server went away, not 4"
   grep -q "the sound after that is missing" "$dir/log" || fail "the message does not say the sound is missing"
-  check_file "$dir/rec.avi" 5 "video audio"
+  check_file "$dir/rec.$ext" 5 "video audio"
   ;;
 stop_signals)
   for sig in TERM INT HUP; do
-    start_recording "$dir/$sig.log" --out "$dir/$sig.avi" --source area --area 0,0,320,240 --fps 15 --sound system
+    start_recording "$dir/$sig.log" --out "$dir/$sig.$ext" --source area --area 0,0,320,240 --fps 15 --sound system
     sleep 2.5
     kill -"$sig" "$pid"
     wait "$pid"
@@ -111,7 +115,7 @@ stop_signals)
     cat "$dir/$sig.log"
     [ "$code" = 0 ] || fail "exit status $code after SIG$sig, not 0"
     got=$(sed -n 's/.*: \([0-9.]*\) s recorded.*/\1/p' "$dir/$sig.log")
-    check_file "$dir/$sig.avi" "${got:-0}" "video audio"
+    check_file "$dir/$sig.$ext" "${got:-0}" "video audio"
   done
   ;;
 corrupt_store)

@@ -71,7 +71,14 @@ def main():
         # The page may not have run its script yet: wait for window.result to exist.
         expr = ("(async () => { while (!window.result) await new Promise(r => setTimeout(r, 50));"
                 " return await window.result; })()")
-        msg = asyncio.run(evaluate(page_ws, expr, timeout))
+        # The page may still be loading when the first evaluation reaches it (the browser opens
+        # about:blank first): its context then goes away, and the page is asked again.
+        for _ in range(50):
+            msg = asyncio.run(evaluate(page_ws, expr, timeout))
+            message = msg.get("error", {}).get("message", "")
+            if "context" not in message.lower():
+                break
+            time.sleep(0.1)
         value = msg.get("result", {}).get("result", {}).get("value")
         if value is None:
             value = {"error": "no result: " + json.dumps(msg)[:500]}

@@ -174,6 +174,9 @@ TEST(Mp4Writer, AFileCutOffPlaysUpToItsLastFragmentAndRepairsWhole) {
     EXPECT_GT(seconds, 1.9);
     EXPECT_LT(seconds, 2.1);
     EXPECT_EQ(run("ffmpeg -v error -xerror -i '" + cut + "' -f null - 2>&1"), "");
+    // Its header says so too, for the readers that go by it.
+    EXPECT_NEAR(number("gst-discoverer-1.0 '" + cut + "' | sed -n 's/^ *Duration: 0:00:\\([0-9.]*\\).*/\\1/p' | head -1"),
+                seconds, 0.05);
 
     // Repaired: a complete file whose sound ends with its last picture.
     std::string summary, error;
@@ -191,6 +194,33 @@ TEST(Mp4Writer, AFileCutOffPlaysUpToItsLastFragmentAndRepairsWhole) {
     EXPECT_FALSE(mp4::repairMp4File(dir.file("empty.mp4"), dir.file("out.mp4"), summary, error));
     EXPECT_NE(error.find("cannot repair"), std::string::npos) << error;
     EXPECT_NE(access(dir.file("out.mp4").c_str(), F_OK), 0);
+}
+
+// A sound source that starts a while after the picture (the mix waits for a slow microphone):
+// the header, which says where each track starts, waits for it, so the sound is not played late.
+TEST(Mp4Writer, SoundThatStartsLateKeepsItsPlace) {
+    TempDir dir;
+    const std::string path = dir.file("late.mp4");
+    auto file = mp4::Mp4Writer::create(path, nullptr);
+    ASSERT_TRUE(file);
+    file->setRefreshInterval(std::chrono::milliseconds(0));
+    Pictures p;
+    media::ITrack* video = file->addVideo({kW, kH, kFps});
+    media::ITrack* audio = file->addSound({2, kRate, 16});
+    ASSERT_TRUE(video && audio);
+    for (int64_t i = 0; i < 30; ++i) ASSERT_TRUE(writePicture(video, p, 60, i, i == 0));
+    ASSERT_TRUE(file->refresh());   // no sound yet
+    ASSERT_TRUE(writeSound(audio, kRate / 2, kRate / 2, false));   // silence from 0.5 s, a gap before
+    ASSERT_TRUE(writeSound(audio, kRate, kRate, true));
+    for (int64_t i = 30; i < 59; ++i) ASSERT_TRUE(video->writeEmpty(i));
+    ASSERT_TRUE(writePicture(video, p, 60, 59, false));
+    ASSERT_TRUE(file->refresh());
+    ASSERT_TRUE(file->finish());
+    EXPECT_NEAR(toneOnset(path), 1.0, 0.006);
+    double start = 0, duration = 0;
+    std::sscanf(run("ffprobe -v error -select_streams a -show_entries stream=start_time,duration -of csv=p=0 '" + path +
+                    "'").c_str(), "%lf,%lf", &start, &duration);
+    EXPECT_NEAR(start + duration, 2.0, 0.001) << "the sound ends where it was written to";
 }
 
 TEST(Mp4Writer, RefusesWhatWouldMakeABadFileAndReportsAFullDisk) {
