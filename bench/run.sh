@@ -8,6 +8,7 @@
 #   BENCH_PART=long bench/run.sh [build folder] [seconds, default 3600]: the long run alone, its
 #   resident memory sampled every BENCH_SAMPLE_SECONDS (default 60)
 #   BENCH_PART=drift bench/run.sh [build folder] [seconds, default 600]: sound clock drift alone (bench/drift.sh)
+#   BENCH_PART=mp4 bench/run.sh [build folder] [seconds]: AVI against MP4 with sound on a still 1080p desktop
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -56,6 +57,38 @@ one_workload() {   # WORKLOAD WxH [busy]
     true
   ' bench "$build" "$seconds" "$size" "$workload" "$busy"
 }
+
+# AVI against MP4 (AAC sound encoded as it is recorded) on a still 1080p desktop with the system
+# sound, and ffmpeg's video-only figure of the same content for the ratio.
+if [ "${BENCH_PART:-all}" = mp4 ]; then
+  "$here/tests/env/with-env.sh" --screen 1920x1080 -- bash -c '
+    set -u
+    build=$1; seconds=$2; out=$TORVANE_TEST_ENV
+    "$build/bench/desktop-animator" still & anim=$!
+    sleep 1
+    /usr/bin/time -f "%U %S %M" -o "$out/ffmpeg.time" ffmpeg -nostdin -hide_banner -loglevel error -f x11grab \
+        -framerate 30 -video_size 1920x1080 -draw_mouse 1 \
+        -i "$DISPLAY+0,0" -t "$seconds" -c:v libx264 -threads 1 -qp 26 -bf 0 -refs 1 -subq 6 -me_method hex \
+        -8x8dct 0 -coder 1 -pix_fmt yuv420p -x264-params rc-lookahead=0:sync-lookahead=0:mbtree=0:scenecut=40 \
+        -y "$out/ffmpeg.avi"
+    read -r fu fs frss < "$out/ffmpeg.time"
+    ff_cpu=$(awk -v u="$fu" -v s="$fs" -v t="$seconds" "BEGIN{printf \"%.4f\", (u+s)/t}")
+    echo "== still 1920x1080 at 30 fps with the system sound, $seconds s; ffmpeg (video only) $ff_cpu CPU s/s =="
+    printf "%-9s %6s %6s %7s %6s %8s\n" container CPU ratio "sound" "RSS MB" "KB/s"
+    for ext in avi mp4; do
+      ours=$("$build/bench/bench-record" "$out/ours.$ext" "$seconds" 30 system)
+      cpu=$(awk "\$1 == \"cpu_per_second\" {print \$2}" <<<"$ours")
+      snd=$(awk "/^sound_cpu_share/{print \$2}" <<<"$ours")
+      rss=$(awk "/^peak_rss_kb/{print \$2}" <<<"$ours")
+      size=$(stat -c %s "$out/ours.$ext")
+      printf "%-9s %6.3f %6.3f %7.4f %6.1f %8.1f\n" "$ext" "$cpu" "$(awk -v a="$cpu" -v b="$ff_cpu" "BEGIN{print a/b}")" \
+        "$snd" "$(awk -v k="$rss" "BEGIN{print k/1024}")" "$(awk -v b="$size" -v t="$seconds" "BEGIN{print b/1024/t}")"
+    done
+    kill $anim; wait $anim 2>/dev/null
+    true
+  ' bench "$build" "$seconds"
+  exit 0
+fi
 
 # The Wayland source against the X11 source on one headless Wayland desktop: its own script.
 [ "${BENCH_PART:-all}" = wayland ] && exec "$here/bench/wayland.sh" "$build" "$seconds"

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -176,14 +177,18 @@ public:
     }
 
     bool write(int64_t position, int count, const void* data, size_t bytes, bool) override {
-        if (released) return w.refuse("cannot write to the sound of " + w.path_ + ": it is finished");
         const size_t block = size_t(format.blockAlign());
-        if (count < 0 || (count > 0 && !data) || bytes != size_t(count) * block)
-            return w.refuse("cannot write to the sound of " + w.path_ + ": " + std::to_string(bytes) +
-                            " bytes are not " + std::to_string(count) + " sample frames");
-        if (position < samples)
-            return w.refuse("cannot write to the sound of " + w.path_ + ": position " + std::to_string(position) +
-                            " lies before " + std::to_string(samples));
+        std::string refused;
+        if (released)
+            refused = "it is finished";
+        else if (count < 0 || (count > 0 && !data) || bytes != size_t(count) * block)
+            refused = std::to_string(bytes) + " bytes are not " + std::to_string(count) + " sample frames";
+        else if (position < samples)
+            refused = "position " + std::to_string(position) + " lies before " + std::to_string(samples);
+        if (!refused.empty()) {
+            std::lock_guard lock(w.mutex_);
+            return w.refuse("cannot write to the sound of " + w.path_ + ": " + refused);
+        }
         // A gap is silence.
         for (auto& p : planes) p.resize(p.size() + size_t(position - samples), 0.0f);
         const auto* in = static_cast<const uint8_t*>(data);
@@ -207,7 +212,10 @@ public:
         lengthSeen = samples;
         return encodeWhole(false);
     }
-    bool writeEmpty(int64_t) override { return w.refuse("a sound track has no empty entries"); }
+    bool writeEmpty(int64_t) override {
+        std::lock_guard lock(w.mutex_);
+        return w.refuse("a sound track has no empty entries");
+    }
     int64_t length() const override {
         std::lock_guard lock(w.mutex_);
         return lengthSeen;
@@ -270,7 +278,7 @@ public:
     int64_t samples = 0;          // sample frames written (the writing thread's own count)
     int64_t lengthSeen = 0;       // the same under the writer's lock, for other threads
     int64_t encodedSamples = 0;
-    bool released = false;
+    std::atomic<bool> released{false};
 };
 
 // ---- file -------------------------------------------------------------------------------------

@@ -119,6 +119,22 @@ TEST(CrashFile, KilledRecordingsPlayUpToAboutTheMomentOfTheKill) {
     }
 }
 
+// The same for MP4, whose fragments reach the disk twice a second; a browser plays it to its end.
+TEST(CrashFile, KilledMp4RecordingsPlayUpToAboutTheMomentOfTheKill) {
+    for (const double at : {1.5, 3.5, 6.5}) {
+        const QString file = envDir() + QString("/killed-%1.mp4").arg(at);
+        const double cut = recordAndKill(file, at);
+        ASSERT_GT(cut, 0) << "the recording did not start";
+        expectPlayable(file, cut);
+        const Output browser = run("/usr/bin/python3", {BROWSER_PLAY, file, "60"});
+        const auto m = QRegularExpression(R"("duration": ([0-9.]+), "currentTime": ([0-9.]+), "ended": true)")
+                           .match(browser.text);
+        ASSERT_TRUE(m.hasMatch()) << "the browser did not play it to its end: " << browser.text.toStdString();
+        EXPECT_NEAR(m.captured(1).toDouble(), ffprobeDuration(file), 0.1) << browser.text.toStdString();
+        EXPECT_GE(m.captured(1).toDouble(), cut - 1.5) << browser.text.toStdString();
+    }
+}
+
 namespace {
 
 QByteArray readAll(const QString& file) {
