@@ -33,6 +33,8 @@
 #include "platform/ui/MessageBox.h"
 #include "platform/wayland/GlobalShortcutsPortal.h"
 #include "platform/wayland/WaylandDesktop.h"
+#include "platform/x11/Screen.h"
+#include "settings/CaptureRules.h"
 #include "settings/SettingsStore.h"
 
 namespace torvane {
@@ -301,6 +303,21 @@ void CTorvaneRecorderDlg::onStart() {
         return;
     }
     ScreenSettings& screen = session_.screenSettings();
+    // A chosen monitor is measured again: it may have moved or been unplugged since it was chosen
+    // (then the primary one is recorded, and the user is told). On Wayland the desktop's own dialog
+    // picks the monitor.
+    if (screen.sourceKind == kSourceFullScreen && !wayland::waylandDesktop()) {
+        if (const std::string monitor = readMonitorChoice(*store); !monitor.empty()) {
+            std::string error;
+            const x11::ScreenGeometry g = x11::queryScreenGeometry(monitor, &error);
+            if (error.empty() && g.screen.width() > 0 && g.screen.height() > 0) {
+                applyRectBySourceKind(screen, {}, g.screen, g.workArea);
+                applyOutputSize(screen);
+            }
+            if (!g.note.empty())
+                ui::messageBox(this, QString::fromStdString(g.note), {}, ui::MB_OK | ui::MB_ICONINFORMATION);
+        }
+    }
     if (screen.sourceKind == kSourceLiveSession) {
         const uint64_t window = lookUpLiveSession(*store);
         // A stored id whose window cannot be measured any more is a companion that has gone.

@@ -262,7 +262,8 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
     PictureChanges changes(run.settings.cursor);
     // Readers that skip empty entries must still see the whole time line, and they judge the rate
     // and the last picture's length from the pictures around it: a still stretch gets a repeat
-    // picture at the run's second position, once a second, and at the run's last three positions.
+    // picture at the run's second position, once a second (as often as the file asks), and at the
+    // run's last three positions.
     // So the latest unchanged positions are held back until the next turns show whether the run
     // goes on; held positions are written, in order, before anything after them.
     struct Held {
@@ -271,6 +272,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
     };
     std::deque<Held> held;
     constexpr size_t kRepeatedAtEnd = 3;
+    const int64_t repeatEvery = run.file ? run.file->stillRepeatInterval(fps) : fps;
     int64_t lastPicture = -1;   // of this run, encoded or due as a repeat
     int64_t runStart = -1;      // the position of the run's first picture
     // Writes the held positions but the newest `keep`; false when the file cannot be written.
@@ -320,7 +322,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             if (!changes.changed(inputs)) {
                 countLate(counters, position, last);
                 counters.lastTurn.store(position);
-                const bool repeat = !firstPicture && (position - lastPicture >= fps || position == runStart + 1);
+                const bool repeat = !firstPicture && (position - lastPicture >= repeatEvery || position == runStart + 1);
                 if (repeat) lastPicture = position;
                 held.push_back({position, repeat});
                 if (!release(kRepeatedAtEnd)) {

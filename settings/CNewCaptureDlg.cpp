@@ -4,6 +4,8 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -26,6 +28,7 @@
 #include "audio/MixerLines.h"
 #include "platform/ui/DdxDataExchange.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/x11/Monitors.h"
 #include "platform/x11/Screen.h"
 #include "settings/CPipSettingDlg.h"
 #include "settings/CScreenCapSettingDlg.h"
@@ -67,8 +70,8 @@ CNewCaptureDlg::CNewCaptureDlg(QWidget* parent, QSettings* store, VideoDeviceQue
 
     systemSoundAvailable = [] { return ::torvane::systemSoundAvailable() != 0; };
     chooseRecordingLine = [](int option) { ::torvane::chooseRecordingLine(option); };
-    screenGeometry = [](ScreenRect& screen, ScreenRect& workArea, std::string& error) {
-        const x11::ScreenGeometry g = x11::queryScreenGeometry(&error);
+    screenGeometry = [this](ScreenRect& screen, ScreenRect& workArea, std::string& error) {
+        const x11::ScreenGeometry g = x11::queryScreenGeometry(settings_.monitor, &error);
         if (g.screen.width() <= 0 || g.screen.height() <= 0) {
             if (error.empty()) error = "The screen size could not be determined.";
             return false;
@@ -77,6 +80,7 @@ CNewCaptureDlg::CNewCaptureDlg(QWidget* parent, QSettings* store, VideoDeviceQue
         workArea = g.workArea;
         return true;
     };
+    listMonitors = [] { return x11::listMonitors(nullptr); };
     chooseSaveFile = [](QWidget* owner) {
         QFileDialog dialog(owner);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -128,6 +132,8 @@ CNewCaptureDlg::CNewCaptureDlg(QWidget* parent, QSettings* store, VideoDeviceQue
     fileNameEdit_->setReadOnly(true);
     browseButton_ = button("...", "IDC_BROWSE", IDC_BROWSE);
     browseButton_->setMaximumWidth(32);
+    monitorBox_ = new QComboBox;
+    monitorBox_->setObjectName(QStringLiteral("IDC_MONITOR"));
 
     // Two exclusive groups, as two radio groups in one template.
     auto* sourceGroup = new QButtonGroup(this);
@@ -142,6 +148,10 @@ CNewCaptureDlg::CNewCaptureDlg(QWidget* parent, QSettings* store, VideoDeviceQue
     videoGrid->addWidget(webcamSettingsButton_, 1, 1);
     videoGrid->addWidget(watermarkButton_, 2, 1);
     videoGrid->addWidget(presenterVideoButton_, 3, 1);
+    auto* monitorRow = new QHBoxLayout;
+    monitorRow->addWidget(new QLabel(QStringLiteral("Monitor:")));
+    monitorRow->addWidget(monitorBox_, 1);
+    videoGrid->addLayout(monitorRow, 4, 0, 1, 2);
 
     auto* audio = new QGroupBox(QStringLiteral("Audio Settings"));
     auto* audioGrid = new QGridLayout(audio);
@@ -172,6 +182,10 @@ CNewCaptureDlg::CNewCaptureDlg(QWidget* parent, QSettings* store, VideoDeviceQue
     connect(cancel, &QPushButton::clicked, this, &CNewCaptureDlg::reject);
     connect(sourceRadios_[kSourceFullScreen], &QAbstractButton::clicked, this,
             &CNewCaptureDlg::applyPresenterVideoRule);
+    // The monitor choice is for "Full Screen" only.
+    for (QAbstractButton* b : sourceRadios_)
+        connect(b, &QAbstractButton::toggled, this,
+                [this] { monitorBox_->setEnabled(sourceRadios_[kSourceFullScreen]->isChecked()); });
     connect(sourceRadios_[kSourceArea], &QAbstractButton::clicked, this, &CNewCaptureDlg::onScreenArea);
     connect(sourceRadios_[kSourceWebcam], &QAbstractButton::clicked, this,
             &CNewCaptureDlg::applyPresenterVideoRule);
@@ -248,6 +262,25 @@ void CNewCaptureDlg::initDialog() {
     updateData(false);
     applySoundRule();
     applyPresenterVideoRule();
+    fillMonitors();
+}
+
+void CNewCaptureDlg::fillMonitors() {
+    monitorBox_->clear();
+    monitorBox_->addItem(QStringLiteral("Primary monitor"), QString());
+    bool listed = settings_.monitor.empty() || settings_.monitor == x11::kAllMonitors;
+    const std::vector<x11::Monitor> monitors = listMonitors ? listMonitors() : std::vector<x11::Monitor>{};
+    for (const x11::Monitor& m : monitors) {
+        monitorBox_->addItem(QString::fromStdString(x11::monitorLabel(m)), QString::fromStdString(m.name));
+        listed = listed || m.name == settings_.monitor;
+    }
+    monitorBox_->addItem(QStringLiteral("All monitors"), QString::fromLatin1(x11::kAllMonitors));
+    // A stored monitor that is not connected now stays chosen until the user picks another.
+    if (!listed)
+        monitorBox_->addItem(QStringLiteral("%1 (not connected)").arg(QString::fromStdString(settings_.monitor)),
+                             QString::fromStdString(settings_.monitor));
+    monitorBox_->setCurrentIndex(std::max(0, monitorBox_->findData(QString::fromStdString(settings_.monitor))));
+    monitorBox_->setEnabled(sourceKind_ == kSourceFullScreen);
 }
 
 void CNewCaptureDlg::updateData(bool save) {
@@ -371,6 +404,7 @@ void CNewCaptureDlg::accept() {
         ui::messageBox(this, QStringLiteral("Please select the video input device."), {}, ui::MB_OK | ui::MB_ICONERROR);
         return;
     }
+    settings_.monitor = monitorBox_->currentData().toString().toStdString();
     ScreenRect screenRect, workArea;
     if (sourceKind_ == kSourceFullScreen) {
         std::string error;

@@ -10,12 +10,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "settings/CaptureSettings.h"
 #include "settings/SettingsStore.h"
+#include "platform/x11/Monitors.h"
 
 class QAbstractButton;
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -62,8 +65,11 @@ public:
     // Chooses the input line for a sound option (asked on every click of a sound choice); it acts
     // only where system sound comes from a capture mixer line. Default: the sound layer's choice.
     std::function<void(int soundOption)> chooseRecordingLine;
-    // Primary screen and work area; false with a reason when they cannot be determined.
+    // The chosen monitor's screen and work area (settings().monitor: a name, "all", or "" the
+    // primary); false with a reason when they cannot be determined.
     std::function<bool(ScreenRect& screen, ScreenRect& workArea, std::string& error)> screenGeometry;
+    // The monitors "Full Screen" may record (default: the X server's RandR monitors).
+    std::function<std::vector<x11::Monitor>()> listMonitors;
     // Asks for the movie file to write (save-file dialog, confirming an existing file); empty = cancelled.
     std::function<QString(QWidget* parent)> chooseSaveFile;
     // Runs the area selection: QDialog::Accepted with the normalised rectangle, or Rejected.
@@ -92,6 +98,7 @@ private:
     void updateData(bool save);
     void applySoundRule();
     void applyPresenterVideoRule();
+    void fillMonitors();
     void onScreenArea();
     void onSoundOption();
     void onBrowse();
@@ -122,6 +129,7 @@ private:
     QCheckBox* recordAudioBox_;
     QPushButton* micSettingsButton_;
     QLineEdit* fileNameEdit_;
+    QComboBox* monitorBox_;   // "Full Screen": which monitor
     QPushButton* browseButton_;
 };
 

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QCursor>
 #include <QScreen>
 #include <QShowEvent>
 #include <QtMath>
@@ -28,7 +29,9 @@ CSelectRegionDlg::CSelectRegionDlg() : QDialog(nullptr, Qt::FramelessWindowHint 
     setAttribute(Qt::WA_NoSystemBackground, true);
     setCursor(Qt::CrossCursor);
 
-    QScreen* screen = QGuiApplication::primaryScreen();
+    // The monitor the pointer is on: the user marks an area where they are looking.
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen) screen = QGuiApplication::primaryScreen();
     screenGeometry_ = screen ? screen->geometry() : QRect(0, 0, 640, 480);
     ratio_ = screen ? screen->devicePixelRatio() : 1;
     // Qt works in logical units on a scaled screen; what is grabbed and recorded is in the

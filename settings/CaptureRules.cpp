@@ -39,9 +39,9 @@ ScreenRect normaliseCaptureRect(ScreenRect r) {
 void applyRectBySourceKind(ScreenSettings& s, const WebcamSettings& webcam, const ScreenRect& screen,
                            const ScreenRect& workArea) {
     if (s.sourceKind == kSourceFullScreen) {
+        // The monitor where it is: a primary or chosen monitor need not start at the origin.
         if (s.includeTaskbar)
-            s.rect = ScreenRect{0, 0, saturate(int64_t{screen.right} - screen.left),
-                                saturate(int64_t{screen.bottom} - screen.top)};
+            s.rect = screen;
         else
             s.rect = workArea;
     }

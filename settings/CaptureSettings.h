@@ -72,6 +72,7 @@ struct CaptureSettings {
     int32_t soundEnabled = 1;
     int32_t soundOption = kSoundMicrophone;
     std::string fileName;   // UTF-8
+    std::string monitor;    // "Full Screen" records this monitor (its output's name), "all", or "" the primary
     WatermarkSettings watermark;
     CursorSettings cursor;
     PipSettings pip;

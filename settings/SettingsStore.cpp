@@ -26,6 +26,9 @@ const QString kPip = QStringLiteral("MovieProperty/PIP");
 const QString kSoundCapture = QStringLiteral("MovieProperty/SoundCapture");
 const QString kOptionSound = QStringLiteral("MovieProperty/OptionSound");
 const QString kCaptureFileName = QStringLiteral("MovieProperty/CaptureFileName");
+// The monitor "Full Screen" records: an output's name, "all", or empty for the primary one. A key
+// of its own: the stored screen record keeps its size.
+const QString kMonitor = QStringLiteral("MovieProperty/Monitor");
 const QString kRecordingInProgress = QStringLiteral("MovieProperty/RecordingInProgress");
 const QString kSessionHwnd = QStringLiteral("SessionWindow/Hwnd");
 const QString kScreenCastToken = QStringLiteral("ScreenCast/RestoreToken");
@@ -131,6 +134,8 @@ CaptureSettings loadCaptureSettings(QSettings& store, const VideoDeviceQuery& de
         s.pip.height = s.webcam.height;
     }
 
+    s.monitor = readMonitorChoice(store);
+
     const std::string folder = documentsFolder();
     if (!folder.empty())
         s.fileName = readString(store, kCaptureFileName, QString::fromStdString(folder + "/unitled.avi")).toStdString();
@@ -155,6 +160,7 @@ void saveCaptureSettings(QSettings& store, const CaptureSettings& settings) {
     store.setValue(kSoundCapture, settings.soundEnabled);
     store.setValue(kOptionSound, settings.soundOption);
     store.setValue(kCaptureFileName, QString::fromStdString(settings.fileName));
+    store.setValue(kMonitor, QString::fromStdString(settings.monitor));
     writeRecord(store, kScreen, settings.screen);
     writeRecord(store, kCursor, settings.cursor);
     writeRecord(store, kWatermark, settings.watermark);
@@ -164,6 +170,15 @@ void saveCaptureSettings(QSettings& store, const CaptureSettings& settings) {
 }
 
 std::string storedCaptureFileName(QSettings& store) { return readString(store, kCaptureFileName, {}).toStdString(); }
+
+std::string readMonitorChoice(QSettings& store) {
+    // A name, not a path or a number: anything unprintable or absurdly long is the primary monitor.
+    std::string monitor = readString(store, kMonitor, {}).toStdString();
+    if (monitor.size() > 255 ||
+        std::any_of(monitor.begin(), monitor.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        monitor.clear();
+    return monitor;
+}
 
 std::string readCaptureFileName(QSettings& store) {
     const std::string fallback = defaultCaptureFileName();

@@ -41,6 +41,8 @@ void saveCaptureSettings(QSettings& store, const CaptureSettings& settings);
 
 // "CaptureFileName" with the default file name as default (what Start reads).
 std::string readCaptureFileName(QSettings& store);
+// The monitor "Full Screen" records: an output's name, "all", or "" for the primary one.
+std::string readMonitorChoice(QSettings& store);
 // "CaptureFileName" as stored; empty when none is.
 std::string storedCaptureFileName(QSettings& store);
 

@@ -61,6 +61,11 @@ public:
     // The first write failure's errno (ENOSPC, EIO, EFBIG, ...; 0 when none) and text. Any thread.
     virtual int firstWriteErrno() const = 0;
     virtual std::string firstWriteError() const = 0;
+
+    // How many positions a still picture may go without being written again: once a second by
+    // default (so a seek lands within a second of a picture and a file cut off by a crash ends
+    // within about a second of the cut).
+    virtual int stillRepeatInterval(int frameRate) const { return frameRate; }
 };
 
 }  // namespace torvane::media

@@ -39,6 +39,8 @@ public:
     std::string lastError() const override;
     int firstWriteErrno() const override;
     std::string firstWriteError() const override;
+    // Twice a second: a picture reaches the file only once the next one says how long it lasts.
+    int stillRepeatInterval(int frameRate) const override { return frameRate > 1 ? (frameRate + 1) / 2 : 1; }
 
     // How often a fragment is cut and flushed while recording (default 0.5 s); 0 stops it, for
     // tests that cut fragments themselves with refresh().

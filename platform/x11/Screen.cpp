@@ -2,9 +2,11 @@
 
 #include <xcb/randr.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/x11/Monitors.h"
 #include "platform/x11/XConnection.h"
 
 namespace torvane::x11 {
@@ -66,12 +68,26 @@ bool workArea(xcb_connection_t* c, xcb_window_t root, ScreenRect& rect) {
 
 }  // namespace
 
-ScreenGeometry queryScreenGeometry(std::string* error) {
+ScreenGeometry queryScreenGeometry(std::string* error) { return queryScreenGeometry(std::string(), error); }
+
+ScreenGeometry queryScreenGeometry(const std::string& monitor, std::string* error) {
     ScreenGeometry g;
     auto conn = XConnection::open(error);
     if (!conn) return g;
-    if (!primaryOutputRect(conn->get(), conn->root(), g.screen)) g.screen = conn->rootRect();
-    if (!workArea(conn->get(), conn->root(), g.workArea)) g.workArea = g.screen;
+    if (monitor.empty()) {
+        if (!primaryOutputRect(conn->get(), conn->root(), g.screen)) g.screen = conn->rootRect();
+    } else {
+        const MonitorChoice choice = chooseMonitor(listMonitors(error), monitor, conn->rootRect());
+        g.screen = choice.rect;
+        g.note = choice.note;
+    }
+    // The work area spans every monitor: the part on the screen measured.
+    ScreenRect area;
+    if (workArea(conn->get(), conn->root(), area)) {
+        g.workArea = {std::max(area.left, g.screen.left), std::max(area.top, g.screen.top),
+                      std::min(area.right, g.screen.right), std::min(area.bottom, g.screen.bottom)};
+    }
+    if (g.workArea.width() <= 0 || g.workArea.height() <= 0) g.workArea = g.screen;
     return g;
 }
 

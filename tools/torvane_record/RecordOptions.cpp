@@ -155,6 +155,10 @@ const std::map<std::string, Setter>& setters() {
              o.watermarkOpacity = p;
          }},
         {"watermark-margin", [](RecordOptions& o, const std::string& v) { o.watermarkMargin = intPair("watermark-margin", v, ',', 0, 2000); }},
+        {"monitor", [](RecordOptions& o, const std::string& v) {
+             if (v.empty() || v.size() > 255) throw ValueError{"--monitor needs a monitor's name (see --list-monitors) or all"};
+             o.monitor = v;
+         }},
         {"webcam", [](RecordOptions& o, const std::string& v) {
              if (v.empty() || v.size() > 199) throw ValueError{"--webcam needs a webcam name of at most 199 characters"};
              o.webcam = v;
@@ -185,6 +189,10 @@ ParseOutcome parseRecordOptions(const std::vector<std::string>& args) {
         }
         if (arg == "--list-webcams") {
             outcome.options.listWebcams = true;
+            continue;
+        }
+        if (arg == "--list-monitors") {
+            outcome.options.listMonitors = true;
             continue;
         }
         if (arg.rfind("--", 0) != 0 || arg.size() == 2) {
@@ -253,6 +261,9 @@ std::string usageText() {
            "  --watermark-margin X,Y  margins in pixels\n"
            "  --repair FILE           rebuild a cut-off or damaged recording in place and say\n"
            "                          what was kept (no other option with it)\n"
+           "  --monitor NAME|all      full screen: record this monitor (or all of them) instead of\n"
+           "                          the stored choice (implies --source full)\n"
+           "  --list-monitors         print each monitor as NAME — W × H at +X+Y, and exit\n"
            "  --list-webcams          print each webcam as NAME: its sizes, and exit\n"
            "  --webcam NAME           the webcam to record or to show over the screen\n"
            "  --webcam-size WxH       the size to ask of it (as the Resolution list shows it)\n"

@@ -43,6 +43,8 @@ struct RecordOptions {
     std::optional<int32_t> watermarkOpacity;
     std::optional<std::pair<int32_t, int32_t>> watermarkMargin;
     bool listWebcams = false;                 // print the webcams and their sizes, record nothing
+    bool listMonitors = false;                // print the monitors, record nothing
+    std::optional<std::string> monitor;       // an output's name or "all"; implies --source full
     std::optional<std::string> webcam;        // friendly name
     std::optional<std::pair<int32_t, int32_t>> webcamSize;
     std::optional<bool> pip;

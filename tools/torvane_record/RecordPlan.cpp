@@ -12,10 +12,13 @@ namespace torvane::record {
 bool applyRecordOptions(CaptureSettings& s, const RecordOptions& o, bool anyVideoDevice, std::string& error) {
     if (o.sourceKind)
         s.screen.sourceKind = *o.sourceKind;
+    else if (o.monitor)
+        s.screen.sourceKind = kSourceFullScreen;
     else if (o.area)
         s.screen.sourceKind = kSourceArea;
     else if (o.window)
         s.screen.sourceKind = kSourceLiveSession;
+    if (o.monitor) s.monitor = *o.monitor;
     if (o.webcam) {
         std::fill(std::begin(s.webcam.deviceName), std::end(s.webcam.deviceName), u'\0');
         toUtf16Field(*o.webcam, s.webcam.deviceName, std::size(s.webcam.deviceName));

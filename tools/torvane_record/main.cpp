@@ -13,6 +13,7 @@
 #include "engine/RecordingFile.h"
 #include "platform/core/StopSignals.h"
 #include "platform/core/Version.h"
+#include "platform/x11/Monitors.h"
 #include "platform/x11/Screen.h"
 #include "settings/SettingsStore.h"
 #include "settings/StorageLocations.h"
@@ -72,6 +73,15 @@ int main(int argc, char** argv) {
     }
     const RecordOptions& options = parsed.options;
 
+    if (options.listMonitors) {
+        std::string error;
+        const std::vector<x11::Monitor> monitors = x11::listMonitors(&error);
+        if (!error.empty()) return fail("cannot list the monitors: " + error);
+        for (const x11::Monitor& m : monitors)
+            std::printf("%s at +%d+%d%s\n", x11::monitorLabel(m).c_str(), m.rect.left, m.rect.top,
+                        m.primary ? " (primary)" : "");
+        return 0;
+    }
     if (options.listWebcams) {
         for (const std::string& name : listWebcams()) {
             std::vector<ResolutionItem> items;
@@ -100,8 +110,9 @@ int main(int argc, char** argv) {
     x11::ScreenGeometry geometry;
     if (settings.screen.sourceKind == kSourceFullScreen) {
         std::string error;
-        geometry = x11::queryScreenGeometry(&error);
+        geometry = x11::queryScreenGeometry(settings.monitor, &error);
         if (!error.empty()) return fail("cannot measure the screen: " + error);
+        if (!geometry.note.empty()) say(geometry.note);
     }
     computeCaptureGeometry(settings, geometry.screen, geometry.workArea);
 

@@ -3,6 +3,7 @@
 // recording whose file shows exactly the dragged area, also on a screen Qt scales (its test runs
 // under QT_SCALE_FACTOR 2 and 1.5 too: the pointer moves in device pixels, and so must the record).
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -74,11 +75,15 @@ TEST(AreaSetupGui, AreaDraggedWithTheMouseIsWhatGetsRecorded) {
         return ui::IDOK;
     });
 
+    // On a display of two monitors the test runs on the second one (the primary, on the right):
+    // the selection covers the monitor under the pointer, and every place moves with it.
+    const int dx = std::atoi(qgetenv("TORVANE_TEST_SHIFT_X").constData());
+    const auto at = [dx](int px) { return QString::number(px + dx); };
     XPainter x;
     ASSERT_TRUE(x.ok());
-    const uint32_t bg = x.window(0, 0, 1280, 720, 0x000000);
-    const uint32_t red = x.window(300, 200, 200, 150, 0xFF0000);
-    const uint32_t blue = x.window(500, 350, 200, 150, 0x0000FF);
+    const uint32_t bg = x.window(dx, 0, 1280, 720, 0x000000);
+    const uint32_t red = x.window(dx + 300, 200, 200, 150, 0xFF0000);
+    const uint32_t blue = x.window(dx + 500, 350, 200, 150, 0x0000FF);
 
     takeAreaStillPictureFromScreenSource();   // as the program does
     CNewCaptureDlg dlg;   // the real store, screen, selection window
@@ -100,14 +105,18 @@ TEST(AreaSetupGui, AreaDraggedWithTheMouseIsWhatGetsRecorded) {
                 break;
             case 1:   // the frozen screen is up: drag from bottom-right to top-left
                 if (exposed(selection)) {
+                    // It covers the monitor it was opened on, not the whole display.
+                    if (dx > 0) {
+                        EXPECT_EQ(selection->geometry(), QRect(dx, 0, 1280, 1080));
+                    }
                     since.restart();
                     stage = 2;
                 }
                 break;
             case 2:
                 if (since.elapsed() > 300) {
-                    xdotool({"mousemove", "700", "500", "sleep", "0.1", "mousedown", "1", "sleep", "0.1",
-                             "mousemove", "600", "400", "sleep", "0.1", "mousemove", "300", "200", "sleep", "0.2",
+                    xdotool({"mousemove", at(700), "500", "sleep", "0.1", "mousedown", "1", "sleep", "0.1",
+                             "mousemove", at(600), "400", "sleep", "0.1", "mousemove", at(300), "200", "sleep", "0.2",
                              "mouseup", "1"});
                     stage = 3;
                 }
@@ -141,7 +150,7 @@ TEST(AreaSetupGui, AreaDraggedWithTheMouseIsWhatGetsRecorded) {
 
     const CaptureSettings s = dlg.settings();
     EXPECT_EQ(s.screen.sourceKind, kSourceArea);
-    EXPECT_EQ(s.screen.rect, (ScreenRect{300, 200, 700, 500}));
+    EXPECT_EQ(s.screen.rect, (ScreenRect{dx + 300, 200, dx + 700, 500}));
     EXPECT_EQ(s.screen.outputWidth, 400);
     EXPECT_EQ(s.screen.outputHeight, 300);
     {
