@@ -1,3 +1,4 @@
+#include <QComboBox>
 #include <QFile>
 #include <QImage>
 #include <QSettings>
@@ -460,4 +461,54 @@ TEST_F(MoviePropertiesTest, ChoicesSurviveARestartAndTheStoreHoldsExactRecordSiz
     EXPECT_EQ(s.screen.frameRate, 10);
     EXPECT_EQ(s.cursor.highlightOpacity, 50);
     EXPECT_EQ(s.watermark.opacity, 70);
+}
+
+// "Full Screen" on two monitors: the chosen one is stored under its own key with its rectangle,
+// shown again on the next opening, and a stored one that is not connected stays listed as such.
+TEST_F(MoviePropertiesTest, TheChosenMonitorIsStoredAndShownAgain) {
+    const std::vector<x11::Monitor> monitors = {{"DP-1", {0, 0, 1920, 1080}, false},
+                                                {"HDMI-1", {1920, 0, 4480, 1440}, true}};
+    auto open = [&] {
+        auto dlg = makeDialog();
+        dlg->listMonitors = [&] { return monitors; };
+        dlg->screenGeometry = [d = dlg.get(), &monitors](ScreenRect& screen, ScreenRect& work, std::string&) {
+            screen = work = x11::chooseMonitor(monitors, d->settings().monitor, {0, 0, 4480, 1440}).rect;
+            return true;
+        };
+        return dlg;
+    };
+    auto dlg = open();
+    ASSERT_EQ(run(*dlg, [](D* d) {
+        auto* box = d->findChild<QComboBox*>(QStringLiteral("IDC_MONITOR"));
+        ASSERT_TRUE(box);
+        EXPECT_TRUE(box->isEnabled());
+        EXPECT_EQ(box->currentText(), "Primary monitor");
+        ASSERT_EQ(box->count(), 4);   // the primary, the two monitors, all of them
+        EXPECT_EQ(box->itemText(2), "HDMI-1 \u2014 2560 \u00d7 1440");
+        EXPECT_EQ(box->itemText(3), "All monitors");
+        box->setCurrentIndex(2);
+        click(d, IDOK);
+    }), QDialog::Accepted);
+    EXPECT_EQ(stored().monitor, "HDMI-1");
+    EXPECT_EQ(stored().screen.rect, (ScreenRect{1920, 0, 4480, 1440}));
+
+    auto again = open();
+    ASSERT_EQ(run(*again, [](D* d) {
+        auto* box = d->findChild<QComboBox*>(QStringLiteral("IDC_MONITOR"));
+        EXPECT_EQ(box->currentText(), "HDMI-1 \u2014 2560 \u00d7 1440");
+        click(d, D::IDC_LIVE_SESSION);
+        EXPECT_FALSE(box->isEnabled()) << "the monitor is a choice of Full Screen only";
+        click(d, IDCANCEL);
+    }), QDialog::Rejected);
+
+    {
+        auto store = openSettingsStore();
+        store->setValue("MovieProperty/Monitor", "HDMI-2");
+        store->sync();
+    }
+    auto gone = open();
+    ASSERT_EQ(run(*gone, [](D* d) {
+        EXPECT_EQ(d->findChild<QComboBox*>(QStringLiteral("IDC_MONITOR"))->currentText(), "HDMI-2 (not connected)");
+        click(d, IDCANCEL);
+    }), QDialog::Rejected);
 }
