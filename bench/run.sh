@@ -3,7 +3,8 @@
 # settings, on the same private display with the same desktop-like content, in one run: five
 # workloads (bench/DesktopAnimator.cpp) at two sizes, and full motion with one core kept busy.
 #   bench/run.sh [build folder] [seconds] [seconds with sound]   (BENCH_PART=screen, sound or webcam: one part;
-#   BENCH_WORKLOADS="still motion": some workloads; BENCH_NO_BUSY=1: without the busy-core run)
+#   BENCH_WORKLOADS="still motion": some workloads; BENCH_SIZES="2560x1440 3840x2160": other sizes;
+#   BENCH_NO_BUSY=1: without the busy-core run)
 #   BENCH_PART=wayland bench/run.sh [build folder] [seconds]: the Wayland source against X11 (bench/wayland.sh)
 #   BENCH_PART=long bench/run.sh [build folder] [seconds, default 3600]: the long run alone, its
 #   resident memory sampled every BENCH_SAMPLE_SECONDS (default 60)
@@ -30,10 +31,14 @@ one_workload() {   # WORKLOAD WxH [busy]
     if [ -n "$busy" ]; then ( while :; do :; done ) & spin=$!; fi
     sleep 1
     ours=$("$build/bench/bench-record" "$out/ours.avi" "$seconds" 30)
+    # The same threads as ours: the cores (at most 4, fewer for small pictures), sharing each picture by slices.
+    rows=$(( (${size#*x} + 15) / 16 )); threads=$(nproc); [ $threads -gt 4 ] && threads=4
+    [ $threads -gt $((rows / 8)) ] && threads=$((rows / 8)); [ $threads -lt 1 ] && threads=1
     /usr/bin/time -f "%U %S %M" -o "$out/ffmpeg.time" ffmpeg -nostdin -hide_banner -loglevel info -f x11grab \
         -framerate 30 -video_size "$size" -draw_mouse 1 \
-        -i "$DISPLAY+0,0" -t "$seconds" -c:v libx264 -threads 1 -qp 26 -bf 0 -refs 1 -subq 6 -me_method hex \
-        -8x8dct 0 -coder 1 -pix_fmt yuv420p -x264-params rc-lookahead=0:sync-lookahead=0:mbtree=0:scenecut=40 \
+        -i "$DISPLAY+0,0" -t "$seconds" -c:v libx264 -threads $threads -qp 26 -bf 0 -refs 1 -subq 6 -me_method hex \
+        -8x8dct 0 -coder 1 -pix_fmt yuv420p \
+        -x264-params rc-lookahead=0:sync-lookahead=0:mbtree=0:scenecut=40:sliced-threads=1 \
         -y "$out/ffmpeg.avi" 2>"$out/ffmpeg.log"
     [ -n "$busy" ] && { kill $spin; wait $spin 2>/dev/null; }
     kill $anim; wait $anim 2>/dev/null
@@ -138,7 +143,7 @@ if [ "${BENCH_PART:-all}" != sound ]; then
   echo "CPU = CPU seconds per recorded second; filled = positions with their picture or empty entry in time"
   printf "%-8s %-9s %6s %6s %6s %6s %5s %4s %5s %6s %6s %6s\n" workload size ours ffmpeg ratio filled pics late posns \
     "RSS MB" "ff MB" "ff fill"
-  for size in 1920x1080 1280x720; do
+  for size in ${BENCH_SIZES:-1920x1080 1280x720}; do
     for workload in ${BENCH_WORKLOADS:-still field typing scroll motion}; do one_workload "$workload" "$size"; done
   done
   [ -z "${BENCH_NO_BUSY:-}" ] && one_workload motion 1920x1080 busy

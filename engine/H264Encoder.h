@@ -21,6 +21,9 @@ struct EncoderConfig {
 
 // The constant quantiser of a quality choice: Normal 26, Higher 23, Highest 20.
 int quantiserForQuality(int quality);
+// How many threads share the encoding of a picture of this size (by slices): the cores the
+// process may use, at most four, fewer for small pictures.
+int encoderThreads(int width, int height);
 
 struct EncodedPicture {
     const uint8_t* data = nullptr;   // Annex B access unit: 00 00 00 01 + NAL, for every NAL unit

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "engine/H264Encoder.h"
@@ -55,7 +62,7 @@ TEST(Encoder, ParametersFollowRateAndQuality) {
     EXPECT_EQ(p.keyintMin, 8);
     EXPECT_EQ(p.references, 1);
     EXPECT_EQ(p.bframes, 0);
-    EXPECT_EQ(p.threads, 1);
+    EXPECT_EQ(p.threads, 1) << "a small picture is not cut into slices";
     EXPECT_FALSE(p.vfrInput);
     EXPECT_TRUE(p.cabac);
     EXPECT_TRUE(p.repeatHeaders);
@@ -149,4 +156,53 @@ TEST(Encoder, RepeatOfTheLastPictureIsTinyAndTheNextIsNormal) {
     pic.pattern(3);
     ASSERT_TRUE(e->encode(pic.y(), pic.u(), pic.v(), 40, false, out));
     EXPECT_GT(out.size, changed / 4) << "a changed picture after repeats is encoded in full";
+}
+
+// A big picture is shared by the cores in slices: each call still returns its own picture (no
+// picture is held back), and the stream decodes to the same pictures in ffmpeg and GStreamer.
+TEST(Encoder, SlicedThreadsReturnEveryPictureFromItsCallAndDecodeAlike) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+    const int cores = CPU_COUNT(&set);
+    EXPECT_EQ(encoderThreads(1920, 1080), std::min(cores, 4));
+    EXPECT_EQ(encoderThreads(3840, 2160), std::min(cores, 4));
+    EXPECT_EQ(encoderThreads(640, 112), 1) << "seven macroblock rows";
+
+    std::string err;
+    auto e = CH264Encoder::open({1920, 1080, 30, 0}, &err);
+    ASSERT_TRUE(e) << err;
+    EXPECT_EQ(e->parameters().threads, std::min(cores, 4));
+    Yuv pic(1920, 1080);
+    char dir[] = "/tmp/torvane-slices-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string stream = std::string(dir) + "/s.h264";
+    FILE* f = std::fopen(stream.c_str(), "wb");
+    ASSERT_TRUE(f);
+    for (int i = 0; i < 12; ++i) {
+        pic.pattern(i);
+        EncodedPicture out;
+        ASSERT_TRUE(e->encode(pic.y(), pic.u(), pic.v(), i, i == 0, out));
+        ASSERT_GT(out.size, 0u) << "picture " << i << " came back empty";
+        EXPECT_EQ(out.pts, i);
+        std::fwrite(out.data, 1, out.size, f);
+    }
+    std::fclose(f);
+    auto run = [](const std::string& cmd) {
+        std::string r;
+        if (FILE* p = popen(cmd.c_str(), "r")) {
+            char buf[256];
+            while (std::fgets(buf, sizeof buf, p)) r += buf;
+            pclose(p);
+        }
+        return r;
+    };
+    const std::string ff = run("ffmpeg -v error -i " + stream + " -f rawvideo -pix_fmt yuv420p - | md5sum");
+    const std::string gst = run("gst-launch-1.0 -q filesrc location=" + stream +
+                                " ! h264parse ! avdec_h264 ! video/x-raw,format=I420 ! fdsink fd=1 | md5sum");
+    EXPECT_EQ(ff, gst);
+    EXPECT_NE(ff.substr(0, 32), "d41d8cd98f00b204e9800998ecf8427e") << "nothing decoded";
+    EXPECT_EQ(run("ffmpeg -v error -i " + stream + " -f rawvideo -pix_fmt yuv420p - | wc -c"),
+              std::to_string(12 * 1920 * 1080 * 3 / 2) + "\n");
+    std::system(("rm -rf " + std::string(dir)).c_str());
 }

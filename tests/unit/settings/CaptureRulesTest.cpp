@@ -100,10 +100,11 @@ TEST(RectBySourceKind, FullScreenUsesTheScreenOrTheWorkArea) {
     applyRectBySourceKind(s, {}, screen, workArea);
     EXPECT_EQ(s.rect, (ScreenRect{0, 24, 1368, 768}));   // 744 high is already a multiple of 4
 
-    // The screen rectangle's size counts, wherever the primary output sits.
+    // A monitor away from the origin (a primary output on the right, a chosen second monitor) is
+    // recorded where it is, not at the origin's place.
     s.includeTaskbar = 1;
     applyRectBySourceKind(s, {}, ScreenRect{1920, 0, 3200, 720}, workArea);
-    EXPECT_EQ(s.rect, (ScreenRect{0, 0, 1280, 720}));
+    EXPECT_EQ(s.rect, (ScreenRect{1920, 0, 3200, 720}));
 }
 
 TEST(RectBySourceKind, AreaAndLiveSessionKeepTheirRectangleNormalised) {
