@@ -5,7 +5,7 @@
 #include <QScreen>
 #include <QTimerEvent>
 
-#include "platform/screen/DeviceScale.h"
+#include "platform/x11/ScreenPlacement.h"
 
 namespace torvane {
 
@@ -32,8 +32,7 @@ void CBorderDlg::showRound(const ScreenRect& r) {
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return;
     // The area is in the screen's device pixels, the window in logical units: the frame goes round
     // the logical pixels that cover the area.
-    QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect area = logicalCovering(r, screen ? screen->devicePixelRatio() : 1.0);
+    const QRect area = x11::logicalCoveringOnScreen(r);
     setGeometry(area.adjusted(-kFrameWidth, -kFrameWidth, kFrameWidth, kFrameWidth));
     buildShape();
     show();

@@ -11,7 +11,7 @@
 #include "engine/H264Encoder.h"
 #include "engine/Watermark.h"
 #include "platform/media/MediaWriter.h"
-#include "platform/screen/DeviceScale.h"
+#include "platform/x11/ScreenPlacement.h"
 #include "platform/core/Clock.h"
 #include "engine/Placement.h"
 #include "engine/ScreenSources.h"
@@ -152,9 +152,8 @@ void CScreenCaptureWorker::createPreview() {
         const PipSettings& p = settings_.pip;
         const PlacedPoint at = placeObject(p.position, r.left, r.top, r.right, r.bottom, p.width, p.height, p.marginX, p.marginY);
         // Placed over the recorded area in device pixels; the window is in logical units.
-        QScreen* screen = QGuiApplication::primaryScreen();
-        client = logicalCovering({at.x, at.y, at.x + std::max(1, int(p.width)), at.y + std::max(1, int(p.height))},
-                                 screen ? screen->devicePixelRatio() : 1.0);
+        client = x11::logicalCoveringOnScreen(
+            {at.x, at.y, at.x + std::max(1, int(p.width)), at.y + std::max(1, int(p.height))});
     }
     preview_ = std::make_unique<CPreviewDlg>(camera_, settings_.screen.sourceKind != kSourceWebcam, client, notify_);
 }

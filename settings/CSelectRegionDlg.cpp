@@ -11,7 +11,9 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QtMath>
+#include <cstdlib>
 
+#include "platform/x11/Monitors.h"
 namespace torvane {
 
 namespace {
@@ -39,6 +41,15 @@ CSelectRegionDlg::CSelectRegionDlg() : QDialog(nullptr, Qt::FramelessWindowHint 
     const QRect& g = screenGeometry_;
     deviceGeometry_ = QRect(qRound(g.x() * ratio_), qRound(g.y() * ratio_), qRound(g.width() * ratio_),
                             qRound(g.height() * ratio_));
+    // With a different ratio on each monitor Qt keeps the monitors' places unscaled: the X server
+    // knows the monitor's own device rectangle by the same name.
+    if (screen && !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        for (const x11::Monitor& m : x11::listMonitors(nullptr)) {
+            if (QString::fromStdString(m.name) == screen->name() && std::abs(m.rect.width() - deviceGeometry_.width()) <= 2 &&
+                std::abs(m.rect.height() - deviceGeometry_.height()) <= 2)
+                deviceGeometry_ = QRect(m.rect.left, m.rect.top, m.rect.width(), m.rect.height());
+        }
+    }
     const QRect& d = deviceGeometry_;
     if (const ScreenOpener& open = screenOpener()) {
         std::string why;

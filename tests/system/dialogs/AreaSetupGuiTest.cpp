@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QScreen>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -19,8 +20,10 @@
 #include <thread>
 
 #include "app/AreaStillPicture.h"
+#include "app/BorderDlg.h"
 #include "engine/CaptureSession.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/x11/Monitors.h"
 #include "settings/CNewCaptureDlg.h"
 #include "settings/CSelectRegionDlg.h"
 #include "settings/DlgControls.h"
@@ -41,12 +44,22 @@ QStringList clickAt(QPoint p) {
 }
 
 // Where xdotool must click: in the screen's device pixels, which differ from Qt's units on a
-// scaled screen (QT_SCALE_FACTOR; the screen is at the origin).
+// scaled screen. With one factor for everything (QT_SCALE_FACTOR) the places scale too; with a
+// factor a monitor (QT_SCREEN_SCALE_FACTORS) a monitor keeps its own place, as the X server has it.
 QPoint centreOf(QWidget* dialog, int id) {
     QWidget* w = findControl(dialog, id);
     if (!w) return QPoint();
     const QPointF logical = w->mapToGlobal(QPointF(w->rect().center()));
-    return (logical * w->devicePixelRatioF()).toPoint();
+    const qreal ratio = w->devicePixelRatioF();
+    if (QScreen* screen = w->screen(); screen && !qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+        for (const x11::Monitor& m : x11::listMonitors(nullptr)) {
+            if (QString::fromStdString(m.name) == screen->name()) {
+                const QPointF origin = screen->geometry().topLeft();
+                return (QPointF(m.rect.left, m.rect.top) + (logical - origin) * ratio).toPoint();
+            }
+        }
+    }
+    return (logical * ratio).toPoint();
 }
 
 bool exposed(QWidget* w) { return w && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed(); }
@@ -107,7 +120,8 @@ TEST(AreaSetupGui, AreaDraggedWithTheMouseIsWhatGetsRecorded) {
                 if (exposed(selection)) {
                     // It covers the monitor it was opened on, not the whole display.
                     if (dx > 0) {
-                        EXPECT_EQ(selection->geometry(), QRect(dx, 0, 1280, 1080));
+                        EXPECT_EQ(selection->screen()->name(), "RIGHT");
+                        EXPECT_EQ(selection->geometry(), selection->screen()->geometry());
                     }
                     since.restart();
                     stage = 2;
@@ -149,6 +163,29 @@ TEST(AreaSetupGui, AreaDraggedWithTheMouseIsWhatGetsRecorded) {
     EXPECT_TRUE(boxes.empty());
 
     const CaptureSettings s = dlg.settings();
+    // The blinking frame goes just outside the area, on the monitor it lies on: mapped back to
+    // that monitor's device pixels (its own place, then its ratio), the hole holds the area and
+    // not a device pixel more than one logical unit on each side.
+    {
+        CBorderDlg border;
+        border.showRound(s.screen.rect);
+        const int w = CBorderDlg::kFrameWidth;
+        const QRect hole = border.geometry().adjusted(w, w, -w, -w);
+        QScreen* screen = QGuiApplication::screenAt(hole.center());
+        ASSERT_TRUE(screen);
+        const double r = screen->devicePixelRatio();
+        const bool ownPlace = qEnvironmentVariableIsSet("QT_SCREEN_SCALE_FACTORS");   // else places scale too
+        const double ox = ownPlace ? screen->geometry().x() : 0, odx = ownPlace ? dx : 0;
+        auto device = [&](int logicalX) { return odx + (logicalX - ox) * r; };
+        const ScreenRect& a = s.screen.rect;
+        EXPECT_LE(device(hole.left()), a.left);
+        EXPECT_GT(device(hole.left() + 1), a.left);
+        EXPECT_GE(device(hole.left() + hole.width()), a.right);
+        EXPECT_LT(device(hole.left() + hole.width() - 1), a.right);
+        EXPECT_LE(hole.top() * r, a.top);
+        EXPECT_GE((hole.top() + hole.height()) * r, a.bottom);
+        border.hideBorder();
+    }
     EXPECT_EQ(s.screen.sourceKind, kSourceArea);
     EXPECT_EQ(s.screen.rect, (ScreenRect{dx + 300, 200, dx + 700, 500}));
     EXPECT_EQ(s.screen.outputWidth, 400);
