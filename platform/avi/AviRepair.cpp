@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/avi/AviFile.h"
+#include "platform/core/ClockText.h"
 
 namespace torvane::avi {
 namespace {
@@ -182,14 +183,6 @@ bool isKeyPicture(uint32_t handler, const std::vector<uint8_t>& data) {
     return false;
 }
 
-std::string clock(double seconds) {
-    const long tenths = std::lround(std::max(0.0, seconds) * 10);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld.%ld", tenths / 36000, tenths / 600 % 60, tenths / 10 % 60,
-                  tenths % 10);
-    return buf;
-}
-
 bool repairFrom(int fd, const std::string& path, const std::string& outPath, RepairReport& report,
                 std::string& error) {
     report = {};
@@ -350,7 +343,7 @@ std::string RepairReport::summary() const {
         s += std::string(video ? "video (" : "sound (") + (video ? fourccText(st.fccHandler) + ", " : "") +
              std::to_string(st.length) + (video ? " frames)" : " samples)");
     }
-    s += ": " + clock(seconds) + "; dropped " + std::to_string(bytesDropped) + " bytes";
+    s += ": " + clockText(seconds) + "; dropped " + std::to_string(bytesDropped) + " bytes";
     return s;
 }
 

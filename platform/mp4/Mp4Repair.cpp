@@ -14,6 +14,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "platform/core/ClockText.h"
+
 namespace torvane::mp4 {
 
 namespace {
@@ -21,14 +23,6 @@ namespace {
 std::string avText(int code) {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, buf, sizeof buf);
-    return buf;
-}
-
-std::string clock(double seconds) {
-    const long tenths = std::lround(std::max(0.0, seconds) * 10);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld.%ld", tenths / 36000, tenths / 600 % 60, tenths / 10 % 60,
-                  tenths % 10);
     return buf;
 }
 
@@ -152,7 +146,7 @@ bool remux(AVFormatContext* in, const LastPicture& lastPicture, const std::strin
                           : std::to_string(std::llround(length * st->codecpar->sample_rate)) + " samples)");
         firstStream = false;
     }
-    summary += ": " + clock(seconds);
+    summary += ": " + clockText(seconds);
     return true;
 }
 
