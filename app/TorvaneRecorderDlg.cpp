@@ -27,6 +27,7 @@
 #include "app/ShellOpen.h"
 #include "app/StatusText.h"
 #include "engine/LiveSession.h"
+#include "engine/ScreenSources.h"
 #include "platform/core/WindowMessage.h"
 #include "platform/hook/HotkeyKeys.h"
 #include "platform/hook/ScreenCapture.h"
@@ -306,7 +307,18 @@ void CTorvaneRecorderDlg::onStart() {
     // A chosen monitor is measured again: it may have moved or been unplugged since it was chosen
     // (then the primary one is recorded, and the user is told). On Wayland the desktop's own dialog
     // picks the monitor.
-    if (screen.sourceKind == kSourceFullScreen && !wayland::waylandDesktop()) {
+    if (screen.sourceKind == kSourceFullScreen && screenCastWanted()) {
+        // The monitor the desktop's dialog shares, at its full resolution (a scaled monitor has
+        // more device pixels than the desktop's units say).
+        ScreenRect monitor;
+        std::string error;
+        if (!screenCastMonitor(monitor, &error)) {
+            ui::messageBox(this, QString::fromStdString(error));
+            return;
+        }
+        applyRectBySourceKind(screen, {}, monitor, monitor);
+        applyOutputSize(screen);
+    } else if (screen.sourceKind == kSourceFullScreen && !wayland::waylandDesktop()) {
         if (const std::string monitor = readMonitorChoice(*store); !monitor.empty()) {
             std::string error;
             const x11::ScreenGeometry g = x11::queryScreenGeometry(monitor, &error);

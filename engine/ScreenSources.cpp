@@ -60,8 +60,9 @@ bool openScreenCast(std::string* error) {
         if (error) *error = "Recording was not started: " + why + ".";
         return false;
     }
-    const int w = grant.width > 0 ? grant.width : stream->width();
-    const int h = grant.height > 0 ? grant.height : stream->height();
+    // The stream is in the monitor's device pixels; the portal may tell the size in the desktop's
+    // logical units instead (a scaled monitor): the stream's own size is what is recorded.
+    const int w = stream->width(), h = stream->height();
     cast = new ScreenCast{std::move(portal), std::move(stream), {grant.x, grant.y, grant.x + w, grant.y + h}};
     // Closed with the program's event loop still there, so the portal hears of it.
     static bool once = [] {
@@ -86,14 +87,21 @@ ScreenPointer screenPointer(const ScreenSettings& screen) {
     return cast->portal->pointerEmbedded() ? ScreenPointer::Embedded : ScreenPointer::Absent;
 }
 
+bool screenCastMonitor(ScreenRect& monitor, std::string* error) {
+    if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        if (error) *error = "The screen cast portal must be asked from the program's main thread";
+        return false;
+    }
+    if (!openScreenCast(error)) return false;
+    monitor = screenCast()->monitor;
+    return true;
+}
+
 std::unique_ptr<IScreenSource> openScreenSource(const ScreenSettings& screen, std::string* error) {
     // The live-session window is an X11 window: it is followed on X11 (XWayland) as before.
     if (screen.sourceKind != kSourceLiveSession && screenCastWanted()) {
-        if (!QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread()) {
-            if (error) *error = "The screen cast portal must be asked from the program's main thread";
-            return nullptr;
-        }
-        if (!openScreenCast(error)) return nullptr;
+        ScreenRect monitor;
+        if (!screenCastMonitor(monitor, error)) return nullptr;
         ScreenCast& cast = *screenCast();
         return std::make_unique<wayland::WaylandScreenSource>(cast.stream, cast.monitor, screen.rect.width(),
                                                               screen.rect.height());

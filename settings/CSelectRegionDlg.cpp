@@ -25,6 +25,26 @@ CSelectRegionDlg::ScreenOpener& screenOpener() {
 
 void CSelectRegionDlg::setScreenOpener(ScreenOpener opener) { screenOpener() = std::move(opener); }
 
+namespace {
+// The window system's screen showing the shared monitor `m` (device pixels): one of its shape, the
+// one already chosen or the one at the monitor's place when several have it (a portal need not
+// tell the place), else `chosen`.
+QScreen* sharedScreen(const ScreenRect& m, QScreen* chosen) {
+    auto sameShape = [&m](const QScreen* s) {
+        const QRect g = s->geometry();
+        return g.width() > 0 && std::abs(qRound(g.height() * qreal(m.width()) / g.width()) - m.height()) <= 2;
+    };
+    if (chosen && sameShape(chosen)) return chosen;
+    QScreen* found = nullptr;
+    for (QScreen* s : QGuiApplication::screens()) {
+        if (!sameShape(s)) continue;
+        if (s->geometry().topLeft() == QPoint(m.left, m.top)) return s;
+        if (!found) found = s;
+    }
+    return found ? found : chosen;
+}
+}  // namespace
+
 CSelectRegionDlg::CSelectRegionDlg() : QDialog(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("IDD_SELECT_REGION"));
     setAttribute(Qt::WA_OpaquePaintEvent, true);   // the frozen picture covers everything
@@ -51,9 +71,23 @@ CSelectRegionDlg::CSelectRegionDlg() : QDialog(nullptr, Qt::FramelessWindowHint 
         }
     }
     const QRect& d = deviceGeometry_;
+    const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     if (const ScreenOpener& open = screenOpener()) {
         std::string why;
         source_ = open({d.left(), d.top(), d.right() + 1, d.bottom() + 1}, &why);
+        // A Wayland desktop shares one monitor, in its device pixels: that is the screen marked on.
+        // Its ratio comes from the pixels, as Qt may round a fractional one (150 %) up.
+        const ScreenRect m = source_ ? source_->desktopRect() : ScreenRect{};
+        if (wayland && m.width() > 0 && m.height() > 0 && QRect(m.left, m.top, m.width(), m.height()) != d) {
+            screen = sharedScreen(m, screen);
+            if (screen) {
+                screenGeometry_ = screen->geometry();
+                setScreen(screen);
+            }
+            deviceGeometry_ = QRect(m.left, m.top, m.width(), m.height());
+            ratio_ = screenGeometry_.width() > 0 ? qreal(m.width()) / screenGeometry_.width() : 1;
+            source_ = open(m, &why);
+        }
         if (source_ && source_->grab(d.x(), d.y())) picture_ = source_->picture().copy();
     }
     if (screen && picture_.isNull()) {
@@ -69,7 +103,7 @@ CSelectRegionDlg::CSelectRegionDlg() : QDialog(nullptr, Qt::FramelessWindowHint 
     drawHint(picture_, ratio_);
     setGeometry(screenGeometry_);
     // A native Wayland window cannot place itself; full screen is where the compositor puts it.
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) setWindowState(Qt::WindowFullScreen);
+    if (wayland) setWindowState(Qt::WindowFullScreen);
 }
 
 void CSelectRegionDlg::drawHint(QImage& picture, qreal scale) {

@@ -176,8 +176,13 @@ void PipeWireStream::updateBuffers(PipeWireStream* s) {
     uint8_t buffer[512];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod* params[2];
+    // One buffer stays here (the pictures are read in place) and one may be on its way: with only
+    // two the desktop finds none free now and then, drops that picture and sends the next only
+    // at its next change, so a screen that then stays still would be recorded as it was before.
+    // Four asked for; any count a desktop insists on is taken.
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+        &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+        SPA_POD_CHOICE_RANGE_Int(4, 1, 16), SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
     // Where the portal sends the pointer beside the picture, its place comes with each buffer. The
     // shape is not needed (the overlay draws its own arrow), but a producer may send one: room for it.

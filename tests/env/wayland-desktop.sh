@@ -82,8 +82,20 @@ wayland_desktop_start() {
   chmod 755 "$w"
   chown "$TORVANE_WL_USER:" "$w/rt"
   chmod 700 "$w/rt"
-  cat >"$w/sway.conf" <<EOF
-output HEADLESS-1 mode $screen position 0,0 bg #ff0000 solid_color
+  # TORVANE_WL_OUTPUTS: "WxH[@SCALE] ..." for several outputs, side by side from the left, each
+  # with its own scale (as GNOME and KDE set up a high-density laptop beside a monitor).
+  local outputs=${TORVANE_WL_OUTPUTS:-$screen} n=0 left=0 spec size scale
+  : >"$w/sway.conf"
+  for spec in $outputs; do
+    n=$((n + 1))
+    size=${spec%@*}
+    scale=1
+    [ "$spec" != "$size" ] && scale=${spec#*@}
+    echo "output HEADLESS-$n mode $size position $left,0 scale $scale bg #ff0000 solid_color" >>"$w/sway.conf"
+    # The next output starts where this one ends in the desktop's (logical) coordinates.
+    left=$(awk -v w="${size%x*}" -v s="$scale" -v l="$left" 'BEGIN { printf "%d", l + w / s }')
+  done
+  cat >>"$w/sway.conf" <<EOF
 xwayland enable
 default_border none
 focus_follows_mouse no
@@ -95,12 +107,15 @@ Interfaces=org.freedesktop.impl.portal.Screenshot;org.freedesktop.impl.portal.Sc
 UseIn=wlroots;sway;
 EOF
   # The "dialog": picks the first monitor at once, as a user who always shares it. A test writes
-  # "wait SECONDS" (answer late) or "decline" into $w/chooser to play a slower or unwilling user.
+  # "wait SECONDS" (answer late) or "decline" into $w/chooser to play a slower or unwilling user,
+  # or "pick OUTPUT" to share another monitor.
   cat >"$w/chooser.sh" <<EOF
 #!/bin/sh
-first=\$(head -n1)
+offered=\$(cat)
+first=\$(echo "\$offered" | head -n1)
 set -- \$(cat "$w/chooser" 2>/dev/null)
 [ "\${1:-}" = wait ] && sleep "\$2"
+[ "\${1:-}" = pick ] && first=\$(echo "\$offered" | grep -m1 "\$2")
 [ "\${1:-}" = decline ] || echo "\$first"
 EOF
   chmod 755 "$w/chooser.sh"
@@ -114,7 +129,7 @@ EOF
   export XDG_RUNTIME_DIR=$w/rt XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland
   setpriv --reuid="$TORVANE_WL_USER" --regid="$TORVANE_WL_USER" --clear-groups \
     env -i PATH=/usr/bin:/bin HOME=/nonexistent XDG_RUNTIME_DIR="$w/rt" XDG_CURRENT_DESKTOP=sway \
-    WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS=1 \
+    WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS=$n \
     sway -c "$w/sway.conf" >"$w/sway.log" 2>&1 &
   pids+=($!)
   wl_wait 20 sh -c "ls $w/rt/wayland-? $w/rt/sway-ipc.*.sock" || { cat "$w/sway.log" >&2; return 1; }

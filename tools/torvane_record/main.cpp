@@ -11,6 +11,7 @@
 #include "engine/CaptureSession.h"
 #include "engine/LiveSession.h"
 #include "engine/RecordingFile.h"
+#include "engine/ScreenSources.h"
 #include "platform/core/StopSignals.h"
 #include "platform/core/Version.h"
 #include "platform/x11/Monitors.h"
@@ -108,7 +109,16 @@ int main(int argc, char** argv) {
     // The handshake the companion program performs, so the look-up below finds the window.
     if (options.window) writeLiveSessionWindow(*store, *options.window);
     x11::ScreenGeometry geometry;
-    if (settings.screen.sourceKind == kSourceFullScreen) {
+    if (settings.screen.sourceKind == kSourceFullScreen && screenCastWanted()) {
+        // The desktop's own dialog picks the monitor; it is recorded in its device pixels.
+        if (options.monitor) say("on this Wayland desktop the desktop's own dialog picks the monitor; --monitor is not used");
+        std::string error;
+        if (!screenCastMonitor(geometry.screen, &error)) return fail(error);
+        const ScreenRect& m = geometry.screen;
+        say("the desktop shares a monitor of " + std::to_string(m.width()) + " × " + std::to_string(m.height()) +
+            " pixels at +" + std::to_string(m.left) + "+" + std::to_string(m.top));
+        geometry.workArea = geometry.screen;
+    } else if (settings.screen.sourceKind == kSourceFullScreen) {
         std::string error;
         geometry = x11::queryScreenGeometry(settings.monitor, &error);
         if (!error.empty()) return fail("cannot measure the screen: " + error);
