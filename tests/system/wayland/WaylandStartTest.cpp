@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -101,6 +102,28 @@ TEST(WaylandStart, DeclineThenALateGrantWhileNothingElseStarts) {
     // (The offscreen test screen is 800 x 800; the shared monitor 1280 x 720.)
     for (const QPoint at : {QPoint(10, 10), QPoint(still.width() - 10, 700)})
         EXPECT_EQ(still.pixelColor(at), QColor(255, 0, 0)) << at.x() << "," << at.y();
+}
+
+// Full screen from the window is the monitor the desktop shares, at its own resolution: a scaled
+// monitor (the test desktop's TORVANE_WL_OUTPUTS) in its pixels, not in the desktop's units.
+TEST(WaylandStart, FullScreenIsTheSharedMonitorInItsOwnPixels) {
+    tellChooser("share");
+    int width = 1280, height = 720;
+    if (const char* outputs = std::getenv("TORVANE_WL_OUTPUTS")) std::sscanf(outputs, "%dx%d", &width, &height);
+    Window w("full.avi");
+    CaptureSettings s = test::areaRecording(w.file);
+    s.screen.sourceKind = kSourceFullScreen;
+    w.dlg.applyCaptureSettings(s);
+    w.dlg.onCommand(IDC_START);
+    ASSERT_EQ(w.dlg.session().state(), kStateRecording) << w.dlg.session().lastError();
+    EXPECT_EQ(w.dlg.session().screenSettings().rect.width(), width);
+    test::waitFor([&] { return w.dlg.session().recordedMilliseconds() >= 500; }, 20000);
+    w.dlg.onCommand(IDC_STOP);
+    EXPECT_EQ(aviFrameSize(w.file), (std::pair<int32_t, int32_t>{width, height}));
+    // The desktop's red background, to the far corner.
+    const Picture p = decodePicture(w.file, 0, width, height);
+    ASSERT_EQ(p.rgb.size(), size_t(width) * size_t(height) * 3);
+    EXPECT_GT(p.at(width - 3, height - 3)[0], 200);
 }
 
 // The highlight asked for where the desktop draws the pointer in without telling its place
