@@ -54,6 +54,8 @@ struct TurnBuffers {
     QImage scaled;          // the picture at output size when the capture size differs
     QImage part;            // a part of the picture drawn on, when the picture itself is only read
     std::vector<uint8_t> yuv;
+    std::vector<QRect> changed;       // the macroblocks that differ from the last picture written
+    std::vector<uint8_t> unchanged;   // one byte a macroblock: 1 where it is as in that picture
 };
 
 // Takes the picture of this turn. Null when there is none (webcam without a frame yet, or a screen
@@ -163,6 +165,54 @@ void convertWithDrawing(CaptureRun& run, const PictureInputs& in, const QImage& 
         drawCursor(copy, run.settings.cursor, in.pointerX - in.rect.left, in.pointerY - in.rect.top);
     if (run.settings.watermark.on && run.watermark) run.watermark->draw(copy);
     convertForEncoder(copy, b, out, counters);
+}
+
+// The macroblocks of this turn's picture (of `size`, unstretched) that may differ from the last one
+// written, into `parts`: what the source saw drawn since, and the pointer's old and new places.
+// False when that cannot be told; then everything may differ.
+bool changedMacroblocks(CaptureRun& run, const PictureInputs& in, const PictureChanges& changes, const QSize& size,
+                        std::vector<QRect>& parts) {
+    const PictureInputs* last = changes.lastWritten();
+    std::vector<ScreenRect> drawnOnScreen;
+    if (!last || !(last->rect == in.rect) || !run.screen->changedParts(drawnOnScreen)) return false;
+    std::vector<QRect> changed;
+    changed.reserve(drawnOnScreen.size() + 2);
+    for (const ScreenRect& r : drawnOnScreen)
+        changed.emplace_back(int(r.left - in.rect.left), int(r.top - in.rect.top), int(r.width()), int(r.height()));
+    for (const PictureInputs* p : {last, &in}) {
+        if (!p->pointerDrawn || !p->pointerKnown) continue;
+        const ScreenRect f = cursorFootprint(run.settings.cursor, p->pointerX - p->rect.left, p->pointerY - p->rect.top);
+        changed.emplace_back(int(f.left), int(f.top), int(f.width()), int(f.height()));
+    }
+    parts = macroblockParts(changed, size);
+    return true;
+}
+
+// Only the changed macroblocks of the screen's picture, with the pointer and the watermark drawn
+// over what they cover, into the encoder's planes, which hold the last picture written.
+bool convertChanged(CaptureRun& run, const PictureInputs& in, const QImage& picture, TurnBuffers& b,
+                    const I420Planes& out, CaptureCounters& counters) {
+    const uint64_t start = threadCpuMicroseconds();
+    const uint64_t drawnBefore = counters.cursorUs.load() + counters.watermarkUs.load();
+    const std::vector<QRect> drawn =
+        drawsOnPicture(run, in) ? drawnParts(run, in, picture.size()) : std::vector<QRect>{};
+    const bool ok = convertChangedDrawnOver(
+        picture, b.changed, drawn,
+        [&](QImage& part, QPoint origin) {
+            if (in.pointerDrawn && in.pointerKnown) {
+                StageTimer t(counters.cursorUs);
+                drawCursor(part, run.settings.cursor, in.pointerX - in.rect.left - origin.x(),
+                           in.pointerY - in.rect.top - origin.y());
+            }
+            if (run.settings.watermark.on && run.watermark) {
+                StageTimer t(counters.watermarkUs);
+                run.watermark->drawPart(part, origin, picture.size());
+            }
+        },
+        b.part, out);
+    const uint64_t drawing = counters.cursorUs.load() + counters.watermarkUs.load() - drawnBefore;
+    counters.convertUs.fetch_add(threadCpuMicroseconds() - start - drawing, std::memory_order_relaxed);
+    return ok;
 }
 
 void drawPointer(CaptureRun& run, const PictureInputs& in, QImage& picture) {
@@ -340,6 +390,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             break;
         }
         const bool draws = !webcamOnly && drawsOnPicture(run, inputs);
+        bool partial = false;   // the picture differs from the last one only in b.changed
         if (!webcamOnly && (!draws || unstretched)) {
             // The picture is read where the source keeps it, uncopied; what is drawn on it is drawn
             // over the converted picture.
@@ -352,12 +403,17 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
                 stopForFault(run, StopFault::ScreenLost, run.screen->lastError());
                 break;
             }
+            // Where the source tells what changed, only that is converted and the encoder skips the rest.
+            partial = !firstPicture && unstretched && changedMacroblocks(run, inputs, changes, QSize(W, H), b.changed);
             run.screen->readPicture([&](const QImage& p) {
+                if (partial && convertChanged(run, inputs, p, b, planes, counters)) return;
+                partial = false;
                 if (draws)
                     convertWithDrawing(run, inputs, p, b, planes, counters);
                 else
                     convertForEncoder(p, b, planes, counters);
             });
+            if (partial) unchangedMacroblocks(b.changed, QSize(W, H), b.unchanged);
         } else {
             QImage* picture = nullptr;
             {
@@ -387,7 +443,8 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
         bool ok;
         {
             StageTimer t(counters.encodeUs);
-            ok = run.encoder->encode(yPlane, uPlane, vPlane, position, firstPicture, encoded);
+            ok = run.encoder->encode(yPlane, uPlane, vPlane, position, firstPicture, encoded,
+                                     partial ? b.unchanged.data() : nullptr);
         }
         firstPicture = false;
         countLate(counters, position, last);

@@ -111,8 +111,12 @@ CH264Encoder::~CH264Encoder() {
 }
 
 bool CH264Encoder::encode(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, bool forceIdr,
-                          EncodedPicture& out) {
-    return encodePlanes(y, u, v, pts, forceIdr, nullptr, out);
+                          EncodedPicture& out, const uint8_t* unchanged) {
+    // An IDR picture stands alone: nothing in it can be taken from the picture before.
+    if (!unchanged || forceIdr) return encodePlanes(y, u, v, pts, forceIdr, nullptr, out);
+    partlyConstant_.resize(allConstant_.size());
+    for (size_t i = 0; i < partlyConstant_.size(); ++i) partlyConstant_[i] = unchanged[i] ? X264_MBINFO_CONSTANT : 0;
+    return encodePlanes(y, u, v, pts, false, partlyConstant_.data(), out);
 }
 
 bool CH264Encoder::encodeRepeat(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts,

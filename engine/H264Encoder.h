@@ -49,8 +49,10 @@ public:
 
     // Encodes one I420 picture (planes of stride width, width/2, width/2). `forceIdr` makes it an
     // IDR picture with SPS and PPS in front. False when the library fails; `out` then stays empty.
+    // `unchanged`, when given: one byte a macroblock in rows of (width + 15) / 16, nonzero where the
+    // macroblock is the same as in the picture given last, which lets the library skip it.
     bool encode(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, bool forceIdr,
-                EncodedPicture& out);
+                EncodedPicture& out, const uint8_t* unchanged = nullptr);
     // Encodes the picture given last time again, told that no macroblock changed: a picture of a
     // few dozen bytes that players show as a real one. The planes must still hold that picture.
     bool encodeRepeat(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, EncodedPicture& out);
@@ -66,6 +68,7 @@ private:
     EncoderConfig config_;
     std::vector<uint8_t> sample_;   // packed access unit, reused
     std::vector<uint8_t> allConstant_;   // one flag a macroblock, every one unchanged
+    std::vector<uint8_t> partlyConstant_;   // the flags of a picture whose unchanged macroblocks were named
 };
 
 }  // namespace torvane

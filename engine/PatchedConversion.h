@@ -29,6 +29,17 @@ bool convertToI420(const QImage& picture, const I420Planes& out, int x = 0, int 
 // the whole), overlapping ones merged into one; empty rectangles are left out.
 std::vector<QRect> blockParts(const std::vector<QRect>& drawn, const QSize& size);
 
+// The encoder's macroblocks: 16 x 16 pixels.
+constexpr int kMacroblock = 16;
+
+// The macroblocks of a picture of `size` that `changed` touches, as rectangles of whole macroblocks
+// clipped to the picture, overlapping ones merged.
+std::vector<QRect> macroblockParts(const std::vector<QRect>& changed, const QSize& size);
+
+// `map` = one byte a macroblock of a picture of `size`, in rows of (width + 15) / 16: 1 where none
+// of `parts` touches the macroblock (it is as in the picture before), else 0.
+void unchangedMacroblocks(const std::vector<QRect>& parts, const QSize& size, std::vector<uint8_t>& map);
+
 // Draws on `part`, which holds the picture's pixels from `origin` on (picture coordinates).
 using DrawOnPart = std::function<void(QImage& part, QPoint origin)>;
 
@@ -37,5 +48,11 @@ using DrawOnPart = std::function<void(QImage& part, QPoint origin)>;
 // False when the picture's format is none of convertToI420's or its size is not the planes'.
 bool convertDrawnOver(const QImage& picture, const std::vector<QRect>& parts, const DrawOnPart& draw, QImage& scratch,
                       const I420Planes& out);
+
+// The same for a picture that differs from the one `out` holds (undrawn on, with the same
+// drawings drawn) only inside `changed` (as made by macroblockParts): only those parts are
+// converted, then `drawn` (as made by blockParts) drawn on and converted over.
+bool convertChangedDrawnOver(const QImage& picture, const std::vector<QRect>& changed, const std::vector<QRect>& drawn,
+                             const DrawOnPart& draw, QImage& scratch, const I420Planes& out);
 
 }  // namespace torvane

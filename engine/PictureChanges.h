@@ -27,6 +27,8 @@ public:
     void forget() { haveLast_ = false; }
     // Whether a picture made of `now` could differ from the last written one.
     bool changed(const PictureInputs& now) const;
+    // What went into the last picture written; null when the next one is needed whatever.
+    const PictureInputs* lastWritten() const { return haveLast_ ? &last_ : nullptr; }
     // `now` went into the picture just written.
     void written(const PictureInputs& now) {
         last_ = now;

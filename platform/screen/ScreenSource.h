@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/core/ScreenRect.h"
 
@@ -44,6 +45,14 @@ public:
         (void)x;
         (void)y;
         return true;
+    }
+
+    // After a grab: the parts of its rectangle (desktop coordinates) that may differ from the grab
+    // before it; nothing outside them does. False when the source cannot tell (then all may
+    // differ): no such reports, the first grab, another rectangle than the last one.
+    virtual bool changedParts(std::vector<ScreenRect>& parts) {
+        (void)parts;
+        return false;
     }
 
     // The pointer position in desktop coordinates; false when it is not known.

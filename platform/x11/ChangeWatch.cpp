@@ -3,6 +3,7 @@
 #include <xcb/damage.h>
 #include <xcb/xfixes.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace torvane::x11 {
@@ -51,13 +52,48 @@ ChangeWatch::~ChangeWatch() {
     xcb_flush(conn_);
 }
 
+namespace {
+// Beyond this many parts a picture is taken as changed all over.
+constexpr size_t kMostParts = 64;
+}  // namespace
+
 void ChangeWatch::beginGrab(const ScreenRect& rect) {
     readEvents();
+    grabPartsKnown_ = baseline_ && pendingKnown_ && rect == rect_;
+    grabParts_.swap(pending_);
+    pending_.clear();
+    pendingKnown_ = true;
+    baseline_ = true;
     rect_ = rect;
     dirty_ = false;
     // Emptied before the picture is read (the grab's reply orders it): anything drawn after this
     // is reported again, anything before is in the picture.
     grabSequence_ = xcb_damage_subtract(conn_, damage_, XCB_NONE, XCB_NONE).sequence;
+}
+
+bool ChangeWatch::changedParts(std::vector<ScreenRect>& parts) {
+    // What the server drew before the last grab began is reported before that grab's picture came.
+    readEvents();
+    if (!grabPartsKnown_) return false;
+    parts = grabParts_;
+    return true;
+}
+
+void ChangeWatch::noteDamage(const ScreenRect& r, bool stale) {
+    const ScreenRect c{std::max(r.left, rect_.left), std::max(r.top, rect_.top), std::min(r.right, rect_.right),
+                       std::min(r.bottom, rect_.bottom)};
+    if (c.left >= c.right || c.top >= c.bottom) return;
+    // Drawn before the last grab began: in its picture, and a change since the one before it.
+    std::vector<ScreenRect>& list = stale ? grabParts_ : pending_;
+    bool& known = stale ? grabPartsKnown_ : pendingKnown_;
+    if (!stale) dirty_ = true;
+    if (!known) return;
+    if (list.size() >= kMostParts) {
+        known = false;
+        list.clear();
+        return;
+    }
+    list.push_back(c);
 }
 
 bool ChangeWatch::changed() {
@@ -77,8 +113,7 @@ void ChangeWatch::readEvents() {
             // Generated before the server emptied the damage for the last grab: in that picture.
             const bool stale = int32_t(e->full_sequence - grabSequence_) < 0;
             const auto* d = reinterpret_cast<const xcb_damage_notify_event_t*>(e);
-            const int64_t l = d->area.x, t = d->area.y, r = l + d->area.width, b = t + d->area.height;
-            if (!stale && l < rect_.right && r > rect_.left && t < rect_.bottom && b > rect_.top) dirty_ = true;
+            noteDamage({d->area.x, d->area.y, d->area.x + d->area.width, d->area.y + d->area.height}, stale);
         } else if (fixesEvent_ && type == uint8_t(fixesEvent_ + XCB_XFIXES_CURSOR_NOTIFY)) {
             ++cursorSerial_;
         }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/core/ScreenRect.h"
 
@@ -23,9 +24,16 @@ public:
     // Called just before a grab of `rect`: what the server drew before this is in the grab.
     void beginGrab(const ScreenRect& rect);
     // The grab failed: its rectangle counts as changed until the next one succeeds.
-    void grabFailed() { dirty_ = true; }
+    void grabFailed() {
+        dirty_ = true;
+        baseline_ = false;
+    }
     // Whether anything was drawn inside the last grab's rectangle since it began.
     bool changed();
+    // What was drawn inside the last grab's rectangle between the grab before it and that one, in
+    // desktop coordinates, asked after the grab. False when that is not known: the first grab, one
+    // after a failed one or of another rectangle, or more parts than are worth telling apart.
+    bool changedParts(std::vector<ScreenRect>& parts);
     // Counts pointer shape changes; 0 when XFixes is missing.
     uint64_t cursorSerial();
 
@@ -38,8 +46,15 @@ private:
     uint32_t damage_;
     uint8_t damageEvent_;        // first event code of Damage
     uint8_t fixesEvent_;         // first event code of XFixes; 0 without XFixes cursor events
+    void noteDamage(const ScreenRect& r, bool stale);
+
     ScreenRect rect_;
     bool dirty_ = true;
+    bool baseline_ = false;                 // the last grab succeeded: later ones can be told apart from it
+    std::vector<ScreenRect> pending_;       // drawn since the last grab began
+    bool pendingKnown_ = true;
+    std::vector<ScreenRect> grabParts_;     // drawn between the grab before the last one and the last one
+    bool grabPartsKnown_ = false;
     uint32_t grabSequence_ = 0;  // of the request that emptied the damage before the last grab
     uint64_t cursorSerial_ = 0;
 };

@@ -18,6 +18,7 @@ public:
     bool grab(int x, int y) override;
     QImage& picture() override { return grabber_->picture(); }
     bool changedSince(int x, int y) override;
+    bool changedParts(std::vector<ScreenRect>& parts) override { return watch_ && grabbed_ && watch_->changedParts(parts); }
     bool pointer(int& x, int& y) override;
     uint64_t cursorShapeSerial() override { return watch_ ? watch_->cursorSerial() : 0; }
     ScreenRect desktopRect() const override { return grabber_->connection().rootRect(); }

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -166,4 +167,87 @@ TEST(PatchedConversion, RgbxPicturesConvertAsTheirBgrxTwinsWithTheSameDrawing) {
     EXPECT_EQ(firstDifference(b, a), "");
     // Other layouts are refused rather than misread.
     EXPECT_FALSE(convertToI420(bgrx.convertToFormat(QImage::Format_RGB888), a.planes()));
+}
+
+TEST(ChangedMacroblocks, ARectangleMarksExactlyTheMacroblocksItTouches) {
+    const QSize size(kW, kH);   // 20 x 15 macroblocks
+    std::vector<uint8_t> map;
+    for (const QRect& r : {QRect(0, 0, 1, 1), QRect(15, 15, 2, 2), QRect(31, 40, 1, 30), QRect(300, 230, 40, 40),
+                           QRect(-5, -5, 10, 10), QRect(100, 100, 16, 16)}) {
+        const std::vector<QRect> parts = macroblockParts({r}, size);
+        unchangedMacroblocks(parts, size, map);
+        ASSERT_EQ(map.size(), 20u * 15u);
+        const QRect clipped = r.intersected(QRect(QPoint(0, 0), size));
+        for (int my = 0; my < 15; ++my)
+            for (int mx = 0; mx < 20; ++mx) {
+                const bool touched = QRect(mx * 16, my * 16, 16, 16).intersects(clipped);
+                EXPECT_EQ(map[size_t(my) * 20 + size_t(mx)], touched ? 0 : 1)
+                    << "macroblock " << mx << "," << my << " for " << r.x() << "," << r.y() << " " << r.width() << "x"
+                    << r.height();
+            }
+    }
+    // A picture whose sides are no multiple of 16: the last macroblocks are partial, still counted.
+    unchangedMacroblocks(macroblockParts({QRect(99, 57, 1, 1)}, QSize(100, 58)), QSize(100, 58), map);
+    ASSERT_EQ(map.size(), 7u * 4u);
+    EXPECT_EQ(map[3 * 7 + 6], 0);
+    EXPECT_EQ(std::count(map.begin(), map.end(), 0), 1);
+    // Nothing changed: every macroblock is as before.
+    unchangedMacroblocks({}, size, map);
+    EXPECT_EQ(std::count(map.begin(), map.end(), 1), 20 * 15);
+}
+
+// Random changes over a picture already converted: converting only the changed macroblocks (with
+// the pointer drawn at a new place) gives byte for byte the conversion of the whole, and every
+// changed pixel lies in a macroblock that is not marked unchanged.
+TEST(ChangedMacroblocks, ConvertingOnlyTheChangedPartsGivesTheWholeConversion) {
+    std::mt19937 random(11);
+    CursorSettings cursor;
+    cursor.captureCursor = 1;
+    QImage screen = noisePicture();
+    QPoint pointer(50, 60);
+    Planes planes;
+    {
+        QImage drawn = screen.copy();
+        drawCursor(drawn, cursor, pointer.x(), pointer.y());
+        ASSERT_TRUE(convertToI420(drawn, planes.planes()));
+    }
+    QImage scratch;
+    std::vector<uint8_t> map;
+    for (int round = 0; round < 40; ++round) {
+        const QImage before = screen.copy();
+        std::vector<QRect> changed;
+        for (int n = int(random() % 4); n > 0; --n) {
+            const QRect r(int(random() % kW) - 10, int(random() % kH) - 10, 1 + int(random() % 60), 1 + int(random() % 40));
+            QPainter(&screen).fillRect(r, QColor::fromRgb(random() & 0xFFFFFF));
+            changed.push_back(r);
+        }
+        const QPoint was = pointer;
+        if (round % 3 == 0) pointer = QPoint(int(random() % kW), int(random() % kH));
+        for (const QPoint& p : {was, pointer}) {
+            const ScreenRect f = cursorFootprint(cursor, p.x(), p.y());
+            changed.emplace_back(int(f.left), int(f.top), int(f.width()), int(f.height()));
+        }
+        const std::vector<QRect> parts = macroblockParts(changed, screen.size());
+        unchangedMacroblocks(parts, screen.size(), map);
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                if (screen.pixel(x, y) != before.pixel(x, y)) {
+                    ASSERT_EQ(map[size_t(y / 16) * 20 + size_t(x / 16)], 0) << "changed pixel " << x << "," << y;
+                }
+            }
+
+        const ScreenRect f = cursorFootprint(cursor, pointer.x(), pointer.y());
+        ASSERT_TRUE(convertChangedDrawnOver(
+            screen, parts, blockParts({QRect(int(f.left), int(f.top), int(f.width()), int(f.height()))}, screen.size()),
+            [&](QImage& part, QPoint o) { drawCursor(part, cursor, pointer.x() - o.x(), pointer.y() - o.y()); }, scratch,
+            planes.planes()));
+        Planes whole;
+        QImage drawn = screen.copy();
+        drawCursor(drawn, cursor, pointer.x(), pointer.y());
+        ASSERT_TRUE(convertToI420(drawn, whole.planes()));
+        ASSERT_EQ(firstDifference(planes, whole), "") << "round " << round;
+    }
+    // A part that would split a chroma sample is refused, not converted wrongly.
+    EXPECT_FALSE(convertChangedDrawnOver(screen, {QRect(1, 0, 16, 16)}, {}, [](QImage&, QPoint) {}, scratch,
+                                         planes.planes()));
 }

@@ -1,0 +1,229 @@
+// Pictures encoded from their changed macroblocks only: a screen in this process changes at random
+// places in random colours while the pointer moves, and says exactly what changed. Every picture
+// both decoders show must be a picture the screen had (its pointer drawn), in order, none left out:
+// a macroblock wrongly taken as unchanged shows the colour before and matches none of them.
+#include <gtest/gtest.h>
+
+#include <QPainter>
+
+#include <atomic>
+#include <cstdio>
+#include <unistd.h>
+#include <chrono>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "MediaProbe.h"
+#include "engine/CaptureRun.h"
+#include "engine/CursorOverlay.h"
+#include "engine/H264Encoder.h"
+#include "engine/PatchedConversion.h"
+#include "engine/RecordingFile.h"
+#include "platform/core/Clock.h"
+#include "platform/media/MediaWriter.h"
+#include "platform/screen/ScreenSource.h"
+
+using namespace torvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kW = 320, kH = 240;
+
+// A screen that a test thread paints on; each grab is kept with the pointer told for it.
+class PaintedScreen final : public IScreenSource {
+public:
+    struct Grabbed {
+        QImage picture;
+        QPoint pointer;
+    };
+
+    PaintedScreen() : live_(kW, kH, QImage::Format_RGB32) { live_.fill(Qt::black); }
+
+    void paint(const QRect& r, QColor c) {
+        std::lock_guard lock(m_);
+        QPainter(&live_).fillRect(r, c);
+        const QRect clipped = r.intersected(live_.rect());
+        if (!clipped.isEmpty())
+            pending_.push_back({clipped.left(), clipped.top(), clipped.right() + 1, clipped.bottom() + 1});
+    }
+    void movePointer(QPoint p) {
+        std::lock_guard lock(m_);
+        pointer_ = p;
+    }
+    std::vector<Grabbed> grabs() {
+        std::lock_guard lock(m_);
+        return grabs_;
+    }
+
+    bool grab(int, int) override {
+        std::lock_guard lock(m_);
+        picture_ = live_.copy();
+        parts_.swap(pending_);
+        pending_.clear();
+        partsKnown_ = !grabs_.empty();
+        grabs_.push_back({picture_, told_});
+        return true;
+    }
+    QImage& picture() override { return picture_; }
+    bool changedSince(int, int) override {
+        std::lock_guard lock(m_);
+        return !pending_.empty() || grabs_.empty();
+    }
+    bool changedParts(std::vector<ScreenRect>& parts) override {
+        std::lock_guard lock(m_);
+        if (!partsKnown_) return false;
+        parts = parts_;
+        return true;
+    }
+    bool pointer(int& x, int& y) override {
+        std::lock_guard lock(m_);
+        told_ = pointer_;
+        x = pointer_.x();
+        y = pointer_.y();
+        return true;
+    }
+    ScreenRect desktopRect() const override { return {0, 0, kW, kH}; }
+    const std::string& lastError() const override { return error_; }
+
+private:
+    std::mutex m_;
+    QImage live_, picture_;
+    std::vector<ScreenRect> pending_, parts_;
+    bool partsKnown_ = false;
+    QPoint pointer_{40, 40}, told_{40, 40};
+    std::vector<Grabbed> grabs_;
+    std::string error_;
+};
+
+// The sum of the differences of all samples between two I420 pictures.
+int64_t difference(const std::string& a, const std::string& b) {
+    int64_t sum = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) sum += std::abs(int(uint8_t(a[i])) - int(uint8_t(b[i])));
+    return sum;
+}
+
+// The first macroblock where decoded picture `d`, coded from `now`, is nearer to `before` than to
+// `now` although the two differ there: a macroblock taken over from the picture before. -1 if none.
+int staleMacroblock(const std::string& d, const std::string& now, const std::string& before) {
+    const int columns = kW / 16, rows = kH / 16;
+    for (int my = 0; my < rows; ++my)
+        for (int mx = 0; mx < columns; ++mx) {
+            int64_t toNow = 0, toBefore = 0, apart = 0;
+            auto add = [&](size_t planeStart, int stride, int x0, int y0, int side) {
+                for (int y = y0; y < y0 + side; ++y)
+                    for (int x = x0; x < x0 + side; ++x) {
+                        const size_t i = planeStart + size_t(y) * size_t(stride) + size_t(x);
+                        const int v = uint8_t(d[i]), n = uint8_t(now[i]), b = uint8_t(before[i]);
+                        toNow += std::abs(v - n);
+                        toBefore += std::abs(v - b);
+                        apart += std::abs(n - b);
+                    }
+            };
+            add(0, kW, mx * 16, my * 16, 16);
+            add(size_t(kW) * kH, kW / 2, mx * 8, my * 8, 8);
+            add(size_t(kW) * kH * 5 / 4, kW / 2, mx * 8, my * 8, 8);
+            if (apart > 0 && toBefore < toNow) return my * columns + mx;
+        }
+    return -1;
+}
+
+// The encoder's input for `picture`: its I420, as the engine converts it.
+std::string i420Of(const QImage& picture) {
+    std::string out(size_t(kW) * kH * 3 / 2, '\0');
+    uint8_t* y = reinterpret_cast<uint8_t*>(out.data());
+    convertToI420(picture, {kW, kH, y, y + kW * kH, y + kW * kH + kW * kH / 4});
+    return out;
+}
+
+std::vector<std::string> cut(const std::string& raw) {
+    std::vector<std::string> out;
+    const size_t n = size_t(kW) * kH * 3 / 2;
+    for (size_t at = 0; at + n <= raw.size(); at += n) out.push_back(raw.substr(at, n));
+    return out;
+}
+
+}  // namespace
+
+TEST(ChangedParts, EveryPictureShownIsOneTheScreenHadInOrder) {
+    auto screen = std::make_shared<PaintedScreen>();
+    CursorSettings cursor;
+    cursor.captureCursor = 1;
+
+    const std::string file = std::string(std::getenv("TORVANE_TEST_ENV") ? std::getenv("TORVANE_TEST_ENV") : "/tmp") +
+                             "/changed-parts-" + std::to_string(getpid()) + ".avi";
+    std::string error;
+    std::shared_ptr<media::IMediaWriter> writer = createRecordingFile(file, &error);
+    ASSERT_TRUE(writer) << error;
+    auto run = std::make_shared<CaptureRun>();
+    run->settings.screen.sourceKind = kSourceArea;
+    run->settings.screen.rect = {0, 0, kW, kH};
+    run->settings.screen.frameRate = 15;
+    run->settings.cursor = cursor;
+    run->frameRate = 15;
+    run->outWidth = kW;
+    run->outHeight = kH;
+    run->stream = writer->addVideo({kW, kH, 15});
+    ASSERT_TRUE(run->stream) << writer->lastError();
+    run->file = writer;
+    run->encoder = CH264Encoder::open({kW, kH, 15, 2}, &error);   // "Highest": coding errors well apart from a wrong colour
+    ASSERT_TRUE(run->encoder) << error;
+    run->screen = screen;
+    run->counters = std::make_shared<CaptureCounters>();
+    run->segmentStart = tickMilliseconds();
+
+    // Saturated colours, each unlike the one before it at any place.
+    const QColor palette[] = {Qt::red, Qt::green, Qt::blue, Qt::yellow, Qt::magenta, Qt::cyan, Qt::white};
+    std::thread loop([run] { runCaptureLoop(run); });
+    std::mt19937 random(5);
+    for (int i = 0; i < 60; ++i) {
+        const int n = 1 + int(random() % 3);
+        for (int k = 0; k < n; ++k)
+            screen->paint(QRect(int(random() % kW) - 8, int(random() % kH) - 8, 4 + int(random() % 70),
+                                4 + int(random() % 50)),
+                          palette[(i * 3 + k) % 7]);
+        if (i % 4 == 0) screen->movePointer(QPoint(int(random() % kW), int(random() % kH)));
+        // Now within a position, now over several: still stretches between changes too.
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 5 == 0 ? 300 : 20 + int(random() % 60)));
+    }
+    std::this_thread::sleep_for(300ms);
+    run->running.store(false);
+    run->stopEvent.set();
+    loop.join();
+    writer->releaseTrack(run->stream);
+    ASSERT_TRUE(writer->finish()) << writer->lastError();
+
+    std::vector<std::string> expected;
+    for (const PaintedScreen::Grabbed& g : screen->grabs()) {
+        QImage drawn = g.picture.copy();
+        drawCursor(drawn, cursor, g.pointer.x(), g.pointer.y());
+        // A grab that looks as the one before (a colour painted over itself) is shown as it.
+        std::string yuv = i420Of(drawn);
+        if (expected.empty() || yuv != expected.back()) expected.push_back(std::move(yuv));
+    }
+    ASSERT_GE(expected.size(), 30u);
+    const std::string quote = "'" + file + "'";
+    const std::vector<std::pair<std::string, std::vector<std::string>>> readers = {
+        {"ffmpeg", cut(runCommand("ffmpeg -nostdin -v error -i " + quote + " -vsync 0 -f rawvideo -pix_fmt yuv420p -"))},
+        {"GStreamer", cut(runCommand("timeout 120 gst-launch-1.0 -q filesrc location=" + quote +
+                                     " ! decodebin ! videoconvert ! video/x-raw,format=I420 ! fdsink fd=1"))}};
+    for (const auto& [reader, pictures] : readers) {
+        ASSERT_GE(pictures.size(), expected.size()) << reader;
+        // Each picture is the screen's current one again (a repeat) or its next one, and none of
+        // its macroblocks is left as it was where the screen changed.
+        size_t at = 0;
+        for (size_t i = 0; i < pictures.size(); ++i) {
+            if (at + 1 < expected.size() && difference(pictures[i], expected[at + 1]) < difference(pictures[i], expected[at]))
+                ++at;
+            if (at > 0) {
+                const int stale = staleMacroblock(pictures[i], expected[at], expected[at - 1]);
+                ASSERT_EQ(stale, -1) << reader << ": picture " << i << " (grab " << at << ") keeps macroblock "
+                                     << stale % (kW / 16) << "," << stale / (kW / 16) << " of the picture before";
+            }
+        }
+        EXPECT_EQ(at, expected.size() - 1) << reader << ": not every picture the screen had was shown";
+    }
+    std::remove(file.c_str());
+}
