@@ -47,6 +47,9 @@ std::unique_ptr<CH264Encoder> CH264Encoder::open(const EncoderConfig& c, std::st
     p.b_cabac = 1;
     p.b_repeat_headers = 1;
     p.analyse.b_transform_8x8 = 0;
+    // A screen's "scene cut" (another window to the front) is coded well enough from the picture
+    // before; telling it costs a half-size copy and analysis of every picture.
+    p.i_scenecut_threshold = 0;
     p.analyse.i_direct_mv_pred = X264_DIRECT_PRED_AUTO;
     p.analyse.i_me_method = X264_ME_HEX;
     p.analyse.i_subpel_refine = 6;
