@@ -1,5 +1,6 @@
-// Pictures encoded from their changed macroblocks only: a screen in this process changes at random
-// places in random colours while the pointer moves, and says exactly what changed. Every picture
+// Pictures encoded from their changed macroblocks only: a screen in this process, and the test
+// display, change at random places in random colours (in this process the pointer moves too) and
+// tell what changed. Every picture
 // both decoders show must be a picture the screen had (its pointer drawn), in order, none left out:
 // a macroblock wrongly taken as unchanged shows the colour before and matches none of them.
 #include <gtest/gtest.h>
@@ -24,6 +25,8 @@
 #include "platform/core/Clock.h"
 #include "platform/media/MediaWriter.h"
 #include "platform/screen/ScreenSource.h"
+#include "platform/x11/X11ScreenSource.h"
+#include "XPainter.h"
 
 using namespace torvane;
 using namespace std::chrono_literals;
@@ -145,38 +148,94 @@ std::vector<std::string> cut(const std::string& raw) {
     return out;
 }
 
+// A recording of `screen`'s area (0, 0, kW, kH) by the capture loop alone, 15 positions a second,
+// at "Highest" quality (coding errors stay well apart from a wrong colour).
+struct Recording {
+    std::string file;
+    std::shared_ptr<media::IMediaWriter> writer;
+    std::shared_ptr<CaptureRun> run;
+    std::thread loop;
+
+    bool start(std::shared_ptr<IScreenSource> screen, const CursorSettings& cursor, std::string& error) {
+        const char* dir = std::getenv("TORVANE_TEST_ENV");
+        file = std::string(dir ? dir : "/tmp") + "/changed-parts-" + std::to_string(getpid()) + ".avi";
+        writer = createRecordingFile(file, &error);
+        if (!writer) return false;
+        run = std::make_shared<CaptureRun>();
+        run->settings.screen.sourceKind = kSourceArea;
+        run->settings.screen.rect = {0, 0, kW, kH};
+        run->settings.screen.frameRate = 15;
+        run->settings.cursor = cursor;
+        run->frameRate = 15;
+        run->outWidth = kW;
+        run->outHeight = kH;
+        run->stream = writer->addVideo({kW, kH, 15});
+        run->file = writer;
+        run->encoder = CH264Encoder::open({kW, kH, 15, 2}, &error);
+        if (!run->stream || !run->encoder) return false;
+        run->screen = std::move(screen);
+        run->counters = std::make_shared<CaptureCounters>();
+        run->segmentStart = tickMilliseconds();
+        loop = std::thread([r = run] { runCaptureLoop(r); });
+        return true;
+    }
+    bool stop() {
+        run->running.store(false);
+        run->stopEvent.set();
+        loop.join();
+        writer->releaseTrack(run->stream);
+        return writer->finish();
+    }
+    ~Recording() {
+        if (loop.joinable()) stop();
+        if (!file.empty()) std::remove(file.c_str());
+    }
+};
+
+// Every decoded picture of `file`, by ffmpeg and by GStreamer, matched in order against the
+// pictures the screen had (`states`, I420): each is a state at or after the one before (a busy
+// screen may go through several between two positions), and none of its macroblocks is left as in
+// the state the picture before showed where the two states differ. The last one is the last state.
+void expectStatesInOrder(const std::string& file, const std::vector<std::string>& states, size_t lookAhead) {
+    const std::string quote = "'" + file + "'";
+    const std::vector<std::pair<std::string, std::vector<std::string>>> readers = {
+        {"ffmpeg", cut(runCommand("ffmpeg -nostdin -v error -i " + quote + " -vsync 0 -f rawvideo -pix_fmt yuv420p -"))},
+        {"GStreamer", cut(runCommand("timeout 120 gst-launch-1.0 -q filesrc location=" + quote +
+                                     " ! decodebin ! videoconvert ! video/x-raw,format=I420 ! fdsink fd=1"))}};
+    for (const auto& [reader, pictures] : readers) {
+        ASSERT_FALSE(pictures.empty()) << reader;
+        size_t at = 0;
+        for (size_t i = 0; i < pictures.size(); ++i) {
+            size_t best = at;
+            int64_t bestDifference = difference(pictures[i], states[at]);
+            for (size_t k = at + 1; k < states.size() && k <= at + lookAhead; ++k)
+                if (const int64_t d = difference(pictures[i], states[k]); d < bestDifference) {
+                    best = k;
+                    bestDifference = d;
+                }
+            if (best != at) {
+                const int stale = staleMacroblock(pictures[i], states[best], states[at]);
+                ASSERT_EQ(stale, -1) << reader << ": picture " << i << " (state " << best << ") keeps macroblock "
+                                     << stale % (kW / 16) << "," << stale / (kW / 16) << " of state " << at;
+                at = best;
+            }
+        }
+        EXPECT_EQ(at, states.size() - 1) << reader << ": the last picture is not the screen's last";
+    }
+}
+
 }  // namespace
 
 TEST(ChangedParts, EveryPictureShownIsOneTheScreenHadInOrder) {
     auto screen = std::make_shared<PaintedScreen>();
     CursorSettings cursor;
     cursor.captureCursor = 1;
-
-    const std::string file = std::string(std::getenv("TORVANE_TEST_ENV") ? std::getenv("TORVANE_TEST_ENV") : "/tmp") +
-                             "/changed-parts-" + std::to_string(getpid()) + ".avi";
+    Recording rec;
     std::string error;
-    std::shared_ptr<media::IMediaWriter> writer = createRecordingFile(file, &error);
-    ASSERT_TRUE(writer) << error;
-    auto run = std::make_shared<CaptureRun>();
-    run->settings.screen.sourceKind = kSourceArea;
-    run->settings.screen.rect = {0, 0, kW, kH};
-    run->settings.screen.frameRate = 15;
-    run->settings.cursor = cursor;
-    run->frameRate = 15;
-    run->outWidth = kW;
-    run->outHeight = kH;
-    run->stream = writer->addVideo({kW, kH, 15});
-    ASSERT_TRUE(run->stream) << writer->lastError();
-    run->file = writer;
-    run->encoder = CH264Encoder::open({kW, kH, 15, 2}, &error);   // "Highest": coding errors well apart from a wrong colour
-    ASSERT_TRUE(run->encoder) << error;
-    run->screen = screen;
-    run->counters = std::make_shared<CaptureCounters>();
-    run->segmentStart = tickMilliseconds();
+    ASSERT_TRUE(rec.start(screen, cursor, error)) << error;
 
     // Saturated colours, each unlike the one before it at any place.
     const QColor palette[] = {Qt::red, Qt::green, Qt::blue, Qt::yellow, Qt::magenta, Qt::cyan, Qt::white};
-    std::thread loop([run] { runCaptureLoop(run); });
     std::mt19937 random(5);
     for (int i = 0; i < 60; ++i) {
         const int n = 1 + int(random() % 3);
@@ -189,12 +248,9 @@ TEST(ChangedParts, EveryPictureShownIsOneTheScreenHadInOrder) {
         std::this_thread::sleep_for(std::chrono::milliseconds(i % 5 == 0 ? 300 : 20 + int(random() % 60)));
     }
     std::this_thread::sleep_for(300ms);
-    run->running.store(false);
-    run->stopEvent.set();
-    loop.join();
-    writer->releaseTrack(run->stream);
-    ASSERT_TRUE(writer->finish()) << writer->lastError();
+    ASSERT_TRUE(rec.stop()) << rec.writer->lastError();
 
+    // Every grab was encoded: the pictures go through each of them, none left out.
     std::vector<std::string> expected;
     for (const PaintedScreen::Grabbed& g : screen->grabs()) {
         QImage drawn = g.picture.copy();
@@ -204,26 +260,61 @@ TEST(ChangedParts, EveryPictureShownIsOneTheScreenHadInOrder) {
         if (expected.empty() || yuv != expected.back()) expected.push_back(std::move(yuv));
     }
     ASSERT_GE(expected.size(), 30u);
-    const std::string quote = "'" + file + "'";
-    const std::vector<std::pair<std::string, std::vector<std::string>>> readers = {
-        {"ffmpeg", cut(runCommand("ffmpeg -nostdin -v error -i " + quote + " -vsync 0 -f rawvideo -pix_fmt yuv420p -"))},
-        {"GStreamer", cut(runCommand("timeout 120 gst-launch-1.0 -q filesrc location=" + quote +
-                                     " ! decodebin ! videoconvert ! video/x-raw,format=I420 ! fdsink fd=1"))}};
-    for (const auto& [reader, pictures] : readers) {
-        ASSERT_GE(pictures.size(), expected.size()) << reader;
-        // Each picture is the screen's current one again (a repeat) or its next one, and none of
-        // its macroblocks is left as it was where the screen changed.
-        size_t at = 0;
-        for (size_t i = 0; i < pictures.size(); ++i) {
-            if (at + 1 < expected.size() && difference(pictures[i], expected[at + 1]) < difference(pictures[i], expected[at]))
-                ++at;
-            if (at > 0) {
-                const int stale = staleMacroblock(pictures[i], expected[at], expected[at - 1]);
-                ASSERT_EQ(stale, -1) << reader << ": picture " << i << " (grab " << at << ") keeps macroblock "
-                                     << stale % (kW / 16) << "," << stale / (kW / 16) << " of the picture before";
-            }
+    expectStatesInOrder(rec.file, expected, 1);
+}
+
+// The same on the test display, whose server tells what was drawn (Damage): windows of random
+// colours appear, move and change colour over a black one.
+TEST(ChangedParts, OnTheXServerEveryPictureIsOneTheScreenHadInOrder) {
+    XPainter x;
+    ASSERT_TRUE(x.ok());
+    struct Box {
+        uint32_t id;
+        QRect rect;
+        uint32_t rgb;
+    };
+    std::vector<Box> boxes;
+    const uint32_t bg = x.window(0, 0, kW, kH, 0x000000);
+    std::string error;
+    std::shared_ptr<IScreenSource> screen = x11::X11ScreenSource::open(kW, kH, &error);
+    ASSERT_TRUE(screen) << error;
+    CursorSettings noPointer;
+    noPointer.captureCursor = 0;
+    // The screen as the test made it, after each change (later windows above earlier ones).
+    std::vector<std::string> states;
+    auto remember = [&] {
+        QImage p(kW, kH, QImage::Format_RGB32);
+        p.fill(Qt::black);
+        QPainter painter(&p);
+        for (const Box& b : boxes) painter.fillRect(b.rect, QColor::fromRgb(b.rgb));
+        painter.end();
+        states.push_back(i420Of(p));
+    };
+    remember();
+    Recording rec;
+    ASSERT_TRUE(rec.start(screen, noPointer, error)) << error;
+
+    const uint32_t palette[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+    std::mt19937 random(9);
+    for (int i = 0; i < 60; ++i) {
+        const uint32_t rgb = palette[i % 7];
+        if (boxes.size() < 8 || i % 3 == 0) {
+            const QRect r(int(random() % kW) - 8, int(random() % kH) - 8, 4 + int(random() % 70), 4 + int(random() % 50));
+            boxes.push_back({x.child(bg, r.x(), r.y(), r.width(), r.height(), rgb), r, rgb});
+        } else if (i % 3 == 1) {
+            Box& b = boxes[random() % boxes.size()];
+            b.rect.moveTo(int(random() % kW) - 8, int(random() % kH) - 8);
+            x.move(b.id, b.rect.x(), b.rect.y());
+        } else {
+            Box& b = boxes[random() % boxes.size()];
+            b.rgb = b.rgb == rgb ? palette[(i + 1) % 7] : rgb;
+            x.setColour(b.id, b.rgb);
         }
-        EXPECT_EQ(at, expected.size() - 1) << reader << ": not every picture the screen had was shown";
+        remember();
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 5 == 0 ? 300 : 10 + int(random() % 60)));
     }
-    std::remove(file.c_str());
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(rec.stop()) << rec.writer->lastError();
+    expectStatesInOrder(rec.file, states, states.size());
+    x.destroy(bg);
 }
