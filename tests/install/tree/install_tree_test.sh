@@ -64,9 +64,11 @@ case "$runpath" in
   *) bad "TorvaneRecorder's RUNPATH is \"$runpath\"" ;;
 esac
 if grep -rlqF "$build" "$usr/bin" "$usr/lib"; then
-  # The build tree's help page is a last fallback compiled into the program; everything else must be relative.
-  refs=$(strings "$recorder" "$record" "$lib" | grep -F "$build" | grep -v '/app/help/recorder.html$')
-  [ -z "$refs" ] && ok "no build-tree paths but the help fallback" || bad "build-tree paths in the installed programs: $refs"
+  # The build tree's help page and MP4 library are last fallbacks compiled into the programs;
+  # everything else must be relative.
+  refs=$(strings "$recorder" "$record" "$lib" | grep -F "$build" | grep -v '/app/help/recorder.html$' |
+    grep -v '/lib/libtorvane_mp4.so$')
+  [ -z "$refs" ] && ok "no build-tree paths but the fallbacks" || bad "build-tree paths in the installed programs: $refs"
 else
   ok "no build-tree paths in the installed programs"
 fi
@@ -118,6 +120,19 @@ else
   else
     bad "GStreamer: $disc $gst_errors"
   fi
+fi
+
+# An MP4 recording by the installed tool loads the installed MP4 library, not the build tree's.
+mp4=$env_dir/installed.mp4
+LD_DEBUG=files "$record" --out "$mp4" --seconds 1 --fps 10 --source full --sound mic >"$env_dir/mp4.log" 2>&1
+rc=$?
+loaded=$(sed -n 's/.*file=\([^ ]*libtorvane_mp4\.so\).*dynamically loaded.*/\1/p' "$env_dir/mp4.log" | head -n1)
+[ -n "$loaded" ] && loaded=$(realpath -m "$loaded")
+streams=$(ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$mp4" 2>/dev/null | sort | tr '\n' ' ')
+if [ "$rc" = 0 ] && [ "$streams" = "aac h264 " ] && [[ "$loaded" == "$usr"/lib/*/torvane-recorder/libtorvane_mp4.so ]]; then
+  ok "the installed tool wrote H.264 and AAC in MP4 through $loaded"
+else
+  bad "MP4 recording: exit $rc, streams \"$streams\", library loaded: \"$loaded\" ($(grep -v '^ *[0-9]*:' "$env_dir/mp4.log" | tail -n2))"
 fi
 
 # The installed recorder: it starts (its shortcut library found), and Help opens the installed page.
