@@ -1,8 +1,9 @@
 // Desktop-like content for benchmarks: a wallpaper and a few windows with text-like lines, and
 // what changes on it by workload (only the changed part is put on the screen, as programs do):
-//   desktop-animator [still|field|typing|scroll|motion|noise]   (default motion)
+//   desktop-animator [still|field|region|typing|scroll|motion|noise]   (default motion)
 //   still   nothing changes after the first drawing
 //   field   a 300 x 40 field (a clock) changes five times a second
+//   region  one 200 x 200 animation (a ball bouncing over stripes) redrawn 30 times a second
 //   typing  a terminal: eight characters a second, the caret blinking twice a second
 //   scroll  a long document in a large window moved by one wheel step (three lines) ten times a second
 //   motion  the whole screen redrawn 30 times a second: a window dragged across it, a scrolling text
@@ -83,8 +84,8 @@ int main(int argc, char** argv) {
     Painter p{c, back, gc};
 
     const std::string mode = argc > 1 ? argv[1] : "motion";
-    if (mode != "still" && mode != "field" && mode != "typing" && mode != "scroll" && mode != "motion" &&
-        mode != "noise") {
+    if (mode != "still" && mode != "field" && mode != "region" && mode != "typing" && mode != "scroll" &&
+        mode != "motion" && mode != "noise") {
         std::fprintf(stderr, "desktop-animator: unknown workload %s\n", mode.c_str());
         return 2;
     }
@@ -144,6 +145,12 @@ int main(int argc, char** argv) {
             p.fill(0x2E3436, fx, fy, 300, 40);
             p.fill(0xEEEEEC, fx + 4 + (frame / 6) % 200, fy + 8, 96, 24);
             show(fx, fy, 300, 40);
+        } else if (mode == "region") {
+            const int rx = W / 2 - 100, ry = H / 2 - 100;
+            for (int i = 0; i < 10; ++i) p.fill(i % 2 ? 0xF0E0C0 : 0xC0D0F0, rx, ry + i * 20, 200, 20);
+            const int bx = std::abs((frame * 7) % 320 - 160), by = std::abs((frame * 5) % 320 - 160);
+            p.fill(0xCC3300, rx + bx, ry + by, 40, 40);
+            show(rx, ry, 200, 200);
         } else if (mode == "typing") {
             // Characters 8 px wide on 18 px lines; a new page when the terminal is full.
             const int perLine = (tw - 16) / 9, lines = (th - 8) / 18;

@@ -144,7 +144,7 @@ if [ "${BENCH_PART:-all}" != sound ]; then
   printf "%-8s %-9s %6s %6s %6s %6s %5s %4s %5s %6s %6s %6s\n" workload size ours ffmpeg ratio filled pics late posns \
     "RSS MB" "ff MB" "ff fill"
   for size in ${BENCH_SIZES:-1920x1080 1280x720}; do
-    for workload in ${BENCH_WORKLOADS:-still field typing scroll motion}; do one_workload "$workload" "$size"; done
+    for workload in ${BENCH_WORKLOADS:-still field region typing scroll motion}; do one_workload "$workload" "$size"; done
   done
   [ -z "${BENCH_NO_BUSY:-}" ] && one_workload motion 1920x1080 busy
   echo "load after: $(cut -d" " -f1-3 /proc/loadavg)"
