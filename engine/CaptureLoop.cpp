@@ -135,29 +135,37 @@ std::vector<QRect> drawnParts(CaptureRun& run, const PictureInputs& in, const QS
     return blockParts(drawn, size);
 }
 
+// Runs `convert`, handing it the drawing of this turn (the pointer, the watermark) to apply to the
+// parts of a picture of `size` it is given; the drawing's CPU time counts to its own stages, the
+// rest to the conversion. What `convert` returns.
+template <typename Convert>
+bool convertWithDrawingOn(CaptureRun& run, const PictureInputs& in, const QSize& size, CaptureCounters& counters,
+                          Convert convert) {
+    const uint64_t start = threadCpuMicroseconds();
+    const uint64_t drawnBefore = counters.cursorUs.load() + counters.watermarkUs.load();
+    const bool ok = convert(DrawOnPart([&](QImage& part, QPoint origin) {
+        if (in.pointerDrawn && in.pointerKnown) {
+            StageTimer t(counters.cursorUs);
+            drawCursor(part, run.settings.cursor, in.pointerX - in.rect.left - origin.x(),
+                       in.pointerY - in.rect.top - origin.y());
+        }
+        if (run.settings.watermark.on && run.watermark) {
+            StageTimer t(counters.watermarkUs);
+            run.watermark->drawPart(part, origin, size);
+        }
+    }));
+    const uint64_t drawing = counters.cursorUs.load() + counters.watermarkUs.load() - drawnBefore;
+    counters.convertUs.fetch_add(threadCpuMicroseconds() - start - drawing, std::memory_order_relaxed);
+    return ok;
+}
+
 // The screen's picture, only read, with the pointer and the watermark of this turn drawn over the
 // parts they cover, into the encoder's planes (of the picture's size).
 void convertWithDrawing(CaptureRun& run, const PictureInputs& in, const QImage& picture, TurnBuffers& b,
                         const I420Planes& out, CaptureCounters& counters) {
-    const uint64_t start = threadCpuMicroseconds();
-    const uint64_t drawnBefore = counters.cursorUs.load() + counters.watermarkUs.load();
-    const std::vector<QRect> parts = drawnParts(run, in, picture.size());
-    const bool ok = convertDrawnOver(
-        picture, parts,
-        [&](QImage& part, QPoint origin) {
-            if (in.pointerDrawn && in.pointerKnown) {
-                StageTimer t(counters.cursorUs);
-                drawCursor(part, run.settings.cursor, in.pointerX - in.rect.left - origin.x(),
-                           in.pointerY - in.rect.top - origin.y());
-            }
-            if (run.settings.watermark.on && run.watermark) {
-                StageTimer t(counters.watermarkUs);
-                run.watermark->drawPart(part, origin, picture.size());
-            }
-        },
-        b.part, out);
-    const uint64_t drawing = counters.cursorUs.load() + counters.watermarkUs.load() - drawnBefore;
-    counters.convertUs.fetch_add(threadCpuMicroseconds() - start - drawing, std::memory_order_relaxed);
+    const bool ok = convertWithDrawingOn(run, in, picture.size(), counters, [&](const DrawOnPart& draw) {
+        return convertDrawnOver(picture, drawnParts(run, in, picture.size()), draw, b.part, out);
+    });
     if (ok) return;
     // A picture in an order the converter does not know: drawn on a copy of the whole.
     QImage copy = picture.convertToFormat(QImage::Format_RGB32);
@@ -192,27 +200,11 @@ bool changedMacroblocks(CaptureRun& run, const PictureInputs& in, const PictureC
 // over what they cover, into the encoder's planes, which hold the last picture written.
 bool convertChanged(CaptureRun& run, const PictureInputs& in, const QImage& picture, TurnBuffers& b,
                     const I420Planes& out, CaptureCounters& counters) {
-    const uint64_t start = threadCpuMicroseconds();
-    const uint64_t drawnBefore = counters.cursorUs.load() + counters.watermarkUs.load();
     const std::vector<QRect> drawn =
         drawsOnPicture(run, in) ? drawnParts(run, in, picture.size()) : std::vector<QRect>{};
-    const bool ok = convertChangedDrawnOver(
-        picture, b.changed, drawn,
-        [&](QImage& part, QPoint origin) {
-            if (in.pointerDrawn && in.pointerKnown) {
-                StageTimer t(counters.cursorUs);
-                drawCursor(part, run.settings.cursor, in.pointerX - in.rect.left - origin.x(),
-                           in.pointerY - in.rect.top - origin.y());
-            }
-            if (run.settings.watermark.on && run.watermark) {
-                StageTimer t(counters.watermarkUs);
-                run.watermark->drawPart(part, origin, picture.size());
-            }
-        },
-        b.part, out);
-    const uint64_t drawing = counters.cursorUs.load() + counters.watermarkUs.load() - drawnBefore;
-    counters.convertUs.fetch_add(threadCpuMicroseconds() - start - drawing, std::memory_order_relaxed);
-    return ok;
+    return convertWithDrawingOn(run, in, picture.size(), counters, [&](const DrawOnPart& draw) {
+        return convertChangedDrawnOver(picture, b.changed, drawn, draw, b.part, out);
+    });
 }
 
 void drawPointer(CaptureRun& run, const PictureInputs& in, QImage& picture) {
