@@ -137,7 +137,8 @@ corrupt_store)
       elif [ "$code" = 1 ] && [ -n "$(grep 'torvane-record: [A-Z]' "$dir/log")" ]; then
         echo "$(basename "$seed") $variant refused: $(grep 'torvane-record:' "$dir/log" | tail -1)"
       else
-        fail "$(basename "$seed") $variant: exit status $code: $(cat "$dir/log")"
+        # The store as it was, so the case can be run again.
+        fail "$(basename "$seed") $variant: exit status $code: $(cat "$dir/log"); the store: $(base64 -w0 "$conf")"
       fi
     done
   done
