@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
                 (unsigned long long)st.framesRepeated);
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
+    std::printf("faster %llu steps %llu\n", (unsigned long long)st.framesFaster, (unsigned long long)st.fasterSteps);
     std::printf("peak_rss_kb %ld\n", ru.ru_maxrss);
     std::printf("cpu_per_second %.4f\n", cpu / seconds);
     // What Start took (opening the encoder, the screen: for a screen cast the portal's requests),

@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <deque>
@@ -16,6 +17,7 @@
 #include "engine/CursorOverlay.h"
 #include "engine/FrameClock.h"
 #include "engine/H264Encoder.h"
+#include "engine/PaceControl.h"
 #include "engine/PatchedConversion.h"
 #include "engine/PictureChanges.h"
 #include "engine/Watermark.h"
@@ -212,9 +214,23 @@ void drawPointer(CaptureRun& run, const PictureInputs& in, QImage& picture) {
     drawCursor(picture, run.settings.cursor, in.pointerX - in.rect.left, in.pointerY - in.rect.top);
 }
 
-// Positions between the last decided one and this turn's that no turn reached: the loop fell behind.
-void countLate(CaptureCounters& counters, int64_t position, int64_t lastTurn) {
-    if (lastTurn >= 0 && position > lastTurn + 1) counters.skipped.fetch_add(uint64_t(position - lastTurn - 1));
+// Positions between the last decided one and this turn's that no turn reached: the loop fell
+// behind. How many.
+uint64_t countLate(CaptureCounters& counters, int64_t position, int64_t lastTurn) {
+    if (lastTurn < 0 || position <= lastTurn + 1) return 0;
+    const uint64_t late = uint64_t(position - lastTurn - 1);
+    counters.skipped.fetch_add(late);
+    return late;
+}
+
+// Tells the pace control how this turn went and gives the encoder the speed it asks for.
+void keepPace(CaptureRun& run, PaceControl& pace, int64_t position, uint64_t late,
+              std::chrono::steady_clock::time_point turnStart, CaptureCounters& counters) {
+    const auto busy = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - turnStart);
+    const int wanted = pace.turn(position, late, uint64_t(std::max<int64_t>(0, busy.count())));
+    if (!run.encoder || wanted == run.encoder->speed()) return;
+    const bool faster = wanted > run.encoder->speed();
+    if (run.encoder->setSpeed(wanted) && faster) counters.fasterSteps.fetch_add(1);
 }
 
 // Live-session window: follow its top-left corner; false once it is gone.
@@ -333,7 +349,11 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
         return true;
     };
 
+    // Late positions make the encoder's analysis cheaper until it keeps pace again.
+    PaceControl pace(fps, CH264Encoder::kFastestSpeed);
+
     while (run.running.load()) {
+        const auto turnStart = std::chrono::steady_clock::now();
         const uint32_t t0 = tickMilliseconds();
         if (run.stopEvent.wait(std::chrono::milliseconds(0)) && !run.running.load()) break;
         // Either stream's write may have failed (the sound threads write too): a full disk or an
@@ -362,7 +382,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             inputs = screenInputs(run);
             if (firstPicture) changes.forget();
             if (!changes.changed(inputs)) {
-                countLate(counters, position, last);
+                const uint64_t late = countLate(counters, position, last);
                 counters.lastTurn.store(position);
                 const bool repeat = !firstPicture && (position - lastPicture >= repeatEvery || position == runStart + 1);
                 if (repeat) lastPicture = position;
@@ -371,6 +391,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
                     stopForFault(run, StopFault::FileWrite, run.file->lastError());
                     break;
                 }
+                keepPace(run, pace, position, late, turnStart, counters);
                 if (!waitUntil(run, positionStartMs(position + 1, fps))) break;
                 continue;
             }
@@ -439,7 +460,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
                                      partial ? b.unchanged.data() : nullptr);
         }
         firstPicture = false;
-        countLate(counters, position, last);
+        const uint64_t late = countLate(counters, position, last);
         counters.lastTurn.store(position);
         if (!ok) {
             counters.encodeFailures.fetch_add(1);
@@ -449,6 +470,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             if (run.stream->write(encoded.pts, 1, encoded.data, encoded.size, encoded.keyframe)) {
                 counters.lastPosition.store(encoded.pts);
                 counters.written.fetch_add(1);
+                if (run.encoder->speed() > 0) counters.fasterPictures.fetch_add(1);
                 if (runStart < 0) runStart = encoded.pts;
                 lastPicture = encoded.pts;
                 changes.written(inputs);
@@ -462,6 +484,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
                 firstPicture = true;
             }
         }
+        keepPace(run, pace, position, late, turnStart, counters);
         // Sleep out the frame period: until the first millisecond of the next position.
         if (!waitUntil(run, positionStartMs(position + 1, fps))) break;
     }

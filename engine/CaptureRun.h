@@ -36,6 +36,10 @@ struct CaptureCounters {
     std::atomic<uint64_t> duplicates{0};
     std::atomic<uint64_t> writeFailures{0};
     std::atomic<uint64_t> encodeFailures{0};
+    // Keeping pace: how often the encoder went to a faster, less thorough analysis because positions
+    // came late, and how many pictures were encoded at one.
+    std::atomic<uint64_t> fasterSteps{0};
+    std::atomic<uint64_t> fasterPictures{0};
     std::atomic<int64_t> lastPosition{-1};   // last position written to the video stream
     std::atomic<int64_t> lastTurn{-1};       // last position a turn decided (picture or empty entry)
     // CPU time of the capture thread per stage, in microseconds, for benchmarks.

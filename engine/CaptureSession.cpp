@@ -292,6 +292,10 @@ void CCaptureSession::collectLosses(const std::string& soundLoss, bool fileCompl
     lostData_ = !report.empty();
     if (const uint64_t n = c.skipped.load())
         add(std::to_string(n) + " video position(s) came too late and repeat the picture before them.");
+    // Keeping pace costs detail, not pictures.
+    if (const uint64_t n = c.fasterSteps.load())
+        add("To keep pace, the video encoder went to faster, less thorough settings " + std::to_string(n) +
+            " time(s); " + std::to_string(c.fasterPictures.load()) + " picture(s) were encoded so.");
     // A sound clock that was off is told too; its sound was corrected, nothing is missing.
     add(soundClocks_);
     // So is a pointer the desktop would not give as asked: the recording is whole, only plainer.
@@ -356,6 +360,8 @@ CaptureStatistics CCaptureSession::statistics() const {
     s.framesUnchanged = c.unchanged.load();
     s.framesRepeated = c.repeated.load();
     s.framesDuplicate = c.duplicates.load();
+    s.framesFaster = c.fasterPictures.load();
+    s.fasterSteps = c.fasterSteps.load();
     s.changesUs = c.changesUs.load();
     s.grabUs = c.grabUs.load();
     s.cursorUs = c.cursorUs.load();

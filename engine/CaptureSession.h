@@ -28,6 +28,8 @@ struct CaptureStatistics {
     uint64_t framesUnchanged = 0;  // positions left empty because nothing on the picture had changed
     uint64_t framesRepeated = 0;   // of the frames written, the picture before again (still stretches)
     uint64_t framesDuplicate = 0;  // turns whose position was already written (not encoded)
+    uint64_t framesFaster = 0;     // of the frames written, encoded at a faster analysis to keep pace
+    uint64_t fasterSteps = 0;      // how often the encoder went faster to keep pace
     // CPU time spent in each stage of the capture loop, microseconds.
     uint64_t changesUs = 0, grabUs = 0, cursorUs = 0, watermarkUs = 0, scaleUs = 0, convertUs = 0, encodeUs = 0, writeUs = 0;
 };

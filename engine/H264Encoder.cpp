@@ -20,6 +20,53 @@ int encoderThreads(int width, int height) {
     return std::clamp(std::min({cores, 4, rows / 8}), 1, 4);
 }
 
+namespace {
+
+// The analysis of a speed step. Only what the library may change on an open encoder is set here.
+void setAnalysis(x264_param_t& p, int speed) {
+    p.analyse.i_me_range = 16;
+    p.analyse.b_mixed_references = 1;
+    p.b_deblocking_filter = 1;
+    switch (speed) {
+        case 0:
+            p.analyse.i_me_method = X264_ME_HEX;
+            p.analyse.i_subpel_refine = 6;
+            p.analyse.i_trellis = 1;
+            p.analyse.intra = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
+            p.analyse.inter = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8 | X264_ANALYSE_PSUB16x16 | X264_ANALYSE_BSUB16x16;
+            break;
+        case 1:
+            p.analyse.i_me_method = X264_ME_HEX;
+            p.analyse.i_subpel_refine = 2;
+            p.analyse.i_trellis = 0;
+            p.analyse.b_mixed_references = 0;
+            p.analyse.intra = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
+            p.analyse.inter = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
+            break;
+        case 2:
+            p.analyse.i_me_method = X264_ME_DIA;
+            p.analyse.i_subpel_refine = 1;
+            p.analyse.i_trellis = 0;
+            p.analyse.b_mixed_references = 0;
+            p.analyse.intra = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
+            p.analyse.inter = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
+            break;
+        default:
+            // Whole macroblocks only and no loop filter. Sub-pixel refinement cannot be turned off
+            // on an open encoder: its lowest step stays.
+            p.analyse.i_me_method = X264_ME_DIA;
+            p.analyse.i_subpel_refine = 1;
+            p.analyse.i_trellis = 0;
+            p.analyse.b_mixed_references = 0;
+            p.analyse.intra = 0;
+            p.analyse.inter = 0;
+            p.b_deblocking_filter = 0;
+            break;
+    }
+}
+
+}  // namespace
+
 int quantiserForQuality(int quality) {
     switch (quality) {
         case 1: return 23;
@@ -51,8 +98,7 @@ std::unique_ptr<CH264Encoder> CH264Encoder::open(const EncoderConfig& c, std::st
     // before; telling it costs a half-size copy and analysis of every picture.
     p.i_scenecut_threshold = 0;
     p.analyse.i_direct_mv_pred = X264_DIRECT_PRED_AUTO;
-    p.analyse.i_me_method = X264_ME_HEX;
-    p.analyse.i_subpel_refine = 6;
+    setAnalysis(p, 0);
     p.rc.i_rc_method = X264_RC_CQP;
     // The quality choice works through the constant quantiser: a maximum quantiser has no effect
     // in constant-quantiser mode.
@@ -102,11 +148,26 @@ EncoderParameters CH264Encoder::parameters() const {
     e.rcMethod = p.rc.i_rc_method;
     e.meMethod = p.analyse.i_me_method;
     e.subpelRefine = p.analyse.i_subpel_refine;
+    e.trellis = p.analyse.i_trellis;
+    e.interPartitions = p.analyse.inter;
+    e.intraPartitions = p.analyse.intra;
+    e.deblocking = p.b_deblocking_filter;
     e.cabac = p.b_cabac;
     e.repeatHeaders = p.b_repeat_headers;
     e.transform8x8 = p.analyse.b_transform_8x8;
     e.vfrInput = p.b_vfr_input;
     return e;
+}
+
+bool CH264Encoder::setSpeed(int speed) {
+    if (speed < 0 || speed > kFastestSpeed) return false;
+    if (speed == speed_) return true;
+    x264_param_t p;
+    x264_encoder_parameters(handle_, &p);
+    setAnalysis(p, speed);
+    if (x264_encoder_reconfig(handle_, &p) < 0) return false;
+    speed_ = speed;
+    return true;
 }
 
 CH264Encoder::~CH264Encoder() {

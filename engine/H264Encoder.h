@@ -35,7 +35,9 @@ struct EncodedPicture {
 // The parameters the open encoder really uses.
 struct EncoderParameters {
     int keyintMax = 0, keyintMin = 0, references = 0, bframes = 0, threads = 0;
-    int qpConstant = 0, qpMax = 0, rcMethod = 0, meMethod = 0, subpelRefine = 0;
+    int qpConstant = 0, qpMax = 0, rcMethod = 0, meMethod = 0, subpelRefine = 0, trellis = 0;
+    unsigned interPartitions = 0, intraPartitions = 0;
+    bool deblocking = true;
     bool cabac = false, repeatHeaders = false, transform8x8 = true, vfrInput = true;
 };
 
@@ -57,6 +59,13 @@ public:
     // few dozen bytes that players show as a real one. The planes must still hold that picture.
     bool encodeRepeat(const uint8_t* y, const uint8_t* u, const uint8_t* v, int64_t pts, EncodedPicture& out);
 
+    // The analysis from the next picture on: 0 the normal settings, up to kFastestSpeed ever
+    // less thorough (cheaper motion search and sub-pixel refinement, fewer partitions), at
+    // the same quantiser. False, the speed unchanged, when the library refuses it.
+    static constexpr int kFastestSpeed = 3;
+    bool setSpeed(int speed);
+    int speed() const { return speed_; }
+
     const EncoderConfig& config() const { return config_; }
     EncoderParameters parameters() const;
 
@@ -66,6 +75,7 @@ private:
                       uint8_t* macroblockInfo, EncodedPicture& out);
     x264_t* handle_ = nullptr;
     EncoderConfig config_;
+    int speed_ = 0;
     std::vector<uint8_t> sample_;   // packed access unit, reused
     std::vector<uint8_t> allConstant_;   // one flag a macroblock, every one unchanged
     std::vector<uint8_t> partlyConstant_;   // the flags of a picture whose unchanged macroblocks were named

@@ -110,7 +110,8 @@ void Recorder::finish(int code) {
             " frames written (" + std::to_string(stats.framesRepeated) + " repeated), " +
             std::to_string(stats.framesUnchanged) + " unchanged, " +
             std::to_string(stats.framesSkipped) + " late, " +
-            std::to_string(stats.framesDuplicate) + " duplicate");
+            std::to_string(stats.framesDuplicate) + " duplicate" +
+            (stats.fasterSteps ? ", " + std::to_string(stats.framesFaster) + " at faster encoder settings" : ""));
     // A recording that ended by itself or lost data is not reported to scripts as a success.
     if (!session_.stopReason().empty()) {
         say("stopped: " + session_.lossReport());

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -205,4 +206,99 @@ TEST(Encoder, SlicedThreadsReturnEveryPictureFromItsCallAndDecodeAlike) {
     EXPECT_EQ(run("ffmpeg -v error -i " + stream + " -f rawvideo -pix_fmt yuv420p - | wc -c"),
               std::to_string(12 * 1920 * 1080 * 3 / 2) + "\n");
     std::system(("rm -rf " + std::string(dir)).c_str());
+}
+
+// The pace control's speed steps: each is a cheaper analysis at the same quantiser, the change
+// holds from the next picture on in one stream that both decoders read alike and near the input,
+// and the normal settings come back whole.
+TEST(Encoder, SpeedStepsChangeTheAnalysisOnlyAndTheStreamStaysWhole) {
+    std::string err;
+    auto e = CH264Encoder::open({640, 368, 30, 0}, &err);
+    ASSERT_TRUE(e) << err;
+    const EncoderParameters normal = e->parameters();
+    EXPECT_FALSE(e->setSpeed(-1));
+    EXPECT_FALSE(e->setSpeed(CH264Encoder::kFastestSpeed + 1));
+    EXPECT_EQ(e->speed(), 0);
+
+    char dir[] = "/tmp/torvane-speeds-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string stream = std::string(dir) + "/s.h264";
+    const std::string input = std::string(dir) + "/in.yuv";
+    FILE* f = std::fopen(stream.c_str(), "wb");
+    FILE* raw = std::fopen(input.c_str(), "wb");
+    ASSERT_TRUE(f && raw);
+    Yuv pic(640, 368);
+    int t = 0;
+    int lastSubpel = normal.subpelRefine;
+    for (int speed : {0, 1, 2, 3, 0}) {
+        ASSERT_TRUE(e->setSpeed(speed)) << speed;
+        for (int i = 0; i < 6; ++i, ++t) {
+            pic.pattern(t);
+            EncodedPicture out;
+            ASSERT_TRUE(e->encode(pic.y(), pic.u(), pic.v(), t, t == 0, out));
+            ASSERT_GT(out.size, 0u);
+            EXPECT_EQ(out.pts, t);
+            std::fwrite(out.data, 1, out.size, f);
+            std::fwrite(pic.data.data(), 1, pic.data.size(), raw);
+        }
+        const EncoderParameters p = e->parameters();
+        EXPECT_EQ(p.qpConstant, normal.qpConstant) << speed;
+        EXPECT_EQ(p.threads, normal.threads) << speed;
+        EXPECT_EQ(p.cabac, normal.cabac) << speed;
+        if (speed == 1 || speed == 2) {
+            EXPECT_LT(p.subpelRefine, lastSubpel) << "speed " << speed << " is no cheaper";
+        }
+        lastSubpel = p.subpelRefine;
+        if (speed == 0) {
+            EXPECT_EQ(p.subpelRefine, normal.subpelRefine);
+            EXPECT_EQ(p.meMethod, normal.meMethod);
+            EXPECT_EQ(p.trellis, normal.trellis);
+            EXPECT_EQ(p.interPartitions, normal.interPartitions);
+            EXPECT_EQ(p.deblocking, normal.deblocking);
+        } else {
+            EXPECT_EQ(p.trellis, 0) << speed;
+        }
+        if (speed == CH264Encoder::kFastestSpeed) {
+            EXPECT_EQ(p.interPartitions, 0u);
+            EXPECT_FALSE(p.deblocking);
+        }
+    }
+    std::fclose(f);
+    std::fclose(raw);
+    auto run = [](const std::string& cmd) {
+        std::string r;
+        if (FILE* p = popen(cmd.c_str(), "r")) {
+            char buf[256];
+            while (std::fgets(buf, sizeof buf, p)) r += buf;
+            pclose(p);
+        }
+        return r;
+    };
+    const std::string ff = run("ffmpeg -v error -i " + stream + " -f rawvideo -pix_fmt yuv420p - | md5sum");
+    const std::string gst = run("gst-launch-1.0 -q filesrc location=" + stream +
+                                " ! h264parse ! avdec_h264 ! video/x-raw,format=I420 ! fdsink fd=1 | md5sum");
+    EXPECT_EQ(ff, gst);
+    // Every picture near its input: the luma's PSNR of the worst one.
+    const std::string decoded = std::string(dir) + "/out.yuv";
+    run("ffmpeg -v error -i " + stream + " -f rawvideo -pix_fmt yuv420p -y " + decoded);
+    std::FILE* in = std::fopen(input.c_str(), "rb");
+    std::FILE* out = std::fopen(decoded.c_str(), "rb");
+    ASSERT_TRUE(in && out);
+    std::vector<uint8_t> a(pic.data.size()), b(pic.data.size());
+    double worst = 1e9;
+    int pictures = 0;
+    while (std::fread(a.data(), 1, a.size(), in) == a.size() && std::fread(b.data(), 1, b.size(), out) == b.size()) {
+        double squares = 0;
+        for (size_t i = 0; i < size_t(640) * 368; ++i) squares += double(int(a[i]) - int(b[i])) * double(int(a[i]) - int(b[i]));
+        const double mse = squares / (640.0 * 368.0);
+        worst = std::min(worst, mse > 0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0);
+        ++pictures;
+    }
+    std::fclose(in);
+    std::fclose(out);
+    EXPECT_EQ(pictures, 30);
+    EXPECT_GT(worst, 30.0) << "dB";
+    EXPECT_EQ(run("ffmpeg -v error -i " + stream + " -f rawvideo -pix_fmt yuv420p - | wc -c"),
+              std::to_string(30 * 640 * 368 * 3 / 2) + "\n");
+    if (!HasFailure()) std::system(("rm -rf " + std::string(dir)).c_str());
 }
