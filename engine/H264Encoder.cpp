@@ -97,6 +97,9 @@ std::unique_ptr<CH264Encoder> CH264Encoder::open(const EncoderConfig& c, std::st
     // A screen's "scene cut" (another window to the front) is coded well enough from the picture
     // before; telling it costs a half-size copy and analysis of every picture.
     p.i_scenecut_threshold = 0;
+    // Weighted prediction serves fades, which a screen hardly has; it needs a half-size copy of every
+    // picture (memory and a pass over each one) and, as the library does it, extra references.
+    p.analyse.i_weighted_pred = X264_WEIGHTP_NONE;
     p.analyse.i_direct_mv_pred = X264_DIRECT_PRED_AUTO;
     setAnalysis(p, 0);
     p.rc.i_rc_method = X264_RC_CQP;
