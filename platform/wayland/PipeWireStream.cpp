@@ -8,8 +8,10 @@
 #include <spa/buffer/meta.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 namespace torvane::wayland {
@@ -163,6 +165,8 @@ void PipeWireStream::onParamChanged(void* self, uint32_t id, const spa_pod* para
             if (s->held_) pw_stream_queue_buffer(s->stream_, s->held_);
         } else {
             // The buffers go with the old format: black until a picture of the new one.
+            s->damageKnown_ = false;
+            s->pendingDamage_.clear();
             s->newest_.assign(size_t(s->width_) * size_t(s->height_) * 4, 0);
             s->newestFormat_ = s->format_;
         }
@@ -173,9 +177,9 @@ void PipeWireStream::onParamChanged(void* self, uint32_t id, const spa_pod* para
 }
 
 void PipeWireStream::updateBuffers(PipeWireStream* s) {
-    uint8_t buffer[512];
+    uint8_t buffer[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    const spa_pod* params[2];
+    const spa_pod* params[4];
     // One buffer stays here (the pictures are read in place) and one may be on its way: with only
     // two the desktop finds none free now and then, drops that picture and sends the next only
     // at its next change, so a screen that then stays still would be recorded as it was before.
@@ -192,44 +196,76 @@ void PipeWireStream::updateBuffers(PipeWireStream* s) {
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
         SPA_PARAM_META_size, SPA_POD_CHOICE_RANGE_Int(metaSize(64), metaSize(1), metaSize(256))));
-    pw_stream_update_params(s->stream_, params, 2);
+    // What changed in each picture, so only that is converted and encoded.
+    params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_VideoDamage),
+        SPA_PARAM_META_size,
+        SPA_POD_CHOICE_RANGE_Int(int(sizeof(spa_meta_region)) * 16, int(sizeof(spa_meta_region)),
+                                 int(sizeof(spa_meta_region)) * 64)));
+    // Its sequence number tells a picture that was lost on the way, and its damage with it.
+    params[3] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
+        SPA_PARAM_META_size, SPA_POD_Int(int(sizeof(spa_meta_header)))));
+    pw_stream_update_params(s->stream_, params, 4);
 }
 
 void PipeWireStream::onProcess(void* self) {
     auto* s = static_cast<PipeWireStream*>(self);
-    // Only the newest buffer matters: hand back the older ones unread.
-    pw_buffer* newest = nullptr;
+    pw_buffer* got[16];
+    size_t count = 0;
     while (pw_buffer* b = pw_stream_dequeue_buffer(s->stream_)) {
-        if (newest) pw_stream_queue_buffer(s->stream_, newest);
-        newest = b;
+        if (count == std::size(got)) {
+            pw_stream_queue_buffer(s->stream_, got[0]);
+            std::memmove(got, got + 1, sizeof got - sizeof got[0]);
+            --count;
+        }
+        got[count++] = b;
     }
-    if (!newest) return;
-    spa_buffer* buf = newest->buffer;
-    // A buffer may carry only a pointer move, with no picture in it.
-    if (const auto* c = static_cast<const spa_meta_cursor*>(spa_buffer_find_meta_data(buf, SPA_META_Cursor, sizeof(spa_meta_cursor)))) {
-        std::lock_guard<std::mutex> lock(s->mutex_);
-        s->pointerKnown_ = spa_meta_cursor_is_valid(c);
-        if (s->pointerKnown_) {
-            s->pointerX_ = c->position.x;
-            s->pointerY_ = c->position.y;
+    if (!count) return;
+    std::lock_guard<std::mutex> lock(s->mutex_);
+    // Only the newest picture matters; buffers may also carry only a pointer move, with no picture
+    // in them. The damage of every buffer counts (the newest picture holds the older ones' changes).
+    pw_buffer* picture = nullptr;
+    const uint8_t* pixels = nullptr;
+    int pictureStride = 0;
+    for (size_t i = 0; i < count; ++i) {
+        spa_buffer* buf = got[i]->buffer;
+        if (const auto* c = static_cast<const spa_meta_cursor*>(
+                spa_buffer_find_meta_data(buf, SPA_META_Cursor, sizeof(spa_meta_cursor)))) {
+            s->pointerKnown_ = spa_meta_cursor_is_valid(c);
+            if (s->pointerKnown_) {
+                s->pointerX_ = c->position.x;
+                s->pointerY_ = c->position.y;
+            }
+        }
+        s->noteDamage(buf);
+        if (buf->n_datas < 1) continue;
+        const spa_data& d = buf->datas[0];
+        const int stride = d.chunk && d.chunk->stride > 0 ? d.chunk->stride : s->width_ * 4;
+        if (d.data && d.chunk && d.chunk->size > 0 && !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && s->width_ > 0 &&
+            stride >= s->width_ * 4 && size_t(stride) * size_t(s->height_) <= size_t(d.chunk->size) + d.chunk->offset &&
+            size_t(d.chunk->offset) + size_t(d.chunk->size) <= d.maxsize) {
+            picture = got[i];
+            pixels = static_cast<const uint8_t*>(d.data) + d.chunk->offset;
+            pictureStride = stride;
         }
     }
-    spa_data& d = buf->datas[0];
-    std::lock_guard<std::mutex> lock(s->mutex_);
-    const int stride = d.chunk && d.chunk->stride > 0 ? d.chunk->stride : s->width_ * 4;
-    if (d.data && d.chunk && d.chunk->size > 0 && !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && s->width_ > 0 &&
-        stride >= s->width_ * 4 && size_t(stride) * size_t(s->height_) <= size_t(d.chunk->size) + d.chunk->offset &&
-        size_t(d.chunk->offset) + size_t(d.chunk->size) <= d.maxsize) {
-        // Kept, not copied: the capture loop reads the part it needs straight from it, and the
-        // one kept before goes back to the desktop.
-        if (s->held_) pw_stream_queue_buffer(s->stream_, s->held_);
-        s->held_ = newest;
-        s->heldPixels_ = static_cast<const uint8_t*>(d.data) + d.chunk->offset;
-        s->heldStride_ = stride;
-        ++s->sequence_;
-        return;
-    }
-    pw_stream_queue_buffer(s->stream_, newest);
+    for (size_t i = 0; i < count; ++i)
+        if (got[i] != picture) pw_stream_queue_buffer(s->stream_, got[i]);
+    if (!picture) return;
+    // Kept, not copied: the capture loop reads the part it needs straight from it, and the one
+    // kept before goes back to the desktop.
+    if (s->held_) pw_stream_queue_buffer(s->stream_, s->held_);
+    s->held_ = picture;
+    s->heldPixels_ = pixels;
+    s->heldStride_ = pictureStride;
+    ++s->sequence_;
+    // The changes noted so far are in this picture: from now on they are told with it.
+    s->damage_.insert(s->damage_.end(), s->pendingDamage_.begin(), s->pendingDamage_.end());
+    s->pendingDamage_.clear();
+    s->damageKnown_ = s->damageKnown_ && s->pendingKnown_;
+    s->pendingKnown_ = true;
+    boundDamage(s->damage_);
 }
 
 void PipeWireStream::onRemoveBuffer(void* self, pw_buffer* buffer) {
@@ -241,6 +277,63 @@ void PipeWireStream::onRemoveBuffer(void* self, pw_buffer* buffer) {
     s->keepCopy();
     s->held_ = nullptr;
     s->heldPixels_ = nullptr;
+}
+
+void PipeWireStream::noteDamage(const spa_buffer* buffer) {
+    // PipeWire hands on only the newest buffer a desktop queued: one that came before it is lost on
+    // the way, and its damage with it. A gap in the desktop's sequence numbers tells that; without
+    // them it cannot be told, so the damage is not trusted.
+    const auto* header =
+        static_cast<const spa_meta_header*>(spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
+    if (header) {
+        if (headerSeq_ >= 0 && header->seq != uint64_t(headerSeq_) + 1) pendingKnown_ = false;
+        headerSeq_ = int64_t(header->seq);
+    }
+    // A buffer with no picture (a pointer move alone) changes nothing.
+    if (buffer->n_datas < 1 || !buffer->datas[0].chunk || buffer->datas[0].chunk->size == 0) return;
+    if (!header) pendingKnown_ = false;
+    const spa_meta* meta = spa_buffer_find_meta(buffer, SPA_META_VideoDamage);
+    size_t found = 0;
+    if (meta) {
+        const spa_meta_region* r;
+        spa_meta_for_each(r, meta) {
+            if (!spa_meta_region_is_valid(r)) break;
+            const int64_t left = std::max<int64_t>(0, r->region.position.x);
+            const int64_t top = std::max<int64_t>(0, r->region.position.y);
+            const int64_t right = std::min<int64_t>(width_, int64_t(r->region.position.x) + r->region.size.width);
+            const int64_t bottom = std::min<int64_t>(height_, int64_t(r->region.position.y) + r->region.size.height);
+            ++found;
+            if (left < right && top < bottom)
+                pendingDamage_.push_back({int32_t(left), int32_t(top), int32_t(right), int32_t(bottom)});
+        }
+    }
+    // A picture said to have changed nowhere is taken as one whose changes were not told.
+    if (!found) pendingKnown_ = false;
+    boundDamage(pendingDamage_);
+}
+
+void PipeWireStream::boundDamage(std::vector<ScreenRect>& parts) {
+    // Many small parts cost more to track than their bounds do to convert.
+    if (parts.size() <= 64) return;
+    ScreenRect bounds = parts.front();
+    for (const ScreenRect& r : parts) {
+        bounds.left = std::min(bounds.left, r.left);
+        bounds.top = std::min(bounds.top, r.top);
+        bounds.right = std::max(bounds.right, r.right);
+        bounds.bottom = std::max(bounds.bottom, r.bottom);
+    }
+    parts.assign(1, bounds);
+}
+
+bool PipeWireStream::takeChanges(std::vector<ScreenRect>& parts, uint64_t& sequence) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sequence = sequence_;
+    const bool known = damageKnown_;
+    parts.swap(damage_);
+    damage_.clear();
+    damageKnown_ = true;
+    if (!known) parts.clear();
+    return known;
 }
 
 void PipeWireStream::keepCopy() {

@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/ScreenRect.h"
+
 struct pw_thread_loop;
 struct pw_context;
 struct pw_core;
 struct pw_stream;
 struct pw_buffer;
 struct spa_pod;
+struct spa_buffer;
 
 namespace torvane::wayland {
 
@@ -46,6 +49,11 @@ public:
     bool viewNewest(int x, int y, int w, int h, const std::function<void(const QImage&)>& read,
                     uint64_t* sequence = nullptr);
 
+    // What the desktop said changed (its damage regions, stream coordinates) in the pictures that
+    // came since the last call, and the sequence() now; starts the next count. False when that
+    // cannot be told: a picture came without damage, the format changed, or the first call.
+    bool takeChanges(std::vector<ScreenRect>& parts, uint64_t& sequence);
+
     // Whether the stream has ended (the next copyNewest() says why).
     bool ended() const;
     // The pointer position in stream coordinates, from the cursor metadata of the newest buffer
@@ -64,6 +72,8 @@ private:
     static void updateBuffers(PipeWireStream* s);
     static void onRemoveBuffer(void* self, ::pw_buffer* buffer);
     void keepCopy();   // newest_ = the held picture; with mutex_ held
+    void noteDamage(const ::spa_buffer* buffer);   // into pendingDamage_, with mutex_ held
+    static void boundDamage(std::vector<ScreenRect>& parts);
     static void onCoreError(void* self, uint32_t id, int seq, int res, const char* message);
     void end(const std::string& why);
 
@@ -83,6 +93,11 @@ private:
     std::vector<uint8_t> newest_;  // a copy of the last picture when no buffer is held, width_ * 4 bytes a row
     uint32_t newestFormat_ = 0;
     uint64_t sequence_ = 0;
+    std::vector<ScreenRect> damage_;   // in the pictures since the last takeChanges()
+    bool damageKnown_ = false;
+    std::vector<ScreenRect> pendingDamage_;   // noted in buffers whose picture is not held yet
+    bool pendingKnown_ = true;
+    int64_t headerSeq_ = -1;   // the desktop's sequence number of the last buffer, -1 before any
     bool pointerKnown_ = false;
     int pointerX_ = 0, pointerY_ = 0;
     bool streamed_ = false;

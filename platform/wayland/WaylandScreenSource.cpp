@@ -15,7 +15,9 @@ bool WaylandScreenSource::grab(int x, int y) {
     }
     // The sequence of the pixels read later is at least this one, so a picture that comes between
     // the grab and the read is at worst taken twice, never missed.
-    grabbedSequence_ = stream_->sequence();
+    const bool known = stream_->takeChanges(parts_, grabbedSequence_);
+    partsKnown_ = known && grabbed_ && x == lastX_ && y == lastY_;
+    grabbed_ = true;
     lastX_ = x;
     lastY_ = y;
     copied_ = false;
@@ -25,9 +27,7 @@ bool WaylandScreenSource::grab(int x, int y) {
 QImage& WaylandScreenSource::picture() {
     if (!copied_ && grabbedSequence_ != 0) {
         // A stream that ended meanwhile leaves the previous pixels; the next grab tells why.
-        uint64_t seq = grabbedSequence_;
-        if (stream_->copyNewest(lastX_ - monitor_.left, lastY_ - monitor_.top, picture_, &error_, &seq))
-            grabbedSequence_ = seq;
+        stream_->copyNewest(lastX_ - monitor_.left, lastY_ - monitor_.top, picture_, &error_);
         copied_ = true;
     }
     return picture_;
@@ -35,8 +35,7 @@ QImage& WaylandScreenSource::picture() {
 
 void WaylandScreenSource::readPicture(const std::function<void(const QImage&)>& read) {
     if (!copied_ && grabbedSequence_ != 0 &&
-        stream_->viewNewest(lastX_ - monitor_.left, lastY_ - monitor_.top, picture_.width(), picture_.height(), read,
-                            &grabbedSequence_))
+        stream_->viewNewest(lastX_ - monitor_.left, lastY_ - monitor_.top, picture_.width(), picture_.height(), read))
         return;
     read(picture());
 }
@@ -45,6 +44,14 @@ bool WaylandScreenSource::changedSince(int x, int y) {
     // An ended stream counts as a change, so the next grab finds out and tells why.
     return x != lastX_ || y != lastY_ || stream_->sequence() != grabbedSequence_ || grabbedSequence_ == 0 ||
            stream_->ended();
+}
+
+bool WaylandScreenSource::changedParts(std::vector<ScreenRect>& parts) {
+    if (!partsKnown_) return false;
+    parts.clear();
+    for (const ScreenRect& r : parts_)
+        parts.push_back({monitor_.left + r.left, monitor_.top + r.top, monitor_.left + r.right, monitor_.top + r.bottom});
+    return true;
 }
 
 bool WaylandScreenSource::pointer(int& x, int& y) {

@@ -22,6 +22,8 @@ public:
     void readPicture(const std::function<void(const QImage&)>& read) override;
     // Any new picture from the desktop may hold a change; none came means nothing changed.
     bool changedSince(int x, int y) override;
+    // What the desktop told changed (its damage) in the pictures up to the grab, since the grab before.
+    bool changedParts(std::vector<ScreenRect>& parts) override;
     // Known where the portal sends the pointer beside the picture (cursor metadata); where it draws
     // the pointer into the picture itself, its place is not known here.
     bool pointer(int& x, int& y) override;
@@ -33,7 +35,12 @@ private:
     ScreenRect monitor_;
     QImage picture_;
     bool copied_ = false;   // picture_ holds the last grab's pixels
+    // The newest picture at the last grab. The pixels read may be of a newer one: its changes
+    // are then told by the next grab, and changedSince() asks for it.
     uint64_t grabbedSequence_ = 0;
+    std::vector<ScreenRect> parts_;   // stream coordinates
+    bool partsKnown_ = false;
+    bool grabbed_ = false;
     int lastX_ = 0, lastY_ = 0;
     std::string error_;
 };

@@ -9,12 +9,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace torvane::test {
 
@@ -34,6 +37,27 @@ struct Producer {
     std::atomic<bool> stop{false};
     std::atomic<bool> pattern{false};
     std::atomic<uint32_t> pictures{0};   // pictures sent
+    // With `scene` (set before start()), the pictures show what paint() drew on black, and a tick
+    // with nothing new painted sends no buffer. While `tellDamage` (also before start()), each
+    // picture carries the rectangles painted since the one before as damage metadata.
+    bool scene = false;
+    bool tellDamage = true;
+    std::mutex sceneLock;
+    std::vector<uint32_t> scenePixels = std::vector<uint32_t>(size_t(kW) * kH, 0xFF000000u);
+    std::vector<spa_region> painted;
+    bool sceneSent = false;
+    uint64_t sceneSeq = 0;
+    // The next picture is lost on the way (as PipeWire drops a buffer queued behind another): its
+    // damage goes with it, and a sequence number is skipped.
+    bool loseNext = false;
+    void paint(int x, int y, int w, int h, uint32_t bgrx) {
+        std::lock_guard lock(sceneLock);
+        const int left = std::max(0, x), top = std::max(0, y), right = std::min(kW, x + w), bottom = std::min(kH, y + h);
+        if (left >= right || top >= bottom) return;
+        for (int r = top; r < bottom; ++r)
+            for (int c = left; c < right; ++c) scenePixels[size_t(r) * kW + c] = 0xFF000000u | bgrx;
+        painted.push_back({{left, top}, {uint32_t(right - left), uint32_t(bottom - top)}});
+    }
     uint32_t format = SPA_VIDEO_FORMAT_BGRx;   // or SPA_VIDEO_FORMAT_RGBx, chosen before start()
     std::thread ticker;
 
@@ -50,9 +74,9 @@ struct Producer {
         events.param_changed = [](void* self, uint32_t id, const spa_pod* param) {
             auto* p = static_cast<Producer*>(self);
             if (!param || id != SPA_PARAM_Format) return;
-            uint8_t buf[512];
+            uint8_t buf[1024];
             spa_pod_builder b = SPA_POD_BUILDER_INIT(buf, sizeof buf);
-            const spa_pod* params[2];
+            const spa_pod* params[4];
             params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
                 &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers, SPA_POD_Int(4),
                 SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1), SPA_PARAM_BUFFERS_size, SPA_POD_Int(kW * kH * 4),
@@ -61,14 +85,59 @@ struct Producer {
             params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
                 &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
                 SPA_PARAM_META_size, SPA_POD_Int(int(kCursorMeta))));
-            pw_stream_update_params(p->stream, params, 2);
+            params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+                &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_VideoDamage),
+                SPA_PARAM_META_size, SPA_POD_Int(int(sizeof(spa_meta_region) * 4))));
+            params[3] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+                &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
+                SPA_PARAM_META_size, SPA_POD_Int(int(sizeof(spa_meta_header)))));
+            if (p->scene && p->tellDamage) {
+                pw_stream_update_params(p->stream, params, 4);
+            } else {
+                pw_stream_update_params(p->stream, params, 2);
+            }
         };
         events.process = [](void* self) {
             auto* p = static_cast<Producer*>(self);
+            if (p->scene) {
+                // Like a desktop: nothing new painted, nothing sent.
+                std::lock_guard lock(p->sceneLock);
+                if (p->sceneSent && p->painted.empty()) return;
+                if (p->loseNext && p->sceneSent) {
+                    p->loseNext = false;
+                    p->painted.clear();
+                    ++p->sceneSeq;
+                    return;
+                }
+            }
             pw_buffer* b = pw_stream_dequeue_buffer(p->stream);
             if (!b) return;
             spa_data& d = b->buffer->datas[0];
-            if (d.data && d.maxsize >= uint32_t(kW * kH * 4)) {
+            if (p->scene && d.data && d.chunk && d.maxsize >= uint32_t(kW * kH * 4)) {
+                std::lock_guard lock(p->sceneLock);
+                {
+                    std::memcpy(d.data, p->scenePixels.data(), size_t(kW) * kH * 4);
+                    d.chunk->offset = 0;
+                    d.chunk->stride = kW * 4;
+                    d.chunk->size = kW * kH * 4;
+                    p->pictures.fetch_add(1);
+                    if (auto* m = spa_buffer_find_meta(b->buffer, SPA_META_VideoDamage)) {
+                        // The whole picture at first and when more was painted than there is room
+                        // for; an invalid region ends a shorter list.
+                        const size_t room = m->size / sizeof(spa_meta_region);
+                        auto* r = static_cast<spa_meta_region*>(m->data);
+                        std::vector<spa_region> told = p->painted;
+                        if (!p->sceneSent || told.size() > room) told.assign(1, {{0, 0}, {uint32_t(kW), uint32_t(kH)}});
+                        for (size_t i = 0; i < room; ++i)
+                            r[i].region = i < told.size() ? told[i] : spa_region{{0, 0}, {0, 0}};
+                    }
+                    p->painted.clear();
+                    p->sceneSent = true;
+                    if (auto* h = static_cast<spa_meta_header*>(
+                            spa_buffer_find_meta_data(b->buffer, SPA_META_Header, sizeof(spa_meta_header))))
+                        h->seq = p->sceneSeq++;
+                }
+            } else if (d.data && d.maxsize >= uint32_t(kW * kH * 4)) {
                 auto* px = static_cast<uint32_t*>(d.data);
                 const uint32_t n = p->pictures.fetch_add(1) + 1;
                 // As little-endian words: BGRx is 0xXXRRGGBB, RGBx 0xXXBBGGRR.
