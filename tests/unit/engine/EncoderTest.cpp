@@ -52,6 +52,17 @@ std::vector<int> nalTypes(const EncodedPicture& p, bool& escapedOk) {
     return types;
 }
 
+// What a shell command prints.
+std::string run(const std::string& cmd) {
+    std::string r;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, p)) r += buf;
+        pclose(p);
+    }
+    return r;
+}
+
 }  // namespace
 
 TEST(Encoder, ParametersFollowRateAndQuality) {
@@ -189,15 +200,6 @@ TEST(Encoder, SlicedThreadsReturnEveryPictureFromItsCallAndDecodeAlike) {
         std::fwrite(out.data, 1, out.size, f);
     }
     std::fclose(f);
-    auto run = [](const std::string& cmd) {
-        std::string r;
-        if (FILE* p = popen(cmd.c_str(), "r")) {
-            char buf[256];
-            while (std::fgets(buf, sizeof buf, p)) r += buf;
-            pclose(p);
-        }
-        return r;
-    };
     const std::string ff = run("ffmpeg -v error -i " + stream + " -f rawvideo -pix_fmt yuv420p - | md5sum");
     const std::string gst = run("gst-launch-1.0 -q filesrc location=" + stream +
                                 " ! h264parse ! avdec_h264 ! video/x-raw,format=I420 ! fdsink fd=1 | md5sum");
@@ -265,15 +267,6 @@ TEST(Encoder, SpeedStepsChangeTheAnalysisOnlyAndTheStreamStaysWhole) {
     }
     std::fclose(f);
     std::fclose(raw);
-    auto run = [](const std::string& cmd) {
-        std::string r;
-        if (FILE* p = popen(cmd.c_str(), "r")) {
-            char buf[256];
-            while (std::fgets(buf, sizeof buf, p)) r += buf;
-            pclose(p);
-        }
-        return r;
-    };
     const std::string ff = run("ffmpeg -v error -i " + stream + " -f rawvideo -pix_fmt yuv420p - | md5sum");
     const std::string gst = run("gst-launch-1.0 -q filesrc location=" + stream +
                                 " ! h264parse ! avdec_h264 ! video/x-raw,format=I420 ! fdsink fd=1 | md5sum");
