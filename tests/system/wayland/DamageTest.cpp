@@ -35,19 +35,9 @@ struct Desktop {
     void open(bool tellDamage) {
         producer.scene = true;
         producer.tellDamage = tellDamage;
-        ASSERT_TRUE(producer.start());
-        const uint32_t node = producer.node();
-        ASSERT_NE(node, SPA_ID_INVALID);
         std::string why;
-        stream = wayland::PipeWireStream::open(pipeWireConnection(), node, &why);
+        stream = producer.connect(why);
         ASSERT_TRUE(stream) << why;
-        // Pictures sent before the stream was linked went nowhere: the desktop changes until one comes.
-        bool first = false;
-        for (int i = 0; i < 50 && !first; ++i) {
-            producer.paint(0, 0, kW, kH, 0);
-            first = stream->waitFirstPicture(200, &why);
-        }
-        ASSERT_TRUE(first) << why;
         source = std::make_unique<wayland::WaylandScreenSource>(stream, kMonitor, kW, kH);
     }
     // Waits until the stream has a picture the last grab did not see.

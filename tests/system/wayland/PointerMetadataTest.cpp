@@ -29,13 +29,9 @@ bool waitPointer(wayland::WaylandScreenSource& s, int wantX, int wantY) {
 
 TEST(PointerMetadata, ThePointerIsWhereTheProducerPutsItOnTheMonitor) {
     Producer producer;
-    ASSERT_TRUE(producer.start());
-    const uint32_t node = producer.node();
-    ASSERT_NE(node, SPA_ID_INVALID);
     std::string why;
-    std::shared_ptr<wayland::PipeWireStream> stream = wayland::PipeWireStream::open(pipeWireConnection(), node, &why);
+    std::shared_ptr<wayland::PipeWireStream> stream = producer.connect(why);
     ASSERT_TRUE(stream) << why;
-    ASSERT_TRUE(stream->waitFirstPicture(10000, &why)) << why;
     // The monitor lies right of another one, at (1000, 50) on the desktop.
     wayland::WaylandScreenSource source(stream, {1000, 50, 1000 + kW, 50 + kH}, 100, 100);
     int x = 0, y = 0;

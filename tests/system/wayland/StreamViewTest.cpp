@@ -26,13 +26,9 @@ class StreamView : public ::testing::Test {
 protected:
     void SetUp() override {
         producer.pattern = true;
-        ASSERT_TRUE(producer.start());
-        const uint32_t node = producer.node();
-        ASSERT_NE(node, SPA_ID_INVALID);
         std::string why;
-        stream = wayland::PipeWireStream::open(pipeWireConnection(), node, &why);
+        stream = producer.connect(why);
         ASSERT_TRUE(stream) << why;
-        ASSERT_TRUE(stream->waitFirstPicture(10000, &why)) << why;
     }
     Producer producer;
     std::shared_ptr<wayland::PipeWireStream> stream;

@@ -19,7 +19,19 @@
 #include <thread>
 #include <vector>
 
+#include "platform/wayland/PipeWireStream.h"
+
 namespace torvane::test {
+
+// A connection to the environment's PipeWire, as the portal hands one out.
+inline int pipeWireConnection() {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s/pipewire-0", std::getenv("XDG_RUNTIME_DIR"));
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
+    return fd;
+}
 
 constexpr int kW = 320, kH = 240;
 constexpr size_t kCursorMeta = sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + 64 * 64 * 4;
@@ -190,6 +202,27 @@ struct Producer {
         });
         return true;
     }
+    // Starts the producer and opens the recorder's stream on it, with its first picture received;
+    // null and `why` filled when that fails. A scene sends only what is painted, and pictures
+    // sent before the stream was linked go nowhere: it is repainted until one comes.
+    std::shared_ptr<wayland::PipeWireStream> connect(std::string& why) {
+        if (!start()) {
+            why = "the test producer did not start";
+            return nullptr;
+        }
+        const uint32_t id = node();
+        if (id == SPA_ID_INVALID) {
+            why = "the test producer has no node";
+            return nullptr;
+        }
+        std::shared_ptr<wayland::PipeWireStream> s = wayland::PipeWireStream::open(pipeWireConnection(), id, &why);
+        if (!s) return nullptr;
+        for (int i = 0; i < 50; ++i) {
+            if (scene) paint(0, 0, kW, kH, 0);
+            if (s->waitFirstPicture(scene ? 200 : 10000, &why)) return s;
+        }
+        return nullptr;
+    }
     uint32_t node() {
         for (int i = 0; i < 200; ++i) {
             pw_thread_loop_lock(loop);
@@ -210,15 +243,5 @@ struct Producer {
         if (loop) pw_thread_loop_destroy(loop);
     }
 };
-
-// A connection to the environment's PipeWire, as the portal hands one out.
-inline int pipeWireConnection() {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::snprintf(a.sun_path, sizeof a.sun_path, "%s/pipewire-0", std::getenv("XDG_RUNTIME_DIR"));
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
-    return fd;
-}
 
 }  // namespace torvane::test
