@@ -22,46 +22,33 @@ int encoderThreads(int width, int height) {
 
 namespace {
 
-// The analysis of a speed step. Only what the library may change on an open encoder is set here.
+// The analysis of a speed step, each step cheaper than the one before. Only what the library may
+// change on an open encoder is set here.
 void setAnalysis(x264_param_t& p, int speed) {
     p.analyse.i_me_range = 16;
+    p.analyse.i_me_method = X264_ME_HEX;
+    p.analyse.i_subpel_refine = 6;
+    p.analyse.i_trellis = 1;
     p.analyse.b_mixed_references = 1;
     p.b_deblocking_filter = 1;
-    switch (speed) {
-        case 0:
-            p.analyse.i_me_method = X264_ME_HEX;
-            p.analyse.i_subpel_refine = 6;
-            p.analyse.i_trellis = 1;
-            p.analyse.intra = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
-            p.analyse.inter = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8 | X264_ANALYSE_PSUB16x16 | X264_ANALYSE_BSUB16x16;
-            break;
-        case 1:
-            p.analyse.i_me_method = X264_ME_HEX;
-            p.analyse.i_subpel_refine = 2;
-            p.analyse.i_trellis = 0;
-            p.analyse.b_mixed_references = 0;
-            p.analyse.intra = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
-            p.analyse.inter = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
-            break;
-        case 2:
-            p.analyse.i_me_method = X264_ME_DIA;
-            p.analyse.i_subpel_refine = 1;
-            p.analyse.i_trellis = 0;
-            p.analyse.b_mixed_references = 0;
-            p.analyse.intra = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
-            p.analyse.inter = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
-            break;
-        default:
-            // Whole macroblocks only and no loop filter. Sub-pixel refinement cannot be turned off
-            // on an open encoder: its lowest step stays.
-            p.analyse.i_me_method = X264_ME_DIA;
-            p.analyse.i_subpel_refine = 1;
-            p.analyse.i_trellis = 0;
-            p.analyse.b_mixed_references = 0;
-            p.analyse.intra = 0;
-            p.analyse.inter = 0;
-            p.b_deblocking_filter = 0;
-            break;
+    p.analyse.intra = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
+    p.analyse.inter = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8 | X264_ANALYSE_PSUB16x16 | X264_ANALYSE_BSUB16x16;
+    if (speed >= 1) {
+        p.analyse.i_subpel_refine = 2;
+        p.analyse.i_trellis = 0;
+        p.analyse.b_mixed_references = 0;
+        p.analyse.inter = X264_ANALYSE_I4x4 | X264_ANALYSE_I8x8;
+    }
+    if (speed >= 2) {
+        p.analyse.i_me_method = X264_ME_DIA;
+        p.analyse.i_subpel_refine = 1;
+    }
+    if (speed >= 3) {
+        // Whole macroblocks only and no loop filter. Sub-pixel refinement cannot be turned off on an
+        // open encoder: its lowest step stays.
+        p.analyse.intra = 0;
+        p.analyse.inter = 0;
+        p.b_deblocking_filter = 0;
     }
 }
 
