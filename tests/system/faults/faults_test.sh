@@ -16,6 +16,17 @@ start_recording() {   # log file, recorder arguments...
   "$rec" "$@" >"$log" 2>&1 &
   pid=$!
 }
+# Waits until the recorder says it records (its start may take seconds on a busy machine), then
+# `seconds` more of recording.
+recording_for() {   # log file, seconds
+  local i
+  for i in $(seq 600); do
+    grep -q "^torvane-record: recording to " "$1" 2>/dev/null && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  sleep "$2"
+}
 animate() { (while kill -0 "$pid" 2>/dev/null; do xsetroot -solid "#$(od -An -N3 -tx1 /dev/urandom | tr -d ' ')" 2>/dev/null; sleep 0.1; done) & }
 
 # The file opens in both demuxers with the streams asked for, decodes without error, and lasts about
@@ -79,7 +90,7 @@ disk_full)
 display_lost)
   start_recording "$dir/log" --out "$dir/rec.$ext" --seconds 60 --source full --fps 15 --sound system
   animate
-  sleep 3
+  recording_for "$dir/log" 3
   kill "$TORVANE_XVFB_PID"
   t0=$(date +%s%N)
   wait "$pid"
@@ -95,7 +106,7 @@ display_lost)
   ;;
 sound_lost)
   start_recording "$dir/log" --out "$dir/rec.$ext" --seconds 5 --source area --area 0,0,320,240 --fps 15 --sound both
-  sleep 2.5
+  recording_for "$dir/log" 2.5
   kill -9 "$TORVANE_PULSE_PID"
   wait "$pid"
   code=$?
@@ -108,7 +119,7 @@ sound_lost)
 stop_signals)
   for sig in TERM INT HUP; do
     start_recording "$dir/$sig.log" --out "$dir/$sig.$ext" --source area --area 0,0,320,240 --fps 15 --sound system
-    sleep 2.5
+    recording_for "$dir/$sig.log" 2.5
     kill -"$sig" "$pid"
     wait "$pid"
     code=$?
