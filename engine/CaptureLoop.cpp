@@ -320,8 +320,9 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
     PictureChanges changes(run.settings.cursor);
     // Readers that skip empty entries must still see the whole time line, and they judge the rate
     // and the last picture's length from the pictures around it: a still stretch gets a repeat
-    // picture at the run's second position, once a second (as often as the file asks), and at the
-    // run's last three positions.
+    // picture at the run's second and third positions, once a second (as often as the file asks),
+    // and at the run's last three positions. Readers guess the rate from the pictures after the
+    // first: two in a row there keep repeats at an even spacing from passing for half the rate.
     // So the latest unchanged positions are held back until the next turns show whether the run
     // goes on; held positions are written, in order, before anything after them.
     struct Held {
@@ -384,7 +385,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             if (!changes.changed(inputs)) {
                 const uint64_t late = countLate(counters, position, last);
                 counters.lastTurn.store(position);
-                const bool repeat = !firstPicture && (position - lastPicture >= repeatEvery || position == runStart + 1);
+                const bool repeat = !firstPicture && (position - lastPicture >= repeatEvery || (position > runStart && position <= runStart + 2));
                 if (repeat) lastPicture = position;
                 held.push_back({position, repeat});
                 if (!release(kRepeatedAtEnd)) {
