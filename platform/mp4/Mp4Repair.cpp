@@ -1,5 +1,7 @@
 #include "platform/mp4/Mp4Repair.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@ extern "C" {
 }
 
 #include "platform/core/ClockText.h"
+#include "platform/mp4/HeaderDurations.h"
 
 namespace torvane::mp4 {
 
@@ -34,8 +37,10 @@ struct LastPicture {
     double end = 0;
 };
 
-LastPicture findLastPicture(const std::string& path) {
+// `rate` is the recording's frame rate as the reader judged it, when it could.
+LastPicture findLastPicture(const std::string& path, AVRational rate) {
     LastPicture last;
+    if (rate.num > 0 && rate.den > 0) last.rate = rate;
     AVFormatContext* in = nullptr;
     if (avformat_open_input(&in, path.c_str(), av_find_input_format("mp4"), nullptr) < 0) return last;
     const int v = av_find_best_stream(in, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -46,11 +51,8 @@ LastPicture findLastPicture(const std::string& path) {
             last.pts = packet->pts;
         av_packet_unref(packet);
     }
-    if (v >= 0 && last.pts != AV_NOPTS_VALUE) {
-        const AVStream* st = in->streams[v];
-        if (st->avg_frame_rate.num > 0 && st->r_frame_rate.num > 0) last.rate = st->r_frame_rate;
-        last.end = double(last.pts) * av_q2d(st->time_base) + av_q2d(av_inv_q(last.rate));
-    }
+    if (v >= 0 && last.pts != AV_NOPTS_VALUE)
+        last.end = double(last.pts) * av_q2d(in->streams[v]->time_base) + av_q2d(av_inv_q(last.rate));
     av_packet_free(&packet);
     avformat_close_input(&in);
     return last;
@@ -85,8 +87,15 @@ bool remux(AVFormatContext* in, const LastPicture& lastPicture, const std::strin
         avformat_free_context(out);
         return error = "cannot create " + outPath + ": " + avText(rc), false;
     }
+    // Written as a finished recording is: fragments after a header that gives the whole length. A
+    // full sample table would have readers judge the rate by the average spacing of the pictures,
+    // and some (HandBrake) then move the pictures of a still stretch off their times.
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "movflags", "+faststart", 0);
+    // The header waits for the first fragment, whose first samples give each track's edit list (the
+    // sound begins before 0 by its encoder's start-up frame); nothing may be shifted for it.
+    av_dict_set(&options, "movflags", "empty_moov+delay_moov+default_base_moof", 0);
+    av_dict_set(&options, "frag_duration", "1000000", 0);
+    av_dict_set(&options, "avoid_negative_ts", "disabled", 0);
     rc = avformat_write_header(out, &options);
     av_dict_free(&options);
     AVPacket* packet = av_packet_alloc();
@@ -131,6 +140,20 @@ bool remux(AVFormatContext* in, const LastPicture& lastPicture, const std::strin
         ::unlink(outPath.c_str());
         return false;
     }
+    double whole = 0;   // where the last stream ends
+    for (unsigned i = 0; i < in->nb_streams; ++i)
+        if (map[i] >= 0 && kept[i].packets > 0)
+            whole = std::max(whole, double(kept[i].end) * av_q2d(in->streams[i]->time_base));
+    const int fd = ::open(outPath.c_str(), O_RDWR | O_CLOEXEC);
+    struct stat st {};
+    const bool patched = fd >= 0 && ::fstat(fd, &st) == 0 && setHeaderDurations(fd, uint64_t(st.st_size), whole) &&
+                         ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!patched) {
+        error = "cannot write " + outPath + ": its header could not be completed";
+        ::unlink(outPath.c_str());
+        return false;
+    }
     double seconds = 0;
     summary = "kept ";
     bool firstStream = true;
@@ -162,10 +185,13 @@ bool repairMp4File(const std::string& path, const std::string& outPath, std::str
         return false;
     }
     bool ok = false;
-    if (avformat_find_stream_info(in, nullptr) < 0 && in->nb_streams == 0)
+    if (avformat_find_stream_info(in, nullptr) < 0 && in->nb_streams == 0) {
         error = "cannot repair " + path + ": it holds no track";
-    else
-        ok = remux(in, findLastPicture(path), path, outPath, summary, error);
+    } else {
+        const int v = av_find_best_stream(in, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        const AVRational rate = v >= 0 ? in->streams[v]->r_frame_rate : AVRational{0, 1};
+        ok = remux(in, findLastPicture(path, rate), path, outPath, summary, error);
+    }
     avformat_close_input(&in);
     return ok;
 }

@@ -15,6 +15,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "platform/mp4/HeaderDurations.h"
+
 namespace torvane::mp4 {
 
 namespace {
@@ -556,37 +558,9 @@ void Mp4Writer::releaseTrack(media::ITrack* track) {
         if (s.get() == track) s->release();
 }
 
-// The header written first gives no length: its movie and track durations are set in place to
-// what the fragments on disk hold at every refresh, and to the whole recording at the end, so
-// readers that go by the header alone (GStreamer) see the whole file, also one cut off.
-bool Mp4Writer::patchDurations(double seconds) {
-    std::vector<uint8_t> head(std::min<uint64_t>(size_, 64 * 1024));
-    if (::pread(fd_, head.data(), head.size(), 0) != ssize_t(head.size())) return false;
-    auto put32 = [&](size_t at, uint64_t value) {
-        const uint8_t b[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
-        return ::pwrite(fd_, b, 4, off_t(at)) == 4;
-    };
-    uint32_t timescale = 0;
-    bool ok = true;
-    // Walks the boxes of [from, to), descending into the movie and its tracks.
-    auto walk = [&](auto&& self, size_t from, size_t to) -> void {
-        for (size_t at = from; at + 8 <= to;) {
-            const uint32_t size = read32(&head[at]);
-            if (size < 8 || size > to - at) return;
-            const std::string type(reinterpret_cast<const char*>(&head[at + 4]), 4);
-            if (type == "moov" || type == "trak") self(self, at + 8, at + size);
-            const bool v0 = size >= 32 && head[at + 8] == 0;   // 32-bit times
-            if (type == "mvhd" && v0) {
-                timescale = read32(&head[at + 20]);
-                if (timescale) ok = put32(at + 24, uint64_t(seconds * timescale + 0.5)) && ok;
-            }
-            if (type == "tkhd" && v0 && timescale) ok = put32(at + 28, uint64_t(seconds * timescale + 0.5)) && ok;
-            at += size;
-        }
-    };
-    walk(walk, 0, head.size());
-    return ok && timescale != 0;
-}
+// At every refresh the header's durations say what the fragments on disk hold, and at the end the
+// whole recording, so a file cut off has a header that fits it too.
+bool Mp4Writer::patchDurations(double seconds) { return setHeaderDurations(fd_, size_, seconds); }
 
 bool Mp4Writer::finish() {
     stopFlusher();

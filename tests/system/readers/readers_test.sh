@@ -198,6 +198,12 @@ check_readers() {   # file, video, whole, streams, timeline, probes, [tol]
       fail "$name: mediainfo counts ${count:-?} pictures, not $length s of them"
   else
     # In MP4 an unchanged picture simply lasts longer: the rate is variable, the length whole.
+    # ffmpeg guesses the rate from the spacing of the first pictures and converts at that rate: a
+    # guess of half the rate stretches the converted end.
+    local guessed
+    guessed=$(ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 "$f" |
+              awk -F/ '{ print ($2 ? $1 / $2 : 0) }')
+    near "${guessed:-0}" "$want_fps" 0.001 || fail "$name: ffmpeg guesses ${guessed:-?} pictures a second, not $want_fps"
     near "$(awk -v m="${ms:-0}" 'BEGIN { print m / 1000 }')" "$length" "$tol" ||
       fail "$name: mediainfo makes the video ${ms:-?} ms long, not $length s"
     check_browser "$f" "$name" "$whole" "$streams" "$tol"
@@ -375,6 +381,11 @@ killed)
     e=$(picture_end "$g")
     near "$e" "$v" "$(awk -v p="$period" 'BEGIN { print p + 0.002 }')" ||
       fail "repaired: its pictures end at $e s but its video is listed as $v s"
+    # Its last picture lasts one period at the recording's rate, as in a finished file.
+    s=$(ffprobe -v error -select_streams v:0 -show_entries packet=pts_time,dts_time -of csv=p=0 "$g" |
+        awk -F, '{ t = ($1 != "N/A" ? $1 : $2) } t != "N/A" { print t }' | sort -g | tail -1)
+    near "${v:-0}" "$(awk -v s="${s:-0}" -v p="$period" 'BEGIN { print s + p }')" 0.002 ||
+      fail "repaired: its last picture starts at ${s:-?} s and its video ends at ${v:-?} s"
     # Its sound ends with its video, so every reader agrees on its length.
     check_readers "$g" "$v" "$v" "video audio" "$timeline" "0 0.4 1.8"
   else

@@ -188,6 +188,9 @@ TEST(Mp4Writer, AFileCutOffPlaysUpToItsLastFragmentAndRepairsWhole) {
     EXPECT_NEAR(v, 59.0 / kFps, 0.04);
     EXPECT_NEAR(a, v, 0.03);
     EXPECT_EQ(run("ffmpeg -v error -xerror -i '" + fixed + "' -f null - 2>&1"), "");
+    // Like a finished recording, its header gives the whole length.
+    EXPECT_NEAR(number("gst-discoverer-1.0 '" + fixed + "' | sed -n 's/^ *Duration: 0:00:\\([0-9.]*\\).*/\\1/p' | head -1"),
+                v, 0.04);
 
     // Nothing to recover: no header was ever written.
     std::ofstream(dir.file("empty.mp4")) << "";
