@@ -60,14 +60,42 @@ struct TurnBuffers {
     std::vector<uint8_t> unchanged;   // one byte a macroblock: 1 where it is as in that picture
 };
 
-// Takes the picture of this turn. Null when there is none (webcam without a frame yet, or a screen
-// that cannot be read any more).
 // The one place the screen is grabbed.
 bool grabScreen(CaptureRun& run) {
     return run.screen->grab(run.settings.screen.rect.left, run.settings.screen.rect.top);
 }
 
-QImage* takePicture(CaptureRun& run, TurnBuffers& b) {
+// Live-session window: follow its top-left corner; false once it is gone.
+bool followLiveWindow(CaptureRun& run) {
+    const uint32_t window = uint32_t(run.settings.screen.liveWindow);
+    ScreenRect r;
+    if (!run.screen->windowRect(window, r)) return false;
+    ScreenRect& c = run.settings.screen.rect;
+    const int32_t w = c.width(), h = c.height();
+    c = {r.left, r.top, r.left + w, r.top + h};
+    return true;
+}
+
+// Grabs the screen where the turn looked. The followed window may move between that look and the
+// grab, and the picture is then of the place it left, with whatever lies behind the window: it is
+// grabbed again where the window is now (a few times at most, for a window being dragged), and
+// `in` is told the place. False when the screen cannot be read.
+bool grabFollowing(CaptureRun& run, PictureInputs& in) {
+    if (!grabScreen(run)) return false;
+    if (run.settings.screen.sourceKind != kSourceLiveSession) return true;
+    for (int tries = 0; tries < 3; ++tries) {
+        const ScreenRect grabbedAt = run.settings.screen.rect;
+        // A window gone ends the recording at the next turn.
+        if (!followLiveWindow(run) || run.settings.screen.rect == grabbedAt) return true;
+        in.rect = run.settings.screen.rect;
+        if (!grabScreen(run)) return false;
+    }
+    return true;
+}
+
+// Takes the picture of this turn. Null when there is none (webcam without a frame yet, or a screen
+// that cannot be read any more).
+QImage* takePicture(CaptureRun& run, TurnBuffers& b, PictureInputs& in) {
     if (run.settings.screen.sourceKind == kSourceWebcam) {
         std::unique_ptr<WebcamFrame> frame = run.webcam ? run.webcam->latestFrame() : nullptr;
         if (!frame || frame->width <= 0 || frame->height <= 0 ||
@@ -80,7 +108,7 @@ QImage* takePicture(CaptureRun& run, TurnBuffers& b) {
                             int(b.webcamPicture.bytesPerLine()), frame->width, -frame->height);
         return &b.webcamPicture;
     }
-    if (!grabScreen(run)) return nullptr;
+    if (!grabFollowing(run, in)) return nullptr;
     return &run.screen->picture();
 }
 
@@ -231,17 +259,6 @@ void keepPace(CaptureRun& run, PaceControl& pace, int64_t position, uint64_t lat
     if (!run.encoder || wanted == run.encoder->speed()) return;
     const bool faster = wanted > run.encoder->speed();
     if (run.encoder->setSpeed(wanted) && faster) counters.fasterSteps.fetch_add(1);
-}
-
-// Live-session window: follow its top-left corner; false once it is gone.
-bool followLiveWindow(CaptureRun& run) {
-    const uint32_t window = uint32_t(run.settings.screen.liveWindow);
-    ScreenRect r;
-    if (!run.screen->windowRect(window, r)) return false;
-    ScreenRect& c = run.settings.screen.rect;
-    const int32_t w = c.width(), h = c.height();
-    c = {r.left, r.top, r.left + w, r.top + h};
-    return true;
 }
 
 // Waits until recorded time `targetMs`, or until asked to stop; false when asked to stop.
@@ -411,7 +428,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             bool grabbed;
             {
                 StageTimer t(counters.grabUs);
-                grabbed = grabScreen(run);
+                grabbed = grabFollowing(run, inputs);
             }
             if (!grabbed) {
                 stopForFault(run, StopFault::ScreenLost, run.screen->lastError());
@@ -432,7 +449,7 @@ void runCaptureLoop(std::shared_ptr<CaptureRun> runPtr) {
             QImage* picture = nullptr;
             {
                 StageTimer t(counters.grabUs);
-                picture = takePicture(run, b);
+                picture = takePicture(run, b, inputs);
             }
             if (!picture && !webcamOnly) {
                 stopForFault(run, StopFault::ScreenLost, run.screen->lastError());

@@ -101,6 +101,58 @@ private:
     std::string error_;
 };
 
+// A desktop with one window (red, a green mark at its top-left) that moves right after every third
+// time it is asked where it is: between the engine's look and its grab, as a window being dragged.
+class MovingWindowDesktop final : public IScreenSource {
+public:
+    static constexpr uint32_t kWindow = 7;
+    static constexpr int kDeskW = 3 * kW, kDeskH = 3 * kH;
+
+    bool grab(int x, int y) override {
+        std::lock_guard lock(m_);
+        QImage desk(kDeskW, kDeskH, QImage::Format_RGB32);
+        desk.fill(QColor(40, 40, 40));
+        QPainter p(&desk);
+        p.fillRect(QRect(place_, QSize(kW, kH)), Qt::red);
+        p.fillRect(QRect(place_, QSize(20, 20)), Qt::green);
+        p.end();
+        picture_ = desk.copy(x, y, kW, kH);
+        moved_ = false;
+        return true;
+    }
+    QImage& picture() override { return picture_; }
+    bool changedSince(int, int) override {
+        std::lock_guard lock(m_);
+        return moved_ || picture_.isNull();
+    }
+    bool pointer(int&, int&) override { return false; }
+    ScreenRect desktopRect() const override { return {0, 0, kDeskW, kDeskH}; }
+    bool windowRect(uint32_t window, ScreenRect& rect) override {
+        std::lock_guard lock(m_);
+        if (window != kWindow) return false;
+        rect = {place_.x(), place_.y(), place_.x() + kW, place_.y() + kH};
+        if (++asked_ % 3 == 0) {
+            place_ = QPoint(int(asked_ * 37 % (kDeskW - kW)), int(asked_ * 23 % (kDeskH - kH)));
+            moved_ = true;
+            ++moves_;
+        }
+        return true;
+    }
+    const std::string& lastError() const override { return error_; }
+    int moves() {
+        std::lock_guard lock(m_);
+        return moves_;
+    }
+
+private:
+    std::mutex m_;
+    QPoint place_{0, 0};   // where the recording starts looking
+    QImage picture_;
+    bool moved_ = false;
+    int asked_ = 0, moves_ = 0;
+    std::string error_;
+};
+
 // The sum of the differences of all samples between two I420 pictures.
 int64_t difference(const std::string& a, const std::string& b) {
     int64_t sum = 0;
@@ -156,7 +208,9 @@ struct Recording {
     std::shared_ptr<CaptureRun> run;
     std::thread loop;
 
-    bool start(std::shared_ptr<IScreenSource> screen, const CursorSettings& cursor, std::string& error) {
+    // With `window` set, the recording follows that window of the screen, as for a live session.
+    bool start(std::shared_ptr<IScreenSource> screen, const CursorSettings& cursor, std::string& error,
+               uint32_t window = 0) {
         const char* dir = std::getenv("TORVANE_TEST_ENV");
         file = std::string(dir ? dir : "/tmp") + "/changed-parts-" + std::to_string(getpid()) + ".avi";
         writer = createRecordingFile(file, &error);
@@ -166,6 +220,10 @@ struct Recording {
         run->settings.screen.rect = {0, 0, kW, kH};
         run->settings.screen.frameRate = 15;
         run->settings.cursor = cursor;
+        if (window) {
+            run->settings.screen.sourceKind = kSourceLiveSession;
+            run->settings.screen.liveWindow = int32_t(window);
+        }
         run->frameRate = 15;
         run->outWidth = kW;
         run->outHeight = kH;
@@ -317,4 +375,30 @@ TEST(ChangedParts, OnTheXServerEveryPictureIsOneTheScreenHadInOrder) {
     ASSERT_TRUE(rec.stop()) << rec.writer->lastError();
     expectStatesInOrder(rec.file, states, states.size());
     x.destroy(bg);
+}
+
+// A followed window that moves between the engine's look and its grab: every picture is still the
+// window, never the place it left.
+TEST(ChangedParts, AFollowedWindowMovedBeforeTheGrabIsGrabbedWhereItWent) {
+    auto screen = std::make_shared<MovingWindowDesktop>();
+    CursorSettings noPointer;
+    noPointer.captureCursor = 0;
+    Recording rec;
+    std::string error;
+    ASSERT_TRUE(rec.start(screen, noPointer, error, MovingWindowDesktop::kWindow)) << error;
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(rec.stop()) << rec.writer->lastError();
+    ASSERT_GE(screen->moves(), 5);
+
+    const std::vector<std::string> pictures =
+        cut(runCommand("ffmpeg -nostdin -v error -i '" + rec.file + "' -vsync 0 -f rawvideo -pix_fmt yuv420p -"));
+    ASSERT_GE(pictures.size(), 10u);
+    const std::string window = [] {
+        QImage w(kW, kH, QImage::Format_RGB32);
+        w.fill(Qt::red);
+        QPainter(&w).fillRect(QRect(0, 0, 20, 20), Qt::green);
+        return i420Of(w);
+    }();
+    for (size_t i = 0; i < pictures.size(); ++i)
+        EXPECT_LT(difference(pictures[i], window), int64_t(kW) * kH * 3) << "picture " << i << " is not the window";
 }
