@@ -68,7 +68,10 @@ grep -q "restoring session from data" "$TORVANE_TEST_ENV/wayland/xdpw.log" || fa
   fail "highlight recording: $(cat "$out/highlight.log")"
 n=$(grep -c "highlight was not drawn" "$out/highlight.log")
 [ "$n" = 1 ] || fail "the missing highlight was told $n times"
-grep -q "^torvane-record: note: .*highlight was not drawn: this desktop's screen sharing draws the pointer" "$out/highlight.log" ||
+# The notes are one block: another note (a late position on a busy machine) may come first.
+awk '/^torvane-record: note: / { note = 1 } /^torvane-record: / && !/^torvane-record: note: / { note = 0 }
+     note && /highlight was not drawn: this desktop.s screen sharing draws the pointer/ { found = 1 }
+     END { exit !found }' "$out/highlight.log" ||
   fail "the missing highlight is not told as a note"
 p=$(pixel "$out/highlight.avi" 320 400); near "$p" 0 255 0 || fail "native Wayland window not green with the highlight: $p"
 discovered "$out/highlight.avi" 1280 720 || fail "GStreamer does not read the highlight file"
