@@ -502,7 +502,8 @@ bool Mp4Writer::cutFragment() {
     avio_flush(io_);
     if (rc >= 0 && !writeFailed_) {
         wholeEnd_ = at_;
-        if (!patchDurations(writtenEnd_)) fail("cannot write " + path_ + ": its header is not where it was written", 0);
+        // The header says what the fragments on disk hold: a file cut off has a header that fits it.
+        if (!setHeaderDurations(fd_, size_, writtenEnd_)) fail("cannot write " + path_ + ": its header is not where it was written", 0);
     }
     if (rc < 0 && !writeFailed_) fail("cannot write " + path_ + ": " + avText(rc), 0);
     return !writeFailed_;
@@ -558,10 +559,6 @@ void Mp4Writer::releaseTrack(media::ITrack* track) {
         if (s.get() == track) s->release();
 }
 
-// At every refresh the header's durations say what the fragments on disk hold, and at the end the
-// whole recording, so a file cut off has a header that fits it too.
-bool Mp4Writer::patchDurations(double seconds) { return setHeaderDurations(fd_, size_, seconds); }
-
 bool Mp4Writer::finish() {
     stopFlusher();
     std::lock_guard lock(mutex_);
@@ -576,7 +573,7 @@ bool Mp4Writer::finish() {
         double seconds = 0;
         for (auto& v : video_) seconds = std::max(seconds, double(v->end) / v->fps);
         for (auto& s : sound_) seconds = std::max(seconds, double(s->samples) / s->format.sampleRate);
-        if (!writeFailed_ && !patchDurations(seconds)) fail("cannot finish " + path_ + ": its header is not where it was written", 0);
+        if (!writeFailed_ && !setHeaderDurations(fd_, size_, seconds)) fail("cannot finish " + path_ + ": its header is not where it was written", 0);
     }
     finished_ = true;
     // A failed write leaves a fragment cut short at the end: the file keeps the whole ones, so

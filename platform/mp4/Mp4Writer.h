@@ -59,7 +59,6 @@ private:
     bool writePacket(AVStream* stream, AVPacket* packet, int64_t unitsPerSecond);
     bool startFile(const uint8_t* keyframe, size_t bytes);
     bool cutFragment();
-    bool patchDurations(double seconds);
     void flushLoop();
     void stopFlusher();
     static int writeBytes(void* opaque, uint8_t* data, int size);

@@ -108,13 +108,18 @@ public:
     static constexpr uint32_t kWindow = 7;
     static constexpr int kDeskW = 3 * kW, kDeskH = 3 * kH;
 
+    // The window drawn with its top-left corner at `at`.
+    static void paintWindow(QPainter& p, QPoint at) {
+        p.fillRect(QRect(at, QSize(kW, kH)), Qt::red);
+        p.fillRect(QRect(at, QSize(20, 20)), Qt::green);
+    }
+
     bool grab(int x, int y) override {
         std::lock_guard lock(m_);
         QImage desk(kDeskW, kDeskH, QImage::Format_RGB32);
         desk.fill(QColor(40, 40, 40));
         QPainter p(&desk);
-        p.fillRect(QRect(place_, QSize(kW, kH)), Qt::red);
-        p.fillRect(QRect(place_, QSize(20, 20)), Qt::green);
+        paintWindow(p, place_);
         p.end();
         picture_ = desk.copy(x, y, kW, kH);
         moved_ = false;
@@ -393,12 +398,11 @@ TEST(ChangedParts, AFollowedWindowMovedBeforeTheGrabIsGrabbedWhereItWent) {
     const std::vector<std::string> pictures =
         cut(runCommand("ffmpeg -nostdin -v error -i '" + rec.file + "' -vsync 0 -f rawvideo -pix_fmt yuv420p -"));
     ASSERT_GE(pictures.size(), 10u);
-    const std::string window = [] {
-        QImage w(kW, kH, QImage::Format_RGB32);
-        w.fill(Qt::red);
-        QPainter(&w).fillRect(QRect(0, 0, 20, 20), Qt::green);
-        return i420Of(w);
-    }();
+    QImage drawn(kW, kH, QImage::Format_RGB32);
+    QPainter painter(&drawn);
+    MovingWindowDesktop::paintWindow(painter, {0, 0});
+    painter.end();
+    const std::string window = i420Of(drawn);
     for (size_t i = 0; i < pictures.size(); ++i)
         EXPECT_LT(difference(pictures[i], window), int64_t(kW) * kH * 3) << "picture " << i << " is not the window";
 }
