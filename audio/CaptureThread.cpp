@@ -57,6 +57,7 @@ bool CCaptureThread::startThread(std::unique_ptr<IWaveInDevice> device, const Wa
         gapMs_ = firstGapAtMs_ = 0;
     }
     trackEnd_ = -1;
+    holdAtTicks_ = INT64_MAX;
     timeline_.begin(origin);
     try {
         thread_ = std::thread(&CCaptureThread::run, this);
@@ -106,7 +107,8 @@ void CCaptureThread::stopThread(bool drain, Clock::time_point at, int graceMs) {
 // after them early: once the arrivals stay behind the device's clock line, the missing time goes
 // in as silence at the place of the loss, and the sound after it waits meanwhile.
 // At stop the track may be given the video's end: it ends there, not at the stop moment inside
-// the video's last frame period.
+// the video's last frame period. The video may take longer to finish than frames are held back,
+// so a coming stop keeps them held back as at its moment until that end is known.
 void CCaptureThread::run() {
     pthread_setname_np(pthread_self(), threadName());
     constexpr auto kHoldBack = std::chrono::milliseconds(200);
@@ -291,7 +293,10 @@ void CCaptureThread::run() {
                 }
             }
         }
-        if (haveFirst) release(stopping ? stopAt : Clock::now() - kHoldBack, true);
+        if (haveFirst) {
+            const Clock::time_point held{Clock::duration(holdAtTicks_.load())};
+            release(stopping ? stopAt : std::min(Clock::now(), held) - kHoldBack, true);
+        }
     }
     // Whatever was captured up to the end (the stop moment, or the device's failure) is written;
     // an abort writes nothing more. What a failed source handed over ahead of its time was never

@@ -43,6 +43,9 @@ public:
     // Before a draining stop: the track is to end after exactly `frames` frames (the video's
     // end), with the device's own sound where it has it and silence after a pause.
     void endTrackAt(int64_t frames) { trackEnd_ = frames; }
+    // A stop is coming whose end is not known yet (the video is still finishing): what is held
+    // back at `at` stays held until stopThread() says where the track ends.
+    void holdFrom(Clock::time_point at) { holdAtTicks_ = at.time_since_epoch().count(); }
 
 protected:
     // Starts reading `device` on a new thread. chunkBytes: the most read at once. opened: a moment
@@ -77,6 +80,7 @@ private:
     std::atomic<int64_t> stopAtTicks_{0};
     std::atomic<int64_t> delivered_{0};
     std::atomic<int64_t> trackEnd_{-1};
+    std::atomic<int64_t> holdAtTicks_{INT64_MAX};
     std::atomic<bool> clockKnown_{false};
     std::atomic<bool> clockCorrected_{false};
     std::atomic<double> clockPpm_{0};

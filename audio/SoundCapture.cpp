@@ -108,6 +108,11 @@ void CSoundCapture::stopSources(std::chrono::steady_clock::time_point at, int64_
     stopSources(at);
 }
 
+void CSoundCapture::holdFrom(std::chrono::steady_clock::time_point at) {
+    if (mic_) mic_->holdFrom(at);
+    if (system_ && system_->active()) system_->active()->holdFrom(at);
+}
+
 void CSoundCapture::stopSources(std::chrono::steady_clock::time_point at) {
     if (mic_) mic_->stop(at);
     if (system_) system_->stop(at);

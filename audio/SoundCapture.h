@@ -57,6 +57,9 @@ public:
     // The same, the tracks ending after exactly `endFrames` frames (the video's end): sound goes
     // on past `at` or stops before it to meet it, silence makes up what a pause left short.
     void stopSources(std::chrono::steady_clock::time_point at, int64_t endFrames);
+    // Before a stop whose end is not known yet (the video still finishing): the sound waits as it
+    // would for a stop at `at`, however long the video takes, until stopSources() gives the end.
+    void holdFrom(std::chrono::steady_clock::time_point at);
     // Empty when nothing was lost; else what was lost, for the user.
     std::string lossReport() const;
     // After stop: each source's clock against the recording clock where it was measurably off

@@ -309,6 +309,10 @@ bool CCaptureSession::stop() {
         lastError_ = "Capture is not paused or not stopped";
         return false;
     }
+#ifdef TORVANE_HAVE_SOUND
+    // Finishing the video may take longer than the sound waits before it is written.
+    if (sound_) sound_->holdFrom(std::chrono::steady_clock::now());
+#endif
     worker_->fullStop();
     // The video holds whole frame periods: the sound ends where its last one does.
     int64_t videoEnd = -1;

@@ -180,6 +180,30 @@ TEST_F(CaptureThreads, PauseResumeAndStopTakeEffectFromTheGivenMoment) {
     EXPECT_NEAR(jump / 44100.0, 0.6, 0.012);
 }
 
+// The session's stop: the sound is held from the stop's moment, the video takes a second to
+// finish, and only then is the track's end (the video's) given. Alone, and in "Both" with a
+// microphone that stopped delivering, whose thread waits out its grace before the system sound's
+// stop is even asked: neither writes past the end meanwhile.
+TEST_F(CaptureThreads, SoundHeldAtTheStopEndsAtTheVideosEndHoweverLateThatIsGiven) {
+    for (int option : {0, 2}) {
+        SCOPED_TRACE(option);
+        InProcessDevices d;
+        RecordingSink out;
+        if (option == 2) d.mic.stalls = {{1200, 60000}};
+        CSoundCapture c(1, option, d);
+        steady_clock::time_point t0;
+        ASSERT_TRUE(startAt(c, out, &t0));
+        std::this_thread::sleep_until(t0 + milliseconds(1500));
+        c.holdFrom(t0 + milliseconds(1500));
+        std::this_thread::sleep_until(t0 + milliseconds(2500));
+        const int64_t end = 44100 * 3 / 2 - 441;   // the video ended 10 ms before the stop
+        c.stopSources(steady_clock::now(), end);
+        int64_t frames = 0;
+        joined(out.take(), &frames);
+        EXPECT_EQ(frames, end);
+    }
+}
+
 TEST_F(CaptureThreads, FailedWritesAreCountedAndTheSourceGivesUpAfterAllBlocks) {
     sink.failing = true;
     dev.mic.delayMs = 0;
