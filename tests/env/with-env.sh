@@ -112,8 +112,10 @@ elif [ "$sound" = 2 ]; then
   # feeder process (a generator piped into a player) starves on a busy machine and leaves gaps
   # that look like ours. The generator's volume is applied twice (by the generator and again by
   # its node's converter): 0.5 gives 0.25 of full scale, as a test microphone had before.
+  # It follows the server's driver rather than driving itself: a driving generator whose buffer is
+  # not handed back in time (a busy machine) stops its timer and never delivers again.
   pw-cli create-node adapter "{ factory.name=audiotestsrc library.name=audiotestsrc/libspa-audiotestsrc
-    node.name=torvane_mic_tone node.description=\"Test tone\" media.class=Audio/Source node.driver=true
+    node.name=torvane_mic_tone node.description=\"Test tone\" media.class=Audio/Source node.driver=false
     object.linger=true }" >/dev/null
   tone=""
   for _ in $(seq 100); do
