@@ -211,12 +211,17 @@ void CCaptureThread::run() {
     };
 
     bool failed = false;
+    bool overdue = false;   // the stop came, and the device's sound never reached it
     while (!done && !abort_) {
         bool stopping = stopRequested_;
         const Clock::time_point stopAt = stopMoment();
-        if (stopping && ((haveFirst && captureTime(outFrames) >= stopAt) ||
-                         Clock::now() > stopAt + std::chrono::milliseconds(graceMs_.load())))
-            break;
+        if (stopping) {
+            if (haveFirst && captureTime(outFrames) >= stopAt) break;
+            if (Clock::now() > stopAt + std::chrono::milliseconds(graceMs_.load())) {
+                overdue = true;
+                break;
+            }
+        }
         int n = device_->read(buf.data(), buf.size(), stopping ? 20 : 50);
         if (n < 0) {
             failed = true;
@@ -308,8 +313,8 @@ void CCaptureThread::run() {
         release(failed ? Clock::now() : Clock::time_point::max(), false);
     }
     // A track given the video's end that is short of it (a pause at the stop, a device that did
-    // not deliver in time) ends there with silence. A device that never delivered still covers the
-    // recording with silence, up to the stop or to its failure.
+    // not deliver in time) ends there with silence. A device that never delivered, or stopped
+    // delivering, still covers the recording with silence, up to the stop or to its failure.
     const int64_t end = trackEnd_.load();
     if (!abort_ && !refused && !haveFirst) {
         done = false;
@@ -319,6 +324,22 @@ void CCaptureThread::run() {
     if (!abort_ && !failed && !refused && end > delivered_) {
         done = false;
         writeSilence(end - delivered_);
+    } else if (!abort_ && !refused && overdue && haveFirst && end < 0) {
+        done = false;
+        writeSilence(std::max<int64_t>(timeline_.framesAt(stopMoment(), rate) - delivered_, 0));
+    }
+    // A device that fell silent without failing (a server that stopped feeding it) owed that
+    // sound: it is missing, not quiet, and is reported as a gap from where it stopped.
+    if (overdue && !abort_ && !refused) {
+        const Clock::time_point reached = haveFirst ? captureTime(outFrames) : origin;
+        const auto missing = std::chrono::duration_cast<std::chrono::milliseconds>(
+            timeline_.at(stopMoment()) - timeline_.at(reached));
+        if (missing.count() > FrameLossDetector::kThresholdSeconds * 1000) {
+            std::lock_guard<std::mutex> g(lossLock_);
+            if (gaps_++ == 0)
+                firstGapAtMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(timeline_.at(reached)).count();
+            gapMs_ += missing.count();
+        }
     }
     if (failed) {
         std::lock_guard<std::mutex> g(lossLock_);

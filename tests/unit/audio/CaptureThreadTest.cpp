@@ -201,6 +201,36 @@ TEST_F(CaptureThreads, SoundHeldAtTheStopEndsAtTheVideosEndHoweverLateThatIsGive
         int64_t frames = 0;
         joined(out.take(), &frames);
         EXPECT_EQ(frames, end);
+        // What the microphone owed and never delivered is missing, not quiet.
+        EXPECT_EQ(c.lossReport().find("The microphone lost") != std::string::npos, option == 2) << c.lossReport();
+    }
+}
+
+// A microphone that stops delivering without an error (a server that stopped feeding it), or never
+// delivers at all: the track still covers the recording, and the silence is reported as missing
+// sound from where the microphone stopped, not passed off as quiet.
+TEST_F(CaptureThreads, AMicrophoneThatFallsSilentWithoutFailingIsReportedAsMissingSound) {
+    for (int silentFromMs : {1000, 0}) {
+        SCOPED_TRACE(silentFromMs);
+        InProcessDevices d;
+        RecordingSink out;
+        if (silentFromMs > 0) d.mic.stalls = {{silentFromMs, 60000}};
+        else d.mic.delayMs = 60000;
+        CSoundCapture c(1, 0, d);
+        steady_clock::time_point t0;
+        ASSERT_TRUE(startAt(c, out, &t0));
+        std::this_thread::sleep_until(t0 + milliseconds(2000));
+        c.stopSources(t0 + milliseconds(2000));
+        int64_t frames = 0;
+        joined(out.take(), &frames);
+        EXPECT_NEAR(double(frames) / 44100, 2.0, 0.03);
+        int64_t missingMs = 0, fromMs = 0;
+        EXPECT_EQ(c.microphoneSource()->soundGaps(&missingMs, &fromMs), 1);
+        EXPECT_NEAR(double(fromMs), silentFromMs, 40);
+        EXPECT_NEAR(double(missingMs), 2000 - silentFromMs, 40);
+        const std::string at = silentFromMs > 0 ? "the first at 00:00:01" : "the first at 00:00:00";
+        EXPECT_NE(c.lossReport().find("The microphone lost"), std::string::npos) << c.lossReport();
+        EXPECT_NE(c.lossReport().find(at), std::string::npos) << c.lossReport();
     }
 }
 
