@@ -14,11 +14,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "AudioFileCheck.h"
@@ -41,6 +43,17 @@ std::string outDir() {
     return d ? d : "/tmp";
 }
 
+bool onPipeWire() {
+    const char* server = std::getenv("TORVANE_SOUND_SERVER");
+    return server && std::strcmp(server, "pipewire") == 0;
+}
+
+std::string defaultSource() {
+    std::string name = runCommand("pactl get-default-source 2>&1");
+    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
+    return name;
+}
+
 // The pipe source and its generator, made the default source for the recording.
 class SkewedSource {
 public:
@@ -57,6 +70,8 @@ public:
             _exit(127);
         }
         runCommand("pactl set-default-source torvane_skewed");
+        for (int i = 0; i < 100 && defaultSource() != "torvane_skewed"; ++i) std::this_thread::sleep_for(20ms);
+        defaultAtStart_ = defaultSource();
     }
     ~SkewedSource() {
         if (pid_ > 0) {
@@ -65,8 +80,10 @@ public:
         }
         if (std::atoi(module_.c_str()) > 0) runCommand("pactl unload-module " + module_);
     }
-    bool ok() const { return pid_ > 0 && std::atoi(module_.c_str()) > 0; }
-    const std::string& loadOutput() const { return module_; }
+    // A server that chooses its default itself (PipeWire's session manager) may take a moment to
+    // agree with a source made anew under the name of one that just went.
+    bool ok() const { return pid_ > 0 && std::atoi(module_.c_str()) > 0 && defaultAtStart_ == "torvane_skewed"; }
+    std::string loadOutput() const { return module_ + " (default source: " + defaultAtStart_ + ")"; }
     void tone() const { kill(pid_, SIGUSR1); }
     // The next 0.3 s of frames are never written.
     void drop() const { kill(pid_, SIGUSR2); }
@@ -83,7 +100,53 @@ public:
 private:
     std::string toneLog() const { return outDir() + "/skewed-tones.txt"; }
 
-    std::string fifo_, module_;
+    std::string fifo_, module_, defaultAtStart_;
+    pid_t pid_ = -1;
+};
+
+// This process's connections to the sound server pass through tests/env/stalling-proxy.py while
+// it lives; stall() holds up the microphone's stream for `seconds` and then hands it over at once.
+class StallingProxy {
+public:
+    explicit StallingProxy(double seconds) {
+        const char* server = std::getenv("PULSE_SERVER");
+        server_ = server ? server : "";
+        const std::string socket = outDir() + "/stalling-proxy.sock";
+        std::remove(socket.c_str());
+        std::remove(log().c_str());
+        if (server_.rfind("unix:", 0) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            const std::string stall = std::to_string(seconds);
+            execl(TORVANE_STALLING_PROXY, TORVANE_STALLING_PROXY, socket.c_str(), server_.c_str() + 5,
+                  "Torvane microphone", stall.c_str(), log().c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 200 && access(socket.c_str(), F_OK) != 0; ++i) std::this_thread::sleep_for(10ms);
+        if (access(socket.c_str(), F_OK) == 0) setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    }
+    ~StallingProxy() {
+        setenv("PULSE_SERVER", server_.c_str(), 1);
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool ok() const { return pid_ > 0 && server_ != std::getenv("PULSE_SERVER"); }
+    void stall() const { kill(pid_, SIGHUP); }
+    // The bytes held up in each stall so far.
+    std::vector<long> held() const {
+        std::vector<long> bytes;
+        std::ifstream in(log());
+        std::string word;
+        for (long n; in >> word >> n;) bytes.push_back(n);
+        return bytes;
+    }
+
+private:
+    std::string log() const { return outDir() + "/stalling-proxy.log"; }
+
+    std::string server_;
     pid_t pid_ = -1;
 };
 
@@ -118,6 +181,7 @@ bool prepareArea(CCaptureSession& s, int option) {
 }
 
 constexpr double kDropSeconds = 0.3;
+constexpr double kStallSeconds = 0.6;
 
 // dropMs: when the source loses kDropSeconds of frames (0: never).
 void recordWithSkew(double ppm, uint32_t changeMs, uint32_t dropMs = 0) {
@@ -223,12 +287,46 @@ void recordWithSkew(double ppm, uint32_t changeMs, uint32_t dropMs = 0) {
     x.destroy(w);
 }
 
+// On PipeWire, the microphone is the monitor of a sink of its own that a player plays into: the
+// server's pipe source reads on its own clock and delays by tens of ms more or less from one tone
+// to the next, while a player tells when its tone is heard.
+class MonitorMicrophone {
+public:
+    MonitorMicrophone() {
+        module_ = runCommand("pactl load-module module-null-sink sink_name=torvane_mic rate=44100 channels=2 2>&1");
+        runCommand("pactl set-default-source torvane_mic.monitor");
+        for (int i = 0; i < 100 && defaultSource() != "torvane_mic.monitor"; ++i) std::this_thread::sleep_for(20ms);
+        defaultAtStart_ = defaultSource();
+    }
+    ~MonitorMicrophone() {
+        if (std::atoi(module_.c_str()) > 0) runCommand("pactl unload-module " + module_);
+    }
+    bool ok() const { return std::atoi(module_.c_str()) > 0 && defaultAtStart_ == "torvane_mic.monitor"; }
+    std::string loadOutput() const { return module_ + " (default source: " + defaultAtStart_ + ")"; }
+
+private:
+    std::string module_, defaultAtStart_;
+};
+
 // "Both": a microphone that stalls twice (0.6 s) and then hands over what it owes at once stays where it
-// belongs in the mix, and the system sound does too; `pause`: with a pause between the stalls.
+// belongs in the mix, and the system sound does too; `pause`: with a pause between the stalls. On
+// PulseAudio the device stalls (its generator writes nothing, then all it owes); on PipeWire, whose
+// clocked sources never burst, the microphone's stream is held up on its way to the recorder.
 void recordBothWithStalls(bool pause) {
-    SkewedSource source(0);
-    ASSERT_TRUE(source.ok()) << source.loadOutput();
-    std::this_thread::sleep_for(500ms);   // the source runs before the recording starts
+    std::optional<SkewedSource> source;
+    std::optional<MonitorMicrophone> monitorMic;
+    std::optional<StallingProxy> proxy;
+    if (onPipeWire()) {
+        monitorMic.emplace();
+        ASSERT_TRUE(monitorMic->ok()) << monitorMic->loadOutput();
+        proxy.emplace(kStallSeconds);
+        ASSERT_TRUE(proxy->ok()) << "the stalling proxy did not start";
+    } else {
+        source.emplace(0);
+        ASSERT_TRUE(source->ok()) << source->loadOutput();
+        std::this_thread::sleep_for(500ms);   // the source runs before the recording starts
+    }
+    const auto stall = [&] { proxy ? proxy->stall() : source->stall(); };
     XPainter x;
     const uint32_t w = x.window(0, 0, 320, 240, 0x000000);
     CCaptureSession s;
@@ -237,12 +335,29 @@ void recordBothWithStalls(bool pause) {
     ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
     test::TonePlayer player;   // connected ahead of its tone, after the recording's own streams
     ASSERT_TRUE(player.ok()) << player.error();
+    std::optional<test::TonePlayer> micPlayer;
+    if (monitorMic) {
+        micPlayer.emplace("torvane_mic");
+        ASSERT_TRUE(micPlayer->ok()) << micPlayer->error();
+    }
+    // A microphone tone; the recording time it was made at (heard at, from a player).
+    const auto micTone = [&]() -> double {
+        if (!micPlayer) {
+            const double at = s.recordedMilliseconds() / 1000.0;
+            source->tone();
+            return at;
+        }
+        const auto heard = micPlayer->play(1000, 0.5);
+        if (heard == test::TonePlayer::Clock::time_point()) return -1;
+        std::this_thread::sleep_until(heard);
+        return s.recordedMilliseconds() / 1000.0;
+    };
     // A first microphone tone just before the stalls: the test source's own delay.
     waitRecorded(s, 2000);
-    const double early = s.recordedMilliseconds() / 1000.0;
-    source.tone();
+    const double early = micTone();
+    ASSERT_GT(early, 0);
     waitRecorded(s, 2500);
-    source.stall();
+    stall();
     if (pause) {
         waitRecorded(s, 3500);
         ASSERT_TRUE(s.pause());
@@ -250,10 +365,10 @@ void recordBothWithStalls(bool pause) {
         ASSERT_TRUE(s.resume());
     }
     waitRecorded(s, 4500);
-    source.stall();
+    stall();
     waitRecorded(s, 6500);
-    const double micAt = s.recordedMilliseconds() / 1000.0;
-    source.tone();
+    const double micAt = micTone();
+    ASSERT_GT(micAt, 0);
     waitRecorded(s, 7500);
     const auto heard = player.play(2500, 0.5);
     ASSERT_NE(heard, test::TonePlayer::Clock::time_point());
@@ -262,6 +377,12 @@ void recordBothWithStalls(bool pause) {
     waitRecorded(s, 9000);
     ASSERT_TRUE(s.stop());
     EXPECT_EQ(lossesBesidesLate(s.lossReport()), "");
+    if (proxy) {
+        // Each stall met the microphone's stream: at least 0.4 s of its sound (16-bit mono or more).
+        const std::vector<long> held = proxy->held();
+        ASSERT_EQ(held.size(), 2u);
+        for (long bytes : held) EXPECT_GE(bytes, long(0.4 * 44100 * 2)) << "the stall held up too little";
+    }
 
     const std::vector<int16_t> sound = test::decodeMono(file);
     ASSERT_GT(sound.size(), size_t(8 * 44100));
