@@ -47,8 +47,13 @@ class Link:
         self.seen = b''           # the client's last bytes, so that MATCH split over reads is found
         self.matched = False
         self.held = bytearray()
+        self.closed = False
 
     def close(self):
+        if self.closed:
+            return
+        self.closed = True
+        links.remove(self)
         for s in (self.client, self.server):
             try:
                 sel.unregister(s)
@@ -80,10 +85,14 @@ while running:
     if stall_until is not None and not stalled:
         stalled, held_total = True, 0
     if stalled and now >= stall_until:
-        for link in links:
+        for link in list(links):
             if link.held:
                 held_total += len(link.held)
-                link.client.sendall(link.held)
+                try:
+                    link.client.sendall(link.held)
+                except OSError:
+                    link.close()
+                    continue
                 link.held.clear()
         log('held %d' % held_total)
         stalled, stall_until = False, None
@@ -101,20 +110,20 @@ while running:
             sel.register(link.server, selectors.EVENT_READ, (link, False))
             continue
         link, from_client = key.data
+        if link.closed:       # closed by an earlier event of this round
+            continue
         try:
             data = key.fileobj.recv(65536)
+            if not data:
+                link.close()
+            elif from_client:
+                if not link.matched:
+                    link.seen = (link.seen + data)[-(len(data) + len(match)):]
+                    link.matched = match in link.seen
+                link.server.sendall(data)
+            elif stalled and link.matched:
+                link.held += data
+            else:
+                link.client.sendall(data)
         except OSError:
-            data = b''
-        if not data:
             link.close()
-            links.remove(link)
-            continue
-        if from_client:
-            if not link.matched:
-                link.seen = (link.seen + data)[-(len(data) + len(match)):]
-                link.matched = match in link.seen
-            link.server.sendall(data)
-        elif stalled and link.matched:
-            link.held += data
-        else:
-            link.client.sendall(data)

@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "AudioFileCheck.h"
+#include "ServerClockWatch.h"
 #include "TonePlayer.h"
 #include "Losses.h"
 #include "MediaProbe.h"
@@ -287,6 +288,34 @@ void recordWithSkew(double ppm, uint32_t changeMs, uint32_t dropMs = 0) {
     x.destroy(w);
 }
 
+// The larger of the two sources' losses when both lost sound from the same second on (the server's
+// doing, not one device's), and nothing else is reported; 0 otherwise.
+int64_t serverStallMs(const std::string& report) {
+    // The loss and the second its first gap began, from the sentence that starts with `start`.
+    struct Loss {
+        long ms = -1;
+        int at = -1;
+    };
+    std::string rest = lossesBesidesLate(report);
+    auto take = [&](const std::string& start) {
+        Loss loss;
+        const size_t from = rest.find(start), first = rest.find(", the first at ", from);
+        const size_t to = rest.find("stays in step.", from);
+        int h = 0, m = 0, sec = 0;
+        if (from == std::string::npos || first == std::string::npos || to == std::string::npos ||
+            std::sscanf(rest.c_str() + from + start.size(), "%ld", &loss.ms) != 1 ||
+            std::sscanf(rest.c_str() + first, ", the first at %d:%d:%d", &h, &m, &sec) != 3)
+            return Loss{};
+        loss.at = (h * 60 + m) * 60 + sec;
+        rest.erase(from, to + std::strlen("stays in step.") - from);
+        return loss;
+    };
+    const Loss mic = take("The microphone lost "), system = take("The system sound recording lost ");
+    if (mic.ms < 0 || system.ms < 0 || mic.at != system.at) return 0;
+    if (rest.find_first_not_of(" \n") != std::string::npos) return 0;   // something else was lost too
+    return std::max(mic.ms, system.ms);
+}
+
 // On PipeWire, the microphone is the monitor of a sink of its own that a player plays into: the
 // server's pipe source reads on its own clock and delays by tens of ms more or less from one tone
 // to the next, while a player tells when its tone is heard.
@@ -332,6 +361,8 @@ void recordBothWithStalls(bool pause) {
     CCaptureSession s;
     ASSERT_TRUE(prepareArea(s, kSoundBoth));
     const std::string file = outDir() + (pause ? "/both-stalls-paused.avi" : "/both-stalls.avi");
+    test::ServerClockWatch watch("torvane_sink.monitor");
+    ASSERT_TRUE(watch.ok()) << watch.error();
     ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
     test::TonePlayer player;   // connected ahead of its tone, after the recording's own streams
     ASSERT_TRUE(player.ok()) << player.error();
@@ -376,7 +407,17 @@ void recordBothWithStalls(bool pause) {
     const double systemAt = s.recordedMilliseconds() / 1000.0;
     waitRecorded(s, 9000);
     ASSERT_TRUE(s.stop());
-    EXPECT_EQ(lossesBesidesLate(s.lossReport()), "");
+    // A server starved of the processor may skip cycles of its clock (PipeWire's graph does): every
+    // stream lacks that time, what is played after it is heard late by as much, and the recording
+    // either fills it (when it is long enough to tell from lateness) or lacks it too. The markers may
+    // move by what the server lost, measured by a reader of its own; nothing else may be lost.
+    const double serverLostMs = watch.stopAndTellLostMs();
+    ASSERT_GE(serverLostMs, 0) << "the server's clock could not be watched";
+    std::printf("the sound server's clock lost %.1f ms\n", serverLostMs);
+    if (serverStallMs(s.lossReport()) == 0) {
+        EXPECT_EQ(lossesBesidesLate(s.lossReport()), "");
+    }
+    const double slack = 1.0 / kFps + serverLostMs / 1000.0;
     if (proxy) {
         // Each stall met the microphone's stream: at least 0.4 s of its sound (16-bit mono or more).
         const std::vector<long> held = proxy->held();
@@ -403,8 +444,8 @@ void recordBothWithStalls(bool pause) {
     ASSERT_GT(mic, 0) << "the microphone's tone is not in the mix";
     ASSERT_GT(system, 0) << "the system sound's tone is not in the mix";
     EXPECT_LT(delay, 1.0) << "the microphone's sound starts late";
-    EXPECT_LT(std::abs(mic - micAt - delay), 1.0 / kFps) << "the microphone moved in the mix";
-    EXPECT_LT(std::abs(system - systemAt), 1.0 / kFps) << "the system sound moved in the mix";
+    EXPECT_LT(std::abs(mic - micAt - delay), slack) << "the microphone moved in the mix";
+    EXPECT_LT(std::abs(system - systemAt), slack) << "the system sound moved in the mix";
     // The mix still ends with the picture.
     EXPECT_LT(std::abs(double(videoPositions(file)) / kFps - double(sound.size()) / 44100), 1.0 / kFps);
     x.destroy(w);

@@ -1,0 +1,49 @@
+#pragma once
+// Tells how much time a sound server's own clock lost while it ran. A server that runs its cycles
+// on a timer (PipeWire's graph) and is starved of the processor skips the cycles it missed: every
+// stream, the recorder's and the test players' alike, then lacks that stretch, and sound heard
+// after it is late against the wall clock by as much. A reader of its own, on a connection of its
+// own, counts the frames of a source against the steady clock; the least late reads near its start
+// and near its end give the time lost between them, to a few ms.
+
+#include <pulse/simple.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace torvane::test {
+
+class ServerClockWatch {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // source: a source name, e.g. a sink's monitor.
+    explicit ServerClockWatch(const std::string& source);
+    ~ServerClockWatch();
+    ServerClockWatch(const ServerClockWatch&) = delete;
+    ServerClockWatch& operator=(const ServerClockWatch&) = delete;
+
+    bool ok() const { return stream_ != nullptr; }
+    const std::string& error() const { return error_; }
+
+    // Ends the reading; the time (ms) the server's clock lost from the first second of reading to
+    // the last, 0 or more; -1 when it read too little to tell.
+    double stopAndTellLostMs();
+
+private:
+    void run();
+
+    pa_simple* stream_ = nullptr;
+    std::string error_;
+    std::mutex m_;
+    std::vector<std::pair<double, double>> reads_;   // guarded by m_: (seconds since start, seconds of sound)
+    Clock::time_point start_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace torvane::test
