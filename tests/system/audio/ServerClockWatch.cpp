@@ -9,7 +9,7 @@ namespace torvane::test {
 namespace {
 constexpr uint32_t kRate = 44100;
 constexpr size_t kReadFrames = kRate / 100;   // 10 ms a read
-constexpr double kWindowSeconds = 1.0;        // the least late read of this long at each end
+constexpr double kWindowSeconds = 0.5;        // the least late read of this long at each end
 }  // namespace
 
 ServerClockWatch::ServerClockWatch(const std::string& source) {

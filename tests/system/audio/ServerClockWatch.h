@@ -30,8 +30,9 @@ public:
     bool ok() const { return stream_ != nullptr; }
     const std::string& error() const { return error_; }
 
-    // Ends the reading; the time (ms) the server's clock lost from the first second of reading to
-    // the last, 0 or more; -1 when it read too little to tell.
+    // Ends the reading; the time (ms) the server's clock lost from the first half second of sound
+    // to the last, 0 or more; -1 when it read too little to tell (less than 1.5 s: a sleeping
+    // sink's monitor starts late).
     double stopAndTellLostMs();
 
 private:

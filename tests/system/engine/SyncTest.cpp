@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "AudioFileCheck.h"
+#include "ServerClockWatch.h"
 #include "TonePlayer.h"
 #include "Losses.h"
 #include "MediaProbe.h"
@@ -91,6 +92,8 @@ TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
     CCaptureSession s;
     ASSERT_TRUE(prepare(s, kSoundSystem));
     const std::string file = outDir() + "/sync" + testExtension();
+    test::ServerClockWatch watch("torvane_sink.monitor");
+    ASSERT_TRUE(watch.ok()) << watch.error();
     ASSERT_TRUE(s.start(file, nullptr)) << s.lastError();
     // Connected ahead of the tone, as an application with sound is, and after the recording's own
     // streams: the picture changes when the tone is heard.
@@ -108,6 +111,12 @@ TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
     waitRecorded(s, 4000);
     ASSERT_TRUE(s.stop());
     EXPECT_EQ(lossesBesidesLate(s.lossReport()), "");
+    // A server starved of the processor that skipped cycles of its clock (PipeWire's graph does)
+    // lacks that stretch in every stream; shorter than a loss the recording can tell from
+    // lateness, it moves the tone by as much.
+    const double serverLostMs = watch.stopAndTellLostMs();
+    ASSERT_GE(serverLostMs, 0) << "the server's clock could not be watched";
+    const double slack = 1.0 / kFps + serverLostMs / 1000.0;
 
     // The first picture that shows the new colour.
     const auto packets = videoPackets(file);
@@ -135,11 +144,11 @@ TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
     const double onset = test::toneOnset(sound, 44100, 1000, 5800) + 0.005;
     ASSERT_GT(onset, 0) << "the tone is not in the sound track";
     std::printf("colour set at %.3f-%.3f s, video change at %.3f s (%ld positions after the picture before), "
-                "tone onset at %.3f s\n",
-                setFrom, setUntil, changeAt, long(gap), onset);
+                "tone onset at %.3f s; the server's clock lost %.1f ms\n",
+                setFrom, setUntil, changeAt, long(gap), onset, serverLostMs);
     // The tone is where the change was made, within one frame period.
-    EXPECT_GT(onset, setFrom - 1.0 / kFps);
-    EXPECT_LT(onset, setUntil + 1.0 / kFps);
+    EXPECT_GT(onset, setFrom - slack);
+    EXPECT_LT(onset, setUntil + slack);
     // The first picture taken after the change shows it: one frame period late at most, more only
     // when a busy machine made turns late and positions stayed empty; a turn taken late within its
     // period may show it at the position before.
