@@ -40,14 +40,14 @@ camera_start() {
     }
     # The publisher's node id, empty while it is not listed.
     node_id() {
-      pw-cli ls Node 2>/dev/null | awk -v d="node.description = \"$name\"" \
+      timeout 5 pw-cli ls Node 2>/dev/null | awk -v d="node.description = \"$name\"" \
         '$1 == "id" { id = $2 } index($0, d) { sub(",", "", id); print id; exit }'
     }
     # Links out of node $1; fails when PipeWire did not answer (a busy machine), which says
     # nothing about the links.
     links_of() {
       local out
-      out=$(pw-cli ls Link 2>/dev/null) || return 1
+      out=$(timeout 5 pw-cli ls Link 2>/dev/null) || return 1
       grep -cF "link.output.node = \"$1\"" <<<"$out"
       return 0
     }

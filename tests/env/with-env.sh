@@ -48,13 +48,23 @@ done
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d "${TMPDIR:-/tmp}/torvane-env.XXXXXX")
 pids=()
+# Every process started under this one, deepest last.
+descendants() {
+  local c
+  for c in $(pgrep -P "$1"); do echo "$c"; descendants "$c"; done
+}
 cleanup() {
   [ "$wayland" = 1 ] && pids=($(wayland_bus_children) "${pids[@]}")
+  # Taken before anything ends: a helper killed in the middle of a command leaves that command
+  # to init, where it may hold the test's output open for good.
+  local tree
+  tree=$(descendants $$)
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   for p in "${pids[@]}"; do
     for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.05; done
     kill -9 "$p" 2>/dev/null
   done
+  for p in $tree; do kill -9 "$p" 2>/dev/null; done
   rm -rf "$dir"
 }
 trap cleanup EXIT
