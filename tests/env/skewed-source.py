@@ -10,7 +10,8 @@ the write waits.
 
     skewed-source.py FIFO PPM [TONE_SECONDS [DROP_SECONDS [STALL_SECONDS [TONE_LOG]]]]
 
-TONE_LOG, when given, gets a line with the frame index each tone starts at.
+TONE_LOG, when given, gets a line with the frame index each tone starts at, and TONE_LOG.lost a
+line with the frames each drop lost.
 """
 import fcntl
 import math
@@ -65,6 +66,11 @@ while True:
     due = int((time.monotonic() - begin) * rate)
     if drop:
         drop = False
+        # A feeder that was itself starved when asked is behind its clock: what it owed by then
+        # is lost with the drop.
+        if tone_log:
+            with open(tone_log + '.lost', 'a') as log:
+                log.write('%d\n' % (due + drop_frames - written))
         written = due + drop_frames
     while written < due:
         n = min(due - written, 2048)
