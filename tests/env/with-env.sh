@@ -10,7 +10,7 @@
 #
 # --pipewire runs the sound server as PipeWire instead (private session bus, pipewire, wireplumber,
 # pipewire-pulse on the same kind of private socket), with the same names: null sink "torvane_sink"
-# as default sink, and "torvane_sine" as default source: a source node (as a microphone is,
+# as default sink, and "torvane_sine" as default source: a remapped source (as a microphone is,
 # not a monitor) of a 440 Hz generator that runs inside the server. TORVANE_SOUND_SERVER is
 # "pulseaudio", "pipewire" or "none".
 #
@@ -123,20 +123,20 @@ elif [ "$sound" = 2 ]; then
   # that look like ours. The generator's volume is applied twice (by the generator and again by
   # its node's converter): 0.5 gives 0.25 of full scale, as a test microphone had before.
   # It follows the server's driver rather than driving itself: a driving generator whose buffer is
-  # not handed back in time (a busy machine) stops its timer and never delivers again. It is the
-  # source itself, with no remapping node after it: behind one (a loopback), every recording stream
-  # stopped for good within seconds once a second one joined.
+  # not handed back in time (a busy machine) stops its timer and never delivers again.
   pw-cli create-node adapter "{ factory.name=audiotestsrc library.name=audiotestsrc/libspa-audiotestsrc
-    node.name=torvane_sine node.description=\"Test tone\" media.class=Audio/Source node.driver=false
+    node.name=torvane_mic_tone node.description=\"Test tone\" media.class=Audio/Source node.driver=false
     object.linger=true }" >/dev/null
   tone=""
   for _ in $(seq 100); do
-    tone=$(pw-cli ls Node 2>/dev/null | awk '/^\tid /{id=$2} /node.name = "torvane_sine"/{print id}' | tr -d ,)
+    tone=$(pw-cli ls Node 2>/dev/null | awk '/^\tid /{id=$2} /node.name = "torvane_mic_tone"/{print id}' | tr -d ,)
     [ -n "$tone" ] && break
     sleep 0.05
   done
   [ -n "$tone" ] && pw-cli set-param "$tone" Props '{ volume = 0.5 }' >/dev/null &&
-    pactl load-module module-null-sink sink_name=torvane_sink rate=44100 channels=2 >/dev/null || { echo "with-env: PipeWire sinks could not be made:" >&2; tail "$dir"/pipewire*.log >&2; exit 1; }
+    pactl load-module module-null-sink sink_name=torvane_sink rate=44100 channels=2 >/dev/null &&
+    pactl load-module module-remap-source source_name=torvane_sine master=torvane_mic_tone channels=1 \
+      >/dev/null || { echo "with-env: PipeWire sinks could not be made:" >&2; tail "$dir"/pipewire*.log >&2; exit 1; }
   pactl set-default-sink torvane_sink >/dev/null
   pactl set-default-source torvane_sine >/dev/null
   ok=0
