@@ -55,6 +55,15 @@ std::string defaultSource() {
     return name;
 }
 
+// Makes `name` the default source; what the server takes as the default once it agrees, or after 2 s.
+// A server that chooses its default itself (PipeWire's session manager) may take a moment to agree
+// with a source made anew under the name of one that just went.
+std::string setDefaultSource(const std::string& name) {
+    runCommand("pactl set-default-source " + name);
+    for (int i = 0; i < 100 && defaultSource() != name; ++i) std::this_thread::sleep_for(20ms);
+    return defaultSource();
+}
+
 // The pipe source and its generator, made the default source for the recording.
 class SkewedSource {
 public:
@@ -71,9 +80,7 @@ public:
                   toneLog().c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
-        runCommand("pactl set-default-source torvane_skewed");
-        for (int i = 0; i < 100 && defaultSource() != "torvane_skewed"; ++i) std::this_thread::sleep_for(20ms);
-        defaultAtStart_ = defaultSource();
+        defaultAtStart_ = setDefaultSource("torvane_skewed");
     }
     ~SkewedSource() {
         if (pid_ > 0) {
@@ -82,8 +89,6 @@ public:
         }
         if (std::atoi(module_.c_str()) > 0) runCommand("pactl unload-module " + module_);
     }
-    // A server that chooses its default itself (PipeWire's session manager) may take a moment to
-    // agree with a source made anew under the name of one that just went.
     bool ok() const { return pid_ > 0 && std::atoi(module_.c_str()) > 0 && defaultAtStart_ == "torvane_skewed"; }
     std::string loadOutput() const { return module_ + " (default source: " + defaultAtStart_ + ")"; }
     void tone() const { kill(pid_, SIGUSR1); }
@@ -335,9 +340,7 @@ class MonitorMicrophone {
 public:
     MonitorMicrophone() {
         module_ = runCommand("pactl load-module module-null-sink sink_name=torvane_mic rate=44100 channels=2 2>&1");
-        runCommand("pactl set-default-source torvane_mic.monitor");
-        for (int i = 0; i < 100 && defaultSource() != "torvane_mic.monitor"; ++i) std::this_thread::sleep_for(20ms);
-        defaultAtStart_ = defaultSource();
+        defaultAtStart_ = setDefaultSource("torvane_mic.monitor");
     }
     ~MonitorMicrophone() {
         if (std::atoi(module_.c_str()) > 0) runCommand("pactl unload-module " + module_);
