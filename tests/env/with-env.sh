@@ -11,7 +11,7 @@
 # --pipewire runs the sound server as PipeWire instead (private session bus, pipewire, wireplumber,
 # pipewire-pulse on the same kind of private socket), with the same names: null sink "torvane_sink"
 # as default sink, and "torvane_sine" as default source: a remapped source (as a microphone is,
-# not a monitor) of a 440 Hz generator that runs inside the server. TORVANE_SOUND_SERVER is
+# not a monitor) of a sink that a 440 Hz tone is played into. TORVANE_SOUND_SERVER is
 # "pulseaudio", "pipewire" or "none".
 #
 # --wayland: a headless Wayland desktop with the screen cast portal instead of Xvfb (see
@@ -118,24 +118,21 @@ elif [ "$sound" = 2 ]; then
   sock="$dir/runtime/pulse.sock"
   pw_start_all "$dir" "$sock" || exit 1
   export PULSE_SERVER="unix:$sock"
-  # The microphone's tone is generated inside the server, paced by the server's own timer: a
-  # feeder process (a generator piped into a player) starves on a busy machine and leaves gaps
-  # that look like ours. The generator's volume is applied twice (by the generator and again by
-  # its node's converter): 0.5 gives 0.25 of full scale, as a test microphone had before.
-  # It follows the server's driver rather than driving itself: a driving generator whose buffer is
-  # not handed back in time (a busy machine) stops its timer and never delivers again.
-  pw-cli create-node adapter "{ factory.name=audiotestsrc library.name=audiotestsrc/libspa-audiotestsrc
-    node.name=torvane_mic_tone node.description=\"Test tone\" media.class=Audio/Source node.driver=false
-    object.linger=true }" >/dev/null
-  tone=""
-  for _ in $(seq 100); do
-    tone=$(pw-cli ls Node 2>/dev/null | awk '/^\tid /{id=$2} /node.name = "torvane_mic_tone"/{print id}' | tr -d ,)
-    [ -n "$tone" ] && break
-    sleep 0.05
-  done
-  [ -n "$tone" ] && pw-cli set-param "$tone" Props '{ volume = 0.5 }' >/dev/null &&
+  # The microphone's tone is played into a mono null sink of its own, with two seconds of it held
+  # in the server so that a busy machine cannot starve the player; the microphone is a remapped
+  # source of that sink's monitor (as a microphone is, not a monitor), at 0.25 of full scale.
+  # (A generator node inside the server stopped delivering for good once streams had come and
+  # gone on it a few times.)
+  python3 - "$dir/tone.raw" <<'PY' || { echo "with-env: the test tone could not be made" >&2; exit 1; }
+import array, math, sys
+# Ten seconds: a whole number of 440 Hz periods, so the loop joins without a click.
+a = array.array("h", (int(0.25 * 32767 * math.sin(2 * math.pi * 440 * i / 44100)) for i in range(441000)))
+open(sys.argv[1], "wb").write(a.tobytes())
+PY
+  pactl load-module module-null-sink sink_name=torvane_mic_feed rate=44100 channels=1 channel_map=mono \
+      sink_properties=node.description=Test-microphone-feed >/dev/null &&
     pactl load-module module-null-sink sink_name=torvane_sink rate=44100 channels=2 >/dev/null &&
-    pactl load-module module-remap-source source_name=torvane_sine master=torvane_mic_tone channels=1 \
+    pactl load-module module-remap-source source_name=torvane_sine master=torvane_mic_feed.monitor channels=1 \
       >/dev/null || { echo "with-env: PipeWire sinks could not be made:" >&2; tail "$dir"/pipewire*.log >&2; exit 1; }
   pactl set-default-sink torvane_sink >/dev/null
   pactl set-default-source torvane_sine >/dev/null
@@ -146,6 +143,18 @@ elif [ "$sound" = 2 ]; then
     sleep 0.05
   done
   [ $ok = 1 ] || { echo "with-env: PipeWire defaults were not taken" >&2; exit 1; }
+  # Started once the defaults are taken, and bound to its sink: the session manager moves a stream
+  # that may follow the default sink, and the tone would then be heard as system sound.
+  ( while :; do cat "$dir/tone.raw" || exit; done |
+      pacat --playback --device=torvane_mic_feed --format=s16le --rate=44100 --channels=1 --latency-msec=2000 \
+        --stream-name="Test microphone tone" --property=node.dont-reconnect=true ) >"$dir/tone-player.log" 2>&1 &
+  pids+=($!)
+  ok=0
+  for _ in $(seq 100); do
+    pactl list short sinks 2>/dev/null | grep -q "^[0-9]*[[:space:]]torvane_mic_feed[[:space:]].*RUNNING" && { ok=1; break; }
+    sleep 0.05
+  done
+  [ $ok = 1 ] || { echo "with-env: the test microphone's tone did not start:" >&2; cat "$dir/tone-player.log" >&2; exit 1; }
   export TORVANE_SOUND_SERVER=pipewire
 else
   export PULSE_SERVER="unix:$dir/runtime/no-such-server"
