@@ -72,8 +72,10 @@ try:
 except FileNotFoundError:
     pass
 listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-listener.bind(listen_path)
+# Listening before the socket has its name: a client that finds the name must not be refused.
+listener.bind(listen_path + ".new")
 listener.listen(16)
+os.rename(listen_path + ".new", listen_path)
 sel = selectors.DefaultSelector()
 sel.register(listener, selectors.EVENT_READ, None)
 links = []
