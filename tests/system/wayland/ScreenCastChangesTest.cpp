@@ -12,40 +12,26 @@
 #include <QImage>
 #include <QThread>
 
-#include <atomic>
-#include <chrono>
 #include <cstring>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "engine/ScreenSources.h"
+#include "ScreenNudge.h"
 #include "tests/system/engine/XPainter.h"
 
 using namespace torvane;
 
 namespace {
 
-// The shared monitor and a source of all of it. The desktop sends a picture only when something on
-// it changes; on a loaded machine its first one can be lost (no buffer free yet), and this test
-// screen is so still (a real desktop has a clock, a blinking cursor) that no other would follow:
-// a small window changes colour every half second until the cast is open.
+// The shared monitor and a source of all of it (the screen nudged until the cast is open).
 void openCast(ScreenRect& monitor, std::unique_ptr<IScreenSource>& source) {
-    std::atomic<bool> open{false};
-    std::thread nudge([&open] {
-        XPainter x;
-        if (!x.ok()) return;
-        const uint32_t window = x.window(0, 0, 8, 8, 0x808080);
-        for (int i = 1; !open; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (i % 25 == 0) x.setColour(window, i % 50 ? 0x404040 : 0x808080);
-        }
-        x.destroy(window);
-    });
     std::string why;
-    const bool cast = screenCastMonitor(monitor, &why);
-    open = true;
-    nudge.join();
+    bool cast = false;
+    {
+        ScreenNudge nudge;
+        cast = screenCastMonitor(monitor, &why);
+    }
     ASSERT_TRUE(cast) << why;
     ScreenSettings screen;
     screen.rect = monitor;

@@ -14,6 +14,7 @@
 
 #include "AppTestSupport.h"
 #include "MediaProbe.h"
+#include "ScreenNudge.h"
 #include "app/RecorderResources.h"
 #include "app/TorvaneRecorderDlg.h"
 #include "engine/CaptureSession.h"
@@ -77,7 +78,10 @@ TEST(WaylandStart, DeclineThenALateGrantWhileNothingElseStarts) {
     });
     QElapsedTimer t;
     t.start();
-    w.dlg.onCommand(IDC_START);
+    {
+        ScreenNudge nudge;
+        w.dlg.onCommand(IDC_START);
+    }
     const qint64 waited = t.elapsed();
     ASSERT_TRUE(looked);
     ASSERT_EQ(w.dlg.session().state(), kStateRecording) << w.dlg.session().lastError();
@@ -114,7 +118,10 @@ TEST(WaylandStart, FullScreenIsTheSharedMonitorInItsOwnPixels) {
     CaptureSettings s = test::areaRecording(w.file);
     s.screen.sourceKind = kSourceFullScreen;
     w.dlg.applyCaptureSettings(s);
-    w.dlg.onCommand(IDC_START);
+    {
+        ScreenNudge nudge;
+        w.dlg.onCommand(IDC_START);
+    }
     ASSERT_EQ(w.dlg.session().state(), kStateRecording) << w.dlg.session().lastError();
     EXPECT_EQ(w.dlg.session().screenSettings().rect.width(), width);
     test::waitFor([&] { return w.dlg.session().recordedMilliseconds() >= 500; }, 20000);
@@ -140,7 +147,10 @@ TEST(WaylandStart, AHighlightTheDesktopLeavesNoPlaceForIsToldOnce) {
         w.dlg.applyCaptureSettings(s);
         w.dlg.buttonUpdate();
         w.ui.boxes.clear();
-        w.dlg.onCommand(IDC_START);
+        {
+            ScreenNudge nudge;
+            w.dlg.onCommand(IDC_START);
+        }
         ASSERT_EQ(w.dlg.session().state(), kStateRecording) << w.dlg.session().lastError();
         test::waitFor([&] { return w.dlg.session().recordedMilliseconds() >= 500; }, 20000);
         w.dlg.onCommand(IDC_STOP);
