@@ -123,12 +123,9 @@ elif [ "$sound" = 2 ]; then
   # source of that sink's monitor (as a microphone is, not a monitor), at 0.25 of full scale.
   # (A generator node inside the server stopped delivering for good once streams had come and
   # gone on it a few times.)
-  python3 - "$dir/tone.raw" <<'PY' || { echo "with-env: the test tone could not be made" >&2; exit 1; }
-import array, math, sys
-# Ten seconds: a whole number of 440 Hz periods, so the loop joins without a click.
-a = array.array("h", (int(0.25 * 32767 * math.sin(2 * math.pi * 440 * i / 44100)) for i in range(441000)))
-open(sys.argv[1], "wb").write(a.tobytes())
-PY
+  # Ten seconds: a whole number of 440 Hz periods, so the loop joins without a click.
+  ffmpeg -v error -f lavfi -i "aevalsrc=0.25*sin(2*PI*440*t):s=44100:d=10" -ac 1 -f s16le "$dir/tone.raw" ||
+    { echo "with-env: the test tone could not be made" >&2; exit 1; }
   pactl load-module module-null-sink sink_name=torvane_mic_feed rate=44100 channels=1 channel_map=mono \
       sink_properties=node.description=Test-microphone-feed >/dev/null &&
     pactl load-module module-null-sink sink_name=torvane_sink rate=44100 channels=2 >/dev/null &&
@@ -136,25 +133,17 @@ PY
       >/dev/null || { echo "with-env: PipeWire sinks could not be made:" >&2; tail "$dir"/pipewire*.log >&2; exit 1; }
   pactl set-default-sink torvane_sink >/dev/null
   pactl set-default-source torvane_sine >/dev/null
-  ok=0
-  for _ in $(seq 100); do
-    [ "$(pactl get-default-sink 2>/dev/null)" = torvane_sink ] &&
-      [ "$(pactl get-default-source 2>/dev/null)" = torvane_sine ] && { ok=1; break; }
-    sleep 0.05
-  done
-  [ $ok = 1 ] || { echo "with-env: PipeWire defaults were not taken" >&2; exit 1; }
+  defaults_taken() { [ "$(pactl get-default-sink)" = torvane_sink ] && [ "$(pactl get-default-source)" = torvane_sine ]; }
+  pw_wait_for 50 defaults_taken || { echo "with-env: PipeWire defaults were not taken" >&2; exit 1; }
   # Started once the defaults are taken, and bound to its sink: the session manager moves a stream
   # that may follow the default sink, and the tone would then be heard as system sound.
   ( while :; do cat "$dir/tone.raw" || exit; done |
       pacat --playback --device=torvane_mic_feed --format=s16le --rate=44100 --channels=1 --latency-msec=2000 \
         --stream-name="Test microphone tone" --property=node.dont-reconnect=true ) >"$dir/tone-player.log" 2>&1 &
   pids+=($!)
-  ok=0
-  for _ in $(seq 100); do
-    pactl list short sinks 2>/dev/null | grep -q "^[0-9]*[[:space:]]torvane_mic_feed[[:space:]].*RUNNING" && { ok=1; break; }
-    sleep 0.05
-  done
-  [ $ok = 1 ] || { echo "with-env: the test microphone's tone did not start:" >&2; cat "$dir/tone-player.log" >&2; exit 1; }
+  tone_running() { pactl list short sinks | grep -q "^[0-9]*[[:space:]]torvane_mic_feed[[:space:]].*RUNNING"; }
+  pw_wait_for 50 tone_running ||
+    { echo "with-env: the test microphone's tone did not start:" >&2; cat "$dir/tone-player.log" >&2; exit 1; }
   export TORVANE_SOUND_SERVER=pipewire
 else
   export PULSE_SERVER="unix:$dir/runtime/no-such-server"
