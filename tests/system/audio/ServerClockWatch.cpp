@@ -7,8 +7,7 @@
 namespace torvane::test {
 
 namespace {
-constexpr uint32_t kRate = 44100;
-constexpr size_t kReadFrames = kRate / 100;   // 10 ms a read
+constexpr size_t kReadFrames = ServerClockWatch::kRate / 100;   // 10 ms a read
 constexpr double kWindowSeconds = 0.5;        // the least late read of this long at each end
 }  // namespace
 
@@ -45,6 +44,7 @@ void ServerClockWatch::run() {
     int e = 0;
     while (!stop_) {
         if (pa_simple_read(stream_, buf.data(), buf.size() * 2, &e) < 0) break;
+        samples_.insert(samples_.end(), buf.begin(), buf.end());
         sound += double(kReadFrames) / kRate;
         const double t = std::chrono::duration<double>(Clock::now() - start_).count();
         std::lock_guard<std::mutex> lock(m_);
@@ -66,6 +66,16 @@ double ServerClockWatch::stopAndTellLostMs() {
         if (t >= last - kWindowSeconds) late = std::max(late, sound - t);
     }
     return std::max(0.0, (early - late) * 1000);
+}
+
+ServerClockWatch::Clock::time_point ServerClockWatch::heardAt(double soundSeconds) const {
+    if (thread_.joinable()) return {};
+    // A read returns a sample no sooner than it was heard: the least late read is the truest.
+    double ahead = -1e9;
+    for (const auto& [t, sound] : reads_)
+        if (sound >= soundSeconds && sound <= soundSeconds + kWindowSeconds) ahead = std::max(ahead, sound - t);
+    if (ahead < -1e8) return {};
+    return start_ + std::chrono::microseconds(int64_t((soundSeconds - ahead) * 1e6));
 }
 
 }  // namespace torvane::test

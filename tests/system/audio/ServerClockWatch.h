@@ -4,7 +4,9 @@
 // stream, the recorder's and the test players' alike, then lacks that stretch, and sound heard
 // after it is late against the wall clock by as much. A reader of its own, on a connection of its
 // own, counts the frames of a source against the steady clock; the least late reads near its start
-// and near its end give the time lost between them, to a few ms.
+// and near its end give the time lost between them, to a few ms. What it read is kept, so a test
+// can also tell when a tone was heard by the server's own monitor: the check on a player's figure
+// when a starved server dropped or hurried through what the player had queued.
 
 #include <pulse/simple.h>
 
@@ -35,6 +37,12 @@ public:
     // sink's monitor starts late).
     double stopAndTellLostMs();
 
+    // After the stop: what was read (mono, 44100 Hz), and the moment a sample of it was heard,
+    // from the least late reads in the half second after it; Clock::time_point() when none.
+    const std::vector<int16_t>& samples() const { return samples_; }
+    static constexpr int kRate = 44100;
+    Clock::time_point heardAt(double soundSeconds) const;
+
 private:
     void run();
 
@@ -42,6 +50,7 @@ private:
     std::string error_;
     std::mutex m_;
     std::vector<std::pair<double, double>> reads_;   // guarded by m_: (seconds since start, seconds of sound)
+    std::vector<int16_t> samples_;                    // written by the thread until the stop
     Clock::time_point start_;
     std::atomic<bool> stop_{false};
     std::thread thread_;

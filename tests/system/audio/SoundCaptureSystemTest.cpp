@@ -9,12 +9,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <thread>
 
 #include "AudioFileCheck.h"
+#include "ServerClockWatch.h"
 #include "TonePlayer.h"
 #include "audio/AudioRing.h"
 #include "audio/SoundCapture.h"
@@ -38,6 +41,14 @@ struct Recorded {
     Probe probe;
     std::vector<int16_t> samples;
     std::string loss;
+    Clock::time_point t0;
+    // The sink's monitor and, when recorded, the microphone, each read on a connection of its own
+    // while recording (stopped).
+    std::shared_ptr<ServerClockWatch> monitor, mic;
+    // How much the server's clock lost while recording; -1 when it could not be watched. The test
+    // microphone's own chain (a player, a sink and a remapped source) can lose sound besides on a
+    // starved server: micLostMs.
+    double serverLostMs = -1, micLostMs = -1;
     double seconds() const { return format.samplesPerSec ? double(samples.size()) / format.samplesPerSec : 0; }
 };
 
@@ -54,11 +65,22 @@ Recorded record(const std::string& name, int option, double seconds,
     EXPECT_NE(avi.stream, nullptr);
     if (!avi.stream) return r;
     capture.setAudioStream(avi.stream);
-    Clock::time_point t0 = Clock::now();
+    r.monitor = std::make_shared<ServerClockWatch>("torvane_sink.monitor");
+    EXPECT_TRUE(r.monitor->ok()) << r.monitor->error();
+    // PulseAudio's test microphone is a generator inside the server, which loses nothing (and a
+    // second reader of it from the start makes it hand the recording silence first).
+    const char* server = std::getenv("TORVANE_SOUND_SERVER");
+    if (option != 1 && server && std::string(server) == "pipewire") {
+        r.mic = std::make_shared<ServerClockWatch>("torvane_sine");
+        EXPECT_TRUE(r.mic->ok()) << r.mic->error();
+    }
+    const Clock::time_point t0 = r.t0 = Clock::now();
     capture.setTimeOrigin(t0);
     EXPECT_EQ(capture.start(), 0) << capture.lastError();
     script(capture, t0);
     capture.stopSources(at(t0, seconds));
+    r.serverLostMs = r.monitor->stopAndTellLostMs();
+    if (r.mic) r.micLostMs = r.mic->stopAndTellLostMs();
     r.loss = capture.lossReport();
     avi.file->releaseTrack(avi.stream);
     EXPECT_TRUE(avi.file->finish()) << avi.file->lastError();
@@ -70,6 +92,88 @@ Recorded record(const std::string& name, int option, double seconds,
 size_t sec(const Recorded& r, double s) { return size_t(s * r.format.samplesPerSec); }
 
 double since(Clock::time_point t0, Clock::time_point t) { return std::chrono::duration<double>(t - t0).count(); }
+
+// Checks that a tone's onset in the recording lies where it was heard, within one video frame at
+// 30 fps. The player's figure tells where. A server starved of the processor may drop or hurry
+// through what the player queued, which moves the tone against that figure and is not the
+// recording's doing; the sink's monitor, read on a connection of its own, shows it: when the
+// monitor heard the tone more than 20 ms away from the figure, the monitor is the reference. A
+// server that skipped cycles of its clock (PipeWire's graph does) lacks that stretch in every
+// stream, and moves the tone by as much besides. `onsetInMonitor`: the onset in the monitor's
+// samples, in seconds.
+void expectHeardWhereRecorded(const Recorded& r, double onset, double byPlayer, double onsetInMonitor) {
+    ASSERT_GE(r.serverLostMs, 0) << "the server's clock could not be watched";
+    ASSERT_GT(onsetInMonitor, 0) << "the monitor did not hear the tone";
+    const Clock::time_point heard = r.monitor->heardAt(onsetInMonitor);
+    ASSERT_NE(heard, Clock::time_point()) << "the monitor did not read on after the tone";
+    const double byMonitor = since(r.t0, heard);
+    const bool disturbed = std::abs(byMonitor - byPlayer) > 0.020;
+    std::printf("onset error %.1f ms against the player's figure, %.1f ms against the monitor; the server's clock "
+                "lost %.1f ms\n",
+                (onset - byPlayer) * 1000, (onset - byMonitor) * 1000, r.serverLostMs);
+    EXPECT_NEAR(onset, disturbed ? byMonitor : byPlayer, 0.033 + r.serverLostMs / 1000);
+}
+
+// The loss report without the gaps that the server put in the sources (a starved server skips
+// cycles of its clock; the test microphone's chain drops sound besides): the recording rightly
+// tells them and fills them with silence. Nothing else may be lost.
+std::string lossesBeyondServer(const Recorded& r) {
+    std::string rest;
+    for (size_t from = 0; from < r.loss.size();) {
+        size_t end = r.loss.find(". ", from);
+        end = end == std::string::npos ? r.loss.size() : end + 1;
+        const std::string sentence = r.loss.substr(from, end - from);
+        int ms = 0;
+        const size_t lost = sentence.find(" lost ");
+        const double sourceLost = sentence.rfind("The microphone", 0) == 0 ? r.micLostMs : r.serverLostMs;
+        const bool serversGap = lost != std::string::npos && sentence.find(" ms of sound in ") != std::string::npos &&
+                                std::sscanf(sentence.c_str() + lost, " lost %d ms", &ms) == 1 &&
+                                ms <= std::max(0.0, sourceLost) + 25;
+        if (!serversGap) rest += (rest.empty() ? "" : " ") + sentence;
+        from = end;
+        while (from < r.loss.size() && r.loss[from] == ' ') ++from;
+    }
+    return rest;
+}
+
+// The test microphone's 440 Hz at 0.25 of full scale.
+constexpr double kMicRms = 0.25 * 32768 / 1.41421356;
+
+// Whether the test microphone itself delivered its tone whole from `from` for `seconds` (with a
+// margin for the two reads' different starts), where it is watched; levels of a stretch in which
+// it did not are not the recording's to answer for.
+bool micSteady(const Recorded& r, double from, double seconds) {
+    if (!r.mic) return true;
+    const std::vector<int16_t>& m = r.mic->samples();
+    for (double t = std::max(0.0, from - 0.1); t < from + seconds + 0.1; t += 0.05) {
+        if (sec(r, t + 0.1) > m.size() || toneLevel(m, 44100, 440, sec(r, t), sec(r, 0.1)) < 0.9 * kMicRms) {
+            std::printf("the test microphone itself lost sound near %.2f s: its level there is not judged\n", t);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Seconds of a tone of `freq` in `s` (44100 Hz): 10 ms windows of exactly ten periods at 1000 Hz,
+// each weighted by its share of `playedRms`. A player starved by a busy machine leaves gaps in
+// what it plays and finishes later, which is not the recording's doing: so the total is measured,
+// not the level over a fixed stretch.
+struct ToneExtent {
+    double seconds = 0, strongest = 0;
+    size_t strongestAt = 0, end = 0;   // sample indices
+};
+ToneExtent toneExtent(const std::vector<int16_t>& s, double freq, double playedRms) {
+    ToneExtent t;
+    const size_t win = 441;
+    for (size_t i = 0; i + win <= s.size(); i += win) {
+        const double level = toneLevel(s, 44100, freq, i, win);
+        if (level < 0.05 * playedRms) continue;
+        t.seconds += 0.01 * std::min(level / playedRms, 1.0);
+        t.end = i + win;
+        if (level > t.strongest) t.strongest = level, t.strongestAt = i;
+    }
+    return t;
+}
 
 int zeroCrossings(const std::vector<int16_t>& s, size_t start, size_t count) {
     int n = 0;
@@ -100,9 +204,11 @@ TEST(SoundCaptureSystem, MicrophoneRecordsTheInputInTheCapabilityFormat) {
     EXPECT_EQ(r.probe.channels, 1);
     EXPECT_NEAR(r.seconds(), 2.0, 0.06);
     // 440 Hz: 880 sign changes per second.
-    EXPECT_NEAR(zeroCrossings(r.samples, sec(r, 0.8), sec(r, 1.0)), 880, 6);
-    EXPECT_GT(toneLevel(r.samples, 44100, 440, sec(r, 0.8), sec(r, 1.0)), 3000);
-    EXPECT_EQ(r.loss, "");
+    if (micSteady(r, 0.8, 1.0)) {
+        EXPECT_NEAR(zeroCrossings(r.samples, sec(r, 0.8), sec(r, 1.0)), 880, 6);
+        EXPECT_GT(toneLevel(r.samples, 44100, 440, sec(r, 0.8), sec(r, 1.0)), 3000);
+    }
+    EXPECT_EQ(lossesBeyondServer(r), "") << r.loss;
 }
 
 // A null sink that nothing played to for a while renders in 2 s blocks and only adopts a low
@@ -131,34 +237,24 @@ TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere
     // The track covers the whole recording although the monitor's first data comes late.
     EXPECT_NEAR(r.seconds(), 4.0, 0.06);
     // A 10 ms window half filled with the tone (RMS 11585) crosses 5800: its middle is the onset.
-    double onset = toneOnset(r.samples, 44100, 1000, 5800) + 0.005;
-    std::printf("onset error %.1f ms (player latency %.1f ms)\n", (onset - heard) * 1000, latency);
-    // Where it was heard, within one video frame at 30 fps.
-    EXPECT_NEAR(onset, heard, 0.033);
-    // The whole tone, at the amplitude and frequency it was played with. A player starved by a busy
-    // machine leaves gaps in what it plays and finishes later, which is not the recording's doing:
-    // so the tone's total length is measured (10 ms windows of exactly ten periods, each weighted
-    // by its share of the played RMS 11585), not its level over a fixed stretch.
+    const double onset = toneOnset(r.samples, 44100, 1000, 5800) + 0.005;
+    std::printf("player latency %.1f ms\n", latency);
+    expectHeardWhereRecorded(r, onset, heard, toneOnset(r.monitor->samples(), 44100, 1000, 5800) + 0.005);
+    // The whole tone the server played, at the amplitude and frequency it was played with.
     constexpr double kPlayedRms = 0.5 * 32768 / 1.41421356;
-    const size_t win = sec(r, 0.01);
-    double toneSeconds = 0, strongest = 0;
-    size_t strongestAt = 0, lastTone = 0;
-    for (size_t i = 0; i + win <= r.samples.size(); i += win) {
-        const double level = toneLevel(r.samples, 44100, 1000, i, win);
-        if (level < 0.05 * kPlayedRms) continue;
-        toneSeconds += 0.01 * std::min(level / kPlayedRms, 1.0);
-        lastTone = i + win;
-        if (level > strongest) strongest = level, strongestAt = i;
-    }
-    std::printf("tone %.3f s, strongest window %.0f, ends at %.3f s\n", toneSeconds, strongest,
-                double(lastTone) / 44100);
-    EXPECT_NEAR(toneSeconds, 0.6, 0.04);
-    EXPECT_NEAR(strongest, kPlayedRms, 0.1 * kPlayedRms);
+    const ToneExtent tone = toneExtent(r.samples, 1000, kPlayedRms);
+    const ToneExtent played = toneExtent(r.monitor->samples(), 1000, kPlayedRms);
+    std::printf("tone %.3f s (the monitor heard %.3f s), strongest window %.0f, ends at %.3f s\n", tone.seconds,
+                played.seconds, tone.strongest, double(tone.end) / 44100);
+    // A starved server may drop some of what the player queued: the monitor tells what it played.
+    EXPECT_NEAR(played.seconds, 0.6, 0.1);
+    EXPECT_NEAR(tone.seconds, played.seconds, 0.02);
+    EXPECT_NEAR(tone.strongest, kPlayedRms, 0.1 * kPlayedRms);
     // All of that window's energy is the 1000 Hz tone.
-    EXPECT_GT(strongest, 0.95 * rms(r.samples, strongestAt, win));
-    EXPECT_LT(rms(r.samples, 0, sec(r, heard - 0.05)), 20);
-    EXPECT_LT(rms(r.samples, lastTone + sec(r, 0.02), r.samples.size()), 20);
-    EXPECT_EQ(r.loss, "");
+    EXPECT_GT(tone.strongest, 0.95 * rms(r.samples, tone.strongestAt, 441));
+    EXPECT_LT(rms(r.samples, 0, sec(r, onset - 0.05)), 20);
+    EXPECT_LT(rms(r.samples, tone.end + sec(r, 0.02), r.samples.size()), 20);
+    EXPECT_EQ(lossesBeyondServer(r), "") << r.loss;
 }
 
 TEST(SoundCaptureSystem, SystemSoundWithNothingPlayingIsSilenceForTheWholeRecording) {
@@ -185,22 +281,26 @@ TEST(SoundCaptureSystem, BothMixesMicrophoneAndSystemSound) {
     EXPECT_EQ(r.format.channels, 2);
     EXPECT_NEAR(r.seconds(), 4.0, 0.06);
     // A 10 ms window half filled with the tone (RMS 11585) crosses 5800: its middle is the onset.
-    double onset = toneOnset(r.samples, 44100, 1000, 5800) + 0.005;
-    std::printf("onset error %.1f ms (player latency %.1f ms)\n", (onset - heard) * 1000, latency);
-    EXPECT_NEAR(onset, heard, 0.033);
+    const double onset = toneOnset(r.samples, 44100, 1000, 5800) + 0.005;
+    std::printf("player latency %.1f ms\n", latency);
+    expectHeardWhereRecorded(r, onset, heard, toneOnset(r.monitor->samples(), 44100, 1000, 5800) + 0.005);
     size_t mid = sec(r, onset + 0.2);
     std::printf("levels with the tone: 1000 Hz %.0f, 440 Hz %.0f\n", toneLevel(r.samples, 44100, 1000, mid, sec(r, 0.4)),
                 toneLevel(r.samples, 44100, 440, mid, sec(r, 0.4)));
     EXPECT_GT(toneLevel(r.samples, 44100, 1000, mid, sec(r, 0.4)), 4000);
-    EXPECT_GT(toneLevel(r.samples, 44100, 440, mid, sec(r, 0.4)), 2000);
+    if (micSteady(r, onset + 0.2, 0.4)) {
+        EXPECT_GT(toneLevel(r.samples, 44100, 440, mid, sec(r, 0.4)), 2000);
+    }
     // Before the tone only the microphone is heard, from the start on. (PulseAudio's test sine
     // source hands over its first 2 s at once and then goes on in small blocks; under load the
     // mixing ring runs short for a moment at that change, which no real microphone has.)
     for (double t : {0.2, 1.0, 1.6}) {
-        EXPECT_GT(toneLevel(r.samples, 44100, 440, sec(r, t), sec(r, 0.2)), 2000) << t;
+        if (micSteady(r, t, 0.2)) {
+            EXPECT_GT(toneLevel(r.samples, 44100, 440, sec(r, t), sec(r, 0.2)), 2000) << t;
+        }
         EXPECT_LT(toneLevel(r.samples, 44100, 1000, sec(r, t), sec(r, 0.2)), 100) << t;
     }
-    EXPECT_EQ(r.loss, "");
+    EXPECT_EQ(lossesBeyondServer(r), "") << r.loss;
 }
 
 TEST(SoundCaptureSystem, PauseKeepsTheDeviceOpenAndNothingFromThePauseReachesTheFile) {
@@ -230,7 +330,8 @@ TEST(SoundCaptureSystem, PauseKeepsTheDeviceOpenAndNothingFromThePauseReachesThe
     });
     // 3.0 s before the pause and 0.8 s after it; the 1.2 s of the pause are not in the track.
     EXPECT_NEAR(r.seconds(), 3.8, 0.06);
-    EXPECT_NEAR(toneOnset(r.samples, 44100, 700, 2000), heard, 0.033);
+    expectHeardWhereRecorded(r, toneOnset(r.samples, 44100, 700, 2000), heard,
+                             toneOnset(r.monitor->samples(), 44100, 700, 2000));
     EXPECT_LT(toneOnset(r.samples, 44100, 1500, 300, 0.1), 0);
     EXPECT_LT(rms(r.samples, sec(r, 2.9), sec(r, 0.9)), 20);   // around the resume: silence
 }
