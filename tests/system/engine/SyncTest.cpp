@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include <chrono>
+#include <cmath>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +118,16 @@ TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
     const double serverLostMs = watch.stopAndTellLostMs();
     ASSERT_GE(serverLostMs, 0) << "the server's clock could not be watched";
     const double slack = 1.0 / kFps + serverLostMs / 1000.0;
+    // The colour changed when the player's figure said the tone is heard. A starved server may drop
+    // or hurry through what the player queued, and the tone is then heard elsewhere: the sink's
+    // monitor, read on a connection of its own, tells where; more than 20 ms away, the tone is
+    // expected that much away from the change.
+    const double inMonitor = test::toneOnset(watch.samples(), 44100, 1000, 5800) + 0.005;
+    ASSERT_GT(inMonitor, 0) << "the monitor did not hear the tone";
+    const auto monitorHeard = watch.heardAt(inMonitor);
+    ASSERT_NE(monitorHeard, test::ServerClockWatch::Clock::time_point()) << "the monitor did not read on after the tone";
+    double moved = std::chrono::duration<double>(monitorHeard - heard).count();
+    if (std::abs(moved) <= 0.020) moved = 0;
 
     // The first picture that shows the new colour.
     const auto packets = videoPackets(file);
@@ -144,11 +155,13 @@ TEST(Sync, ColourChangeAndToneOnsetWithinOneFrame) {
     const double onset = test::toneOnset(sound, 44100, 1000, 5800) + 0.005;
     ASSERT_GT(onset, 0) << "the tone is not in the sound track";
     std::printf("colour set at %.3f-%.3f s, video change at %.3f s (%ld positions after the picture before), "
-                "tone onset at %.3f s; the server's clock lost %.1f ms\n",
-                setFrom, setUntil, changeAt, long(gap), onset, serverLostMs);
+                "tone onset at %.3f s; the server's clock lost %.1f ms; the monitor heard the tone %.1f ms from the "
+                "player's figure\n",
+                setFrom, setUntil, changeAt, long(gap), onset, serverLostMs,
+                std::chrono::duration<double, std::milli>(monitorHeard - heard).count());
     // The tone is where the change was made, within one frame period.
-    EXPECT_GT(onset, setFrom - slack);
-    EXPECT_LT(onset, setUntil + slack);
+    EXPECT_GT(onset, setFrom + moved - slack);
+    EXPECT_LT(onset, setUntil + moved + slack);
     // The first picture taken after the change shows it: one frame period late at most, more only
     // when a busy machine made turns late and positions stayed empty; a turn taken late within its
     // period may show it at the position before.
