@@ -247,8 +247,10 @@ TEST(SoundCaptureSystem, SystemSoundHasThePlayedToneAtItsTimeAndSilenceElsewhere
     std::printf("tone %.3f s (the monitor heard %.3f s), strongest window %.0f, ends at %.3f s\n", tone.seconds,
                 played.seconds, tone.strongest, double(tone.end) / 44100);
     // A starved server may drop some of what the player queued: the monitor tells what it played.
+    // It may also drop a few cycles of one reader and not of another (22 ms measured in a full
+    // run), so the recording is held to 40 ms of it.
     EXPECT_NEAR(played.seconds, 0.6, 0.1);
-    EXPECT_NEAR(tone.seconds, played.seconds, 0.02);
+    EXPECT_NEAR(tone.seconds, played.seconds, 0.04);
     EXPECT_NEAR(tone.strongest, kPlayedRms, 0.1 * kPlayedRms);
     // All of that window's energy is the 1000 Hz tone.
     EXPECT_GT(tone.strongest, 0.95 * rms(r.samples, tone.strongestAt, 441));
