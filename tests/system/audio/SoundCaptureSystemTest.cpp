@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "AudioFileCheck.h"
+#include "ReportSentences.h"
 #include "ServerClockWatch.h"
 #include "TonePlayer.h"
 #include "audio/AudioRing.h"
@@ -118,22 +119,14 @@ void expectHeardWhereRecorded(const Recorded& r, double onset, double byPlayer, 
 // cycles of its clock; the test microphone's chain drops sound besides): the recording rightly
 // tells them and fills them with silence. Nothing else may be lost.
 std::string lossesBeyondServer(const Recorded& r) {
-    std::string rest;
-    for (size_t from = 0; from < r.loss.size();) {
-        size_t end = r.loss.find(". ", from);
-        end = end == std::string::npos ? r.loss.size() : end + 1;
-        const std::string sentence = r.loss.substr(from, end - from);
+    return reportWithout(r.loss, [&](const std::string& sentence) {
         int ms = 0;
         const size_t lost = sentence.find(" lost ");
         const double sourceLost = sentence.rfind("The microphone", 0) == 0 ? r.micLostMs : r.serverLostMs;
-        const bool serversGap = lost != std::string::npos && sentence.find(" ms of sound in ") != std::string::npos &&
-                                std::sscanf(sentence.c_str() + lost, " lost %d ms", &ms) == 1 &&
-                                ms <= std::max(0.0, sourceLost) + 25;
-        if (!serversGap) rest += (rest.empty() ? "" : " ") + sentence;
-        from = end;
-        while (from < r.loss.size() && r.loss[from] == ' ') ++from;
-    }
-    return rest;
+        return lost != std::string::npos && sentence.find(" ms of sound in ") != std::string::npos &&
+               std::sscanf(sentence.c_str() + lost, " lost %d ms", &ms) == 1 &&
+               ms <= std::max(0.0, sourceLost) + 25;
+    });
 }
 
 // The test microphone's 440 Hz at 0.25 of full scale.
