@@ -12,7 +12,6 @@
 #include <deque>
 #include <vector>
 
-#include "engine/BaseCapture.h"
 #include "engine/CaptureRun.h"
 #include "engine/CursorOverlay.h"
 #include "engine/FrameClock.h"
@@ -21,6 +20,7 @@
 #include "engine/PatchedConversion.h"
 #include "engine/PictureChanges.h"
 #include "engine/Watermark.h"
+#include "webcam/BaseCapture.h"
 #include "platform/media/MediaWriter.h"
 #include "platform/core/Clock.h"
 #include "platform/core/WindowMessage.h"

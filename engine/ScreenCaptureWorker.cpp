@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "engine/BaseCapture.h"
 #include "engine/H264Encoder.h"
 #include "engine/Watermark.h"
 #include "platform/media/MediaWriter.h"
@@ -15,6 +14,7 @@
 #include "platform/core/Clock.h"
 #include "engine/Placement.h"
 #include "engine/ScreenSources.h"
+#include "webcam/BaseCapture.h"
 #include "webcam/CameraStart.h"
 #include "webcam/PreviewDlg.h"
 #include "webcam/VideoInputDevice.h"

@@ -4,26 +4,17 @@
 
 #include <QSettings>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "settings/CaptureSettings.h"
+#include "webcam/VideoDeviceQuery.h"
 
 namespace torvane {
 
 // The store of this program: $XDG_CONFIG_HOME/TORVANE COMMUNICATIONS/TorvaneRecorder.conf.
 std::unique_ptr<QSettings> openSettingsStore();
-
-// What loading needs from the video devices: whether any exists, and the first one's friendly
-// name and preferred resolution. The default answers "no video device".
-struct VideoDeviceQuery {
-    std::function<bool()> anyDevice = [] { return false; };
-    // Fills name, width and height of the default device; false when there is none.
-    std::function<bool(std::string& name, uint16_t& width, uint16_t& height)> defaultDevice =
-        [](std::string&, uint16_t&, uint16_t&) { return false; };
-};
 
 // The documents folder, created when missing; empty when it cannot be determined or created.
 std::string documentsFolder();

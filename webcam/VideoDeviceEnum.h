@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/camera/CameraDevices.h"
-#include "settings/SettingsStore.h"
+#include "webcam/VideoDeviceQuery.h"
 
 namespace torvane {
 

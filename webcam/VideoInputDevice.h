@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/BaseCapture.h"
 #include "platform/camera/CameraCapture.h"
+#include "webcam/BaseCapture.h"
 
 namespace torvane {
 
