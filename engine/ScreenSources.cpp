@@ -3,12 +3,15 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/wayland/ScreenCastPortal.h"
 #include "platform/wayland/WaylandDesktop.h"
 #include "platform/wayland/WaylandScreenSource.h"
+#include "platform/x11/RedrawRequest.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "settings/SettingsStore.h"
 
@@ -37,6 +40,21 @@ bool waylandSession() { return wayland::waylandDesktop(); }
 
 // A compositor sends its first picture within a second; a loaded machine may take several.
 constexpr int kFirstPictureMs = 10000;
+constexpr int kRedrawAfterMs = 1000;
+
+// Some desktops (wlroots) send a picture only when the screen changes: a still screen that another
+// program already casts, or whose first picture was lost on the way, would send none. Each second
+// without one, a transparent pixel shown for a moment at the monitor's corner makes the desktop
+// draw again there, which changes nothing that is recorded.
+bool waitFirstPicture(wayland::PipeWireStream& stream, int x, int y, std::string& why) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFirstPictureMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (stream.waitFirstPicture(int(std::clamp<int64_t>(left.count(), 0, kRedrawAfterMs)), &why)) return true;
+        if (stream.ended() || std::chrono::steady_clock::now() >= until) return false;
+        x11::requestRedraw(x, y);
+    }
+}
 
 bool openScreenCast(std::string* error) {
     ScreenCast*& cast = screenCast();
@@ -56,7 +74,7 @@ bool openScreenCast(std::string* error) {
     }
     if (!grant.restoreToken.empty()) writeScreenCastRestoreToken(*store, grant.restoreToken);
     std::shared_ptr<wayland::PipeWireStream> stream = wayland::PipeWireStream::open(grant.pipeWireFd, grant.node, &why);
-    if (!stream || !stream->waitFirstPicture(kFirstPictureMs, &why)) {
+    if (!stream || !waitFirstPicture(*stream, grant.x, grant.y, why)) {
         if (error) *error = "Recording was not started: " + why + ".";
         return false;
     }

@@ -14,8 +14,11 @@ fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 conf() { cat "$XDG_CONFIG_HOME"/*/TorvaneRecorder.conf 2>/dev/null; }
 
 # A ticking clock in black on green keeps damaging the screen, as a live desktop does.
-swaymsg -q exec "foot -o colors.background=00ff00 -o colors.foreground=000000 sh -c 'while :; do date +%T.%N; sleep 0.1; done'"
-for _ in $(seq 200); do swaymsg -t get_tree | grep -q '"app_id": "foot"' && break; sleep 0.05; done
+clock_on() {
+  swaymsg -q exec "foot -o colors.background=00ff00 -o colors.foreground=000000 sh -c 'while :; do date +%T.%N; sleep 0.1; done'"
+  for _ in $(seq 200); do swaymsg -t get_tree | grep -q '"app_id": "foot"' && break; sleep 0.05; done
+}
+clock_on
 swaymsg -q exec "xlogo -bg blue -fg blue"
 for _ in $(seq 200); do swaymsg -t get_tree | grep -q '"class": "XLogo"' && break; sleep 0.05; done
 sleep 1
@@ -98,7 +101,29 @@ for reader in pixel gst; do
   done
 done
 
+# 3c. A still screen that another program already casts: this desktop's portal sends a picture
+# only when the screen changes, and the first cast took the last change. Each recording still gets
+# its first picture, and the redraw that brings it leaves no mark on the picture.
+pkill -f "date +%T" 2>/dev/null; pkill foot 2>/dev/null
+for _ in $(seq 200); do swaymsg -t get_tree | grep -q '"app_id": "foot"' || break; sleep 0.05; done
+sleep 1
+"$rec" --out "$out/first.avi" --seconds 8 --sound off --fps 10 >"$out/first.log" 2>&1 &
+r=$!
+for _ in $(seq 600); do grep -q "recorded 00:00:01" "$out/first.log" && break; sleep 0.05; done
+grep -q "recorded 00:00:01" "$out/first.log" || fail "the first cast of a still screen did not start: $(cat "$out/first.log")"
+"$rec" --out "$out/second.avi" --seconds 2 --sound off --fps 10 >"$out/second.log" 2>&1 ||
+  fail "a second cast of a still screen did not start: $(cat "$out/second.log")"
+wait $r || fail "the first cast of a still screen failed: $(cat "$out/first.log")"
+for f in first second; do
+  # The XWayland window now fills the monitor; the redraw's pixel was at its top-left corner.
+  for spot in "0 0" "1 1" "640 360"; do
+    p=$(pixel "$out/$f.avi" $spot); near "$p" 0 0 255 || fail "$f cast of a still screen at $spot: $p, not blue"
+  done
+done
+
 # 4. The compositor's cast goes away mid-recording: the file is finished, the reason is told.
+clock_on
+sleep 1
 "$rec" --out "$out/lost.avi" --seconds 30 --sound off --fps 10 >"$out/lost.log" 2>&1 &
 r=$!
 # A second of recorded time first, however long a busy machine takes to get there.
