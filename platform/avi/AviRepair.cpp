@@ -282,9 +282,11 @@ bool repairFrom(int fd, const std::string& path, const std::string& outPath, Rep
         uint32_t size = smp.size;
         if (in.sampleSize) size -= size % in.sampleSize;
         if (in.sampleSize && videoEnd >= 0 && in.scale > 0) {
-            const int64_t limit = int64_t(videoEnd * in.rate / in.scale + 0.5);
-            const int64_t room = std::max<int64_t>(0, limit - position[i]) * in.sampleSize;
-            if (int64_t(size) > room) {
+            // In doubles: a damaged header's rates can put the limit beyond any integer, and a
+            // limit that far is none. Below `size` the room fits 32 bits.
+            const double limit = std::floor(videoEnd * in.rate / in.scale + 0.5);
+            const double room = std::max(0.0, limit - double(position[i])) * in.sampleSize;
+            if (double(size) > room) {
                 report.bytesDropped += size - uint32_t(room);
                 size = uint32_t(room);
             }
