@@ -44,9 +44,18 @@ bool requestRedraw(int x, int y, std::string* error) {
     // Background and border pixel 0 in a 32-bit visual: nothing shows. Override-redirect: no
     // window manager places, frames or focuses it.
     const uint32_t values[] = {0, 0, 1, colormap};
-    xcb_create_window(c, 32, window, x11->root(), int16_t(x), int16_t(y), 1, 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      visual, XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_COLORMAP,
-                      values);
+    xcb_generic_error_t* refused = xcb_request_check(
+        c, xcb_create_window_checked(c, 32, window, x11->root(), int16_t(x), int16_t(y), 1, 1, 0,
+                                     XCB_WINDOW_CLASS_INPUT_OUTPUT, visual,
+                                     XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT |
+                                         XCB_CW_COLORMAP,
+                                     values));
+    if (refused) {
+        if (error) *error = "the X server refused the window (error " + std::to_string(refused->error_code) + ")";
+        std::free(refused);
+        xcb_free_colormap(c, colormap);
+        return false;
+    }
     xcb_map_window(c, window);
     const bool shown = roundTrip(c);
     // Long enough for the desktop to draw a frame with it; its removal is a second change anyway.
