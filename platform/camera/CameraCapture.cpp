@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/camera/CameraDevices.h"
+#include "platform/camera/CameraFormat.h"
 
 namespace torvane::camera {
 
@@ -43,14 +44,6 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer self) {
     return GST_BUS_DROP;
 }
 
-// Whether `caps` of the device can give `want`.
-bool offers(GstDevice* device, GstCaps* want) {
-    GstCaps* caps = gst_device_get_caps(device);
-    const bool ok = caps && gst_caps_can_intersect(caps, want);
-    if (caps) gst_caps_unref(caps);
-    return ok;
-}
-
 }  // namespace
 
 CameraCapture::~CameraCapture() { close(); }
@@ -73,40 +66,49 @@ bool CameraCapture::open(const std::string& name, int width, int height, int fra
         return false;
     }
     // Size and rate only where the camera offers them; videoconvert cannot change either.
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
-    if (width > 0 && height > 0) {
-        GstCaps* sized = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, width, "height", G_TYPE_INT, height, nullptr);
-        if (offers(device, sized)) gst_caps_set_simple(caps, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height, nullptr);
-        if (frameRate > 0) {
-            gst_caps_set_simple(sized, "framerate", GST_TYPE_FRACTION, frameRate, 1, nullptr);
-            if (offers(device, sized)) gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, frameRate, 1, nullptr);
-        }
-        gst_caps_unref(sized);
-    }
+    GstCaps* offered = gst_device_get_caps(device);
+    if (!offered) offered = gst_caps_new_any();
+    GstCaps* chosen = chooseCameraCaps(offered, width, height, frameRate);
+    gst_caps_unref(offered);
     gst_object_unref(device);
-
-    pipeline_ = gst_pipeline_new("torvane-camera");
-    GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
-    GstElement* sink = gst_element_factory_make("appsink", nullptr);
-    if (!convert || !sink) {
-        if (convert) gst_object_unref(convert);
-        if (sink) gst_object_unref(sink);
+    if (!chosen) {
         gst_object_unref(source);
-        gst_caps_unref(caps);
-        close();
-        error = "the GStreamer elements videoconvert and appsink are missing";
+        error = "it offers no pictures the recorder can read (raw video or MJPEG)";
         return false;
     }
-    g_object_set(sink, "caps", caps, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, nullptr);
-    gst_caps_unref(caps);
+    const bool jpeg = isJpeg(chosen);
+
+    pipeline_ = gst_pipeline_new("torvane-camera");
+    GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
+    GstElement* decode = jpeg ? gst_element_factory_make("jpegdec", nullptr) : nullptr;
+    GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
+    GstElement* sink = gst_element_factory_make("appsink", nullptr);
+    if (!filter || (jpeg && !decode) || !convert || !sink) {
+        for (GstElement* e : {filter, decode, convert, sink})
+            if (e) gst_object_unref(e);
+        gst_object_unref(source);
+        gst_caps_unref(chosen);
+        close();
+        error = jpeg && !decode ? "it sends MJPEG, and the GStreamer element jpegdec (gstreamer1.0-plugins-good) is missing"
+                                : "the GStreamer elements videoconvert and appsink are missing";
+        return false;
+    }
+    g_object_set(filter, "caps", chosen, nullptr);
+    gst_caps_unref(chosen);
+    GstCaps* bgr = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
+    g_object_set(sink, "caps", bgr, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, nullptr);
+    gst_caps_unref(bgr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-    gst_bin_add_many(GST_BIN(pipeline_), source, convert, sink, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline_), source, filter, convert, sink, nullptr);
+    if (decode) gst_bin_add(GST_BIN(pipeline_), decode);
     GstBus* bus = gst_pipeline_get_bus(GST_PIPELINE(pipeline_));
     gst_bus_set_sync_handler(bus, onBusMessage, this, nullptr);
     gst_object_unref(bus);
-    if (!gst_element_link_many(source, convert, sink, nullptr)) {
+    const bool linked = decode ? gst_element_link_many(source, filter, decode, convert, sink, nullptr)
+                               : gst_element_link_many(source, filter, convert, sink, nullptr);
+    if (!linked) {
         close();
         error = "its pictures cannot be converted to 24-bit BGR";
         return false;

@@ -1,4 +1,5 @@
 #include "platform/camera/CameraDevices.h"
+#include "platform/camera/CameraFormat.h"
 
 #include <gst/gst.h>
 
@@ -71,7 +72,9 @@ std::vector<CameraSize> capsSizes(GstDevice* device) {
     std::vector<CameraSize> out;
     GstCaps* caps = gst_device_get_caps(device);
     if (!caps) return out;
-    for (guint i = 0; i < gst_caps_get_size(caps); ++i) appendSizes(gst_caps_get_structure(caps, i), out);
+    // Only the sizes of pictures the capture can read: another format's size could not be delivered.
+    for (guint i = 0; i < gst_caps_get_size(caps); ++i)
+        if (readableFormat(gst_caps_get_structure(caps, i))) appendSizes(gst_caps_get_structure(caps, i), out);
     gst_caps_unref(caps);
     return out;
 }

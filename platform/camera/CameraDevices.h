@@ -31,7 +31,7 @@ std::vector<CameraInfo> listCameras();
 // The first camera named exactly `name` (a new reference the caller unrefs), or null.
 GstDevice* findCamera(const std::string& name);
 
-// The fixed sizes in a device's caps, in order (repeats kept).
+// The fixed sizes in a device's caps of the formats the capture reads, in order (repeats kept).
 std::vector<CameraSize> capsSizes(GstDevice* device);
 
 }  // namespace torvane::camera

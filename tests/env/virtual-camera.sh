@@ -7,14 +7,20 @@
 # TORVANE_CAMERA_READY / TORVANE_CAMERA_USED (see camera-fresh.sh: wait for an unused camera
 # before each program that opens it, say when done).
 #
-# TORVANE_CAMERA_SPEC may set "NAME|COLOR|WIDTHxHEIGHT" before with-env.sh runs; the defaults are a
-# 640x480 camera named "Torvane Test Camera" showing 0xff2060 (an unmistakable pink).
+# TORVANE_CAMERA_SPEC may set "NAME|COLOR|WIDTHxHEIGHT[|mjpeg]" before with-env.sh runs; the
+# defaults are a 640x480 camera named "Torvane Test Camera" showing 0xff2060 (an unmistakable pink)
+# that sends raw YUY2 pictures; "mjpeg" makes it send MJPEG only, as many HD webcams do.
 
 camera_start() {
   local spec="${TORVANE_CAMERA_SPEC:-Torvane Test Camera|0xff2060|640x480}"
   local name="${spec%%|*}" rest="${spec#*|}"
-  local color="${rest%%|*}" size="${rest#*|}"
+  local color="${rest%%|*}" size="${rest#*|}" format=raw
+  if [ "${size#*|}" != "$size" ]; then format="${size#*|}" size="${size%%|*}"; fi
   local w="${size%x*}" h="${size#*x}"
+  # What the publisher sends: YUY2, or JPEG made from RGB (so full range, as a camera's JPEG is).
+  local sent="video/x-raw,format=YUY2,width=$w,height=$h,framerate=30/1"
+  [ "$format" = mjpeg ] &&
+    sent="video/x-raw,format=RGB,width=$w,height=$h,framerate=30/1 ! jpegenc ! image/jpeg,width=$w,height=$h,framerate=30/1"
   # A PipeWire session may be running already (another option of the environment).
   if [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]; then
     . "$(dirname "${BASH_SOURCE[0]}")/pipewire.sh"
@@ -32,7 +38,7 @@ camera_start() {
   (
     publish() {
       gst-launch-1.0 -q videotestsrc is-live=true pattern=solid-color foreground-color=$argb \
-        ! "video/x-raw,format=YUY2,width=$w,height=$h,framerate=30/1" \
+        ! $sent \
         ! pipewiresink mode=provide client-name="torvane-camera" \
           "stream-properties=\"props,media.class=Video/Source,node.description=\\\"$name\\\",media.role=Camera\"" \
         >>"$dir/camera.log" 2>&1 &

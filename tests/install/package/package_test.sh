@@ -25,7 +25,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = torvane-recorder ] && [ "$(field Version)" = "$version" ] && [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] &&
   ok "torvane-recorder $version for $(field Architecture)" ||
   bad "fields: $(field Package) $(field Version) $(field Architecture); the project is $version"
-[ "$(field Recommends)" = "pulseaudio-utils | pipewire-pulse" ] && [ "$(field Suggests)" = pavucontrol ] &&
+[ "$(field Recommends)" = "pulseaudio-utils | pipewire-pulse, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good" ] && [ "$(field Suggests)" = pavucontrol ] &&
   ok "Recommends and Suggests" || bad "Recommends \"$(field Recommends)\", Suggests \"$(field Suggests)\""
 
 # Every library the installed programs link, but the private one, comes from a package named in Depends.

@@ -15,7 +15,7 @@ struct TestCamera {
     std::string name;
     std::string caps;   // e.g. "video/x-raw,width=640,height=480; video/x-raw,width=320,height=240"
     std::string path;   // the V4L2 node it claims, "" for none
-    std::string element;   // what capturing it runs, e.g. "videotestsrc is-live=true"; "" = nothing
+    std::string element;   // what capturing it runs, e.g. "videotestsrc is-live=true" or a chain; "" = nothing
 };
 
 inline std::vector<TestCamera>& testCameras() {
@@ -32,7 +32,10 @@ inline GstElement* createElement(GstDevice* device, const gchar* name) {
         if (display && c.name == display) description = c.element;
     g_free(display);
     if (description.empty()) return nullptr;
-    GstElement* element = gst_parse_launch(description.c_str(), nullptr);
+    // A chain ("videotestsrc ! jpegenc") becomes one element with the chain's output as its pad.
+    GstElement* element = description.find('!') == std::string::npos
+                              ? gst_parse_launch(description.c_str(), nullptr)
+                              : gst_parse_bin_from_description(description.c_str(), TRUE, nullptr);
     if (element && name) gst_object_set_name(GST_OBJECT(element), name);
     return element;
 }
