@@ -42,7 +42,11 @@ std::unique_ptr<ChangeWatch> ChangeWatch::open(xcb_connection_t* c, xcb_window_t
     uint8_t fixesEvent = 0;
     if (checked(c, xcb_xfixes_select_cursor_input_checked(c, root, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR)))
         fixesEvent = fixes->first_event;
-    std::unique_ptr<ChangeWatch> w(new ChangeWatch(c, id, damage->first_event, fixesEvent));
+    // The root's own configure notifications tell a new screen size (RandR): parts of the picture
+    // may then have gone off the screen or come back, which no damage reports.
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+    std::unique_ptr<ChangeWatch> w(new ChangeWatch(c, root, id, damage->first_event, fixesEvent));
     if (fixesEvent) w->cursorSerial_ = 1;
     return w;
 }
@@ -106,6 +110,13 @@ uint64_t ChangeWatch::cursorSerial() {
     return cursorSerial_;
 }
 
+bool ChangeWatch::takeScreenResized() {
+    readEvents();
+    const bool r = resized_;
+    resized_ = false;
+    return r;
+}
+
 void ChangeWatch::readEvents() {
     while (xcb_generic_event_t* e = xcb_poll_for_event(conn_)) {
         const uint8_t type = e->response_type & 0x7f;
@@ -116,6 +127,11 @@ void ChangeWatch::readEvents() {
             noteDamage({d->area.x, d->area.y, d->area.x + d->area.width, d->area.y + d->area.height}, stale);
         } else if (fixesEvent_ && type == uint8_t(fixesEvent_ + XCB_XFIXES_CURSOR_NOTIFY)) {
             ++cursorSerial_;
+        } else if (type == XCB_CONFIGURE_NOTIFY && reinterpret_cast<const xcb_configure_notify_event_t*>(e)->window == root_) {
+            resized_ = true;
+            dirty_ = true;
+            pendingKnown_ = false;
+            pending_.clear();
         }
         std::free(e);
     }

@@ -1,7 +1,8 @@
 #pragma once
 // What changed on an X screen, from the server's own reports: Damage on the root window for the
-// screen content, XFixes cursor notifications for the pointer's shape. Events are read without
-// blocking from the connection they were asked on.
+// screen content, XFixes cursor notifications for the pointer's shape, the root's configure
+// notifications for the screen's size. Events are read without blocking from the connection they
+// were asked on.
 
 #include <xcb/xcb.h>
 
@@ -36,13 +37,16 @@ public:
     bool changedParts(std::vector<ScreenRect>& parts);
     // Counts pointer shape changes; 0 when XFixes is missing.
     uint64_t cursorSerial();
+    // Whether the screen's size changed since this was last asked. Everything counts as changed then.
+    bool takeScreenResized();
 
 private:
-    ChangeWatch(xcb_connection_t* c, uint32_t damage, uint8_t damageEvent, uint8_t fixesEvent)
-        : conn_(c), damage_(damage), damageEvent_(damageEvent), fixesEvent_(fixesEvent) {}
+    ChangeWatch(xcb_connection_t* c, xcb_window_t root, uint32_t damage, uint8_t damageEvent, uint8_t fixesEvent)
+        : conn_(c), root_(root), damage_(damage), damageEvent_(damageEvent), fixesEvent_(fixesEvent) {}
     void readEvents();
 
     xcb_connection_t* conn_;
+    xcb_window_t root_;
     uint32_t damage_;
     uint8_t damageEvent_;        // first event code of Damage
     uint8_t fixesEvent_;         // first event code of XFixes; 0 without XFixes cursor events
@@ -57,6 +61,7 @@ private:
     bool grabPartsKnown_ = false;
     uint32_t grabSequence_ = 0;  // of the request that emptied the damage before the last grab
     uint64_t cursorSerial_ = 0;
+    bool resized_ = false;
 };
 
 }  // namespace torvane::x11

@@ -57,6 +57,7 @@ std::unique_ptr<ScreenGrabber> ScreenGrabber::open(int width, int height, std::s
         return nullptr;
     }
     g->picture_ = QImage(g->shmAddr_, width, height, width * 4, QImage::Format_RGB32);
+    g->screen_ = g->conn_->rootRect();
     return g;
 }
 
@@ -103,8 +104,21 @@ bool ScreenGrabber::grabPart(int srcX, int srcY, int w, int h, int dstX, int dst
     return true;
 }
 
-bool ScreenGrabber::grab(int x, int y) {
-    const ScreenRect root = conn_->rootRect();
+bool ScreenGrabber::refreshScreen() {
+    xcb_connection_t* c = conn_->get();
+    auto* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, conn_->root()), nullptr);
+    if (!g) return false;
+    const ScreenRect now{0, 0, g->width, g->height};
+    std::free(g);
+    const bool changed = !(now == screen_);
+    screen_ = now;
+    return changed;
+}
+
+bool ScreenGrabber::grab(int x, int y) { return grabWithin(x, y) || (refreshScreen() && grabWithin(x, y)); }
+
+bool ScreenGrabber::grabWithin(int x, int y) {
+    const ScreenRect& root = screen_;
     const int64_t l = std::max<int64_t>(x, root.left), t = std::max<int64_t>(y, root.top);
     const int64_t r = std::min<int64_t>(int64_t(x) + width_, root.right);
     const int64_t b = std::min<int64_t>(int64_t(y) + height_, root.bottom);

@@ -24,14 +24,21 @@ public:
     QImage& picture() { return picture_; }
 
     // Grabs the rectangle whose top-left is (x, y) into picture(). The part outside the screen is
-    // black. False when the server refused (the picture keeps what it had).
+    // black. A refusal is tried once more against the screen's size asked afresh, as the screen may
+    // have become smaller (a monitor's mode changed or one went away). False when the server
+    // refused (the picture keeps what it had).
     bool grab(int x, int y);
+
+    // The screen as last known; refreshScreen() asks the server, true when it changed.
+    const ScreenRect& screenRect() const { return screen_; }
+    bool refreshScreen();
 
     XConnection& connection() { return *conn_; }
 
 private:
     ScreenGrabber() = default;
     bool grabPart(int srcX, int srcY, int w, int h, int dstX, int dstY);
+    bool grabWithin(int x, int y);
 
     std::unique_ptr<XConnection> conn_;
     uint32_t shmSeg_ = 0;
@@ -39,6 +46,7 @@ private:
     uint8_t* shmAddr_ = nullptr;
     size_t shmSize_ = 0;
     int width_ = 0, height_ = 0;
+    ScreenRect screen_;
     QImage picture_;
 };
 

@@ -28,7 +28,14 @@ bool X11ScreenSource::changedSince(int x, int y) {
 }
 
 bool X11ScreenSource::grab(int x, int y) {
-    if (watch_) watch_->beginGrab(rectAt(x, y));
+    const ScreenRect rect = rectAt(x, y);
+    // A screen that changed size: grabs are clipped to the new one. Without the watch, a grab reaching
+    // off the screen asks each time, as the screen may have grown back.
+    const ScreenRect& screen = grabber_->screenRect();
+    if (watch_ ? watch_->takeScreenResized()
+               : rect.left < screen.left || rect.top < screen.top || rect.right > screen.right || rect.bottom > screen.bottom)
+        grabber_->refreshScreen();
+    if (watch_) watch_->beginGrab(rect);
     grabbed_ = grabber_->grab(x, y);
     grabX_ = x;
     grabY_ = y;

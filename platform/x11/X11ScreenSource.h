@@ -21,7 +21,7 @@ public:
     bool changedParts(std::vector<ScreenRect>& parts) override { return watch_ && grabbed_ && watch_->changedParts(parts); }
     bool pointer(int& x, int& y) override;
     uint64_t cursorShapeSerial() override { return watch_ ? watch_->cursorSerial() : 0; }
-    ScreenRect desktopRect() const override { return grabber_->connection().rootRect(); }
+    ScreenRect desktopRect() const override { return grabber_->screenRect(); }
     bool windowRect(uint32_t window, ScreenRect& rect) override;
     const std::string& lastError() const override { return error_; }
 

@@ -2,7 +2,8 @@
 # "Full Screen" on a screen of several monitors, through torvane-record:  monitors_test.sh RECORDER
 # The 2560x1080 test display gets two RandR monitors, LEFT and RIGHT (primary), each showing its own
 # colour; each recorded alone shows its own content at its own size, "all" shows both, the choice
-# stored by the movie properties is used, and a monitor that is gone falls back to the primary one.
+# stored by the movie properties is used, a monitor that is gone falls back to the primary one, and
+# a recording goes on while the screen shrinks and grows back.
 set -u
 rec=$1
 dir="$TORVANE_TEST_ENV/monitors"
@@ -71,6 +72,40 @@ mkdir -p "$(dirname "$conf")"
 printf '[MovieProperty]\nMonitor=LEFT\n' >>"$conf"
 record stored
 expect stored 1280x1080 "640:$orange"
+
+# The screen shrinks during a recording (a monitor unplugged or its mode changed) and grows back:
+# the recording goes on at its size, black where the screen is missing, and shows it again after.
+colour_at_time() {   # file, seconds, x, y
+  ffmpeg -nostdin -v error -ss "$2" -i "$1" -frames:v 1 -vf "crop=16:16:$3-8:$4-8,scale=1:1:flags=area" -f rawvideo \
+    -pix_fmt rgb24 - | od -An -tu1 | awk '{ print $1, $2, $3 }'
+}
+resized() {   # name, environment settings...
+  local name=$1 pid code duration got
+  shift
+  env "$@" "$rec" --monitor all --fps 10 --cursor off --sound off --seconds 8 --out "$dir/$name.avi" >"$dir/$name.log" 2>&1 &
+  pid=$!
+  for _ in $(seq 600); do grep -q "recording to" "$dir/$name.log" && break; kill -0 $pid 2>/dev/null || break; sleep 0.05; done
+  sleep 2
+  xrandr --fb 1280x1080 2>/dev/null
+  sleep 3
+  xrandr --fb 2560x1080 2>/dev/null
+  wait $pid
+  code=$?
+  cat "$dir/$name.log"
+  [ "$code" = 0 ] || fail "$name: exit status $code, not 0: the recording did not go on"
+  duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$dir/$name.avi")
+  awk -v d="$duration" 'BEGIN { exit !(d > 7.4 && d < 8.6) }' || fail "$name: lasts $duration s, not 8"
+  [ "$(size_of "$dir/$name.avi")" = 2560x1080 ] || fail "$name: the picture is $(size_of "$dir/$name.avi")"
+  got=$(colour_at_time "$dir/$name.avi" 3.5 600 540)
+  same_colour "$got" "$orange" || fail "$name: at 3.5 s the left monitor shows '$got', not #$orange"
+  got=$(colour_at_time "$dir/$name.avi" 3.5 1900 540)
+  same_colour "$got" 000000 || fail "$name: at 3.5 s the missing monitor shows '$got', not black"
+  got=$(colour_at_time "$dir/$name.avi" 7.2 1900 540)
+  same_colour "$got" "$green" || fail "$name: at 7.2 s the monitor back shows '$got', not #$green"
+}
+# With the server's change reports, and grabbing every picture as without them.
+resized resized
+resized resized-no-damage TORVANE_NO_DAMAGE=1
 
 [ $failures -eq 0 ] && echo "every monitor records what it shows" || echo "$failures failure(s)" >&2
 exit $((failures > 0))
