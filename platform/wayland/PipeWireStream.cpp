@@ -19,8 +19,11 @@ namespace torvane::wayland {
 struct PipeWireStream::Hooks {
     spa_hook stream{};
     spa_hook core{};
+    spa_hook registry{};
     pw_stream_events streamEvents{};
     pw_core_events coreEvents{};
+    pw_registry_events registryEvents{};
+    pw_registry* registryProxy = nullptr;
 };
 
 namespace {
@@ -30,6 +33,10 @@ std::once_flag pwInit;
 // Frames may have any size up to this; the monitor's own is what is negotiated.
 constexpr spa_rectangle kMinSize{1, 1}, kMaxSize{16384, 16384}, kDefaultSize{1280, 720};
 constexpr spa_fraction kMinRate{0, 1}, kMaxRate{1000, 1}, kDefaultRate{30, 1};
+
+// A stream that streamed pauses while the desktop changes its format (a monitor's new mode) and
+// when the cast's node goes; the node's removal ends it at once, a pause only after this long.
+constexpr std::chrono::milliseconds kPauseGrace{3000};
 
 }  // namespace
 
@@ -64,6 +71,17 @@ std::unique_ptr<PipeWireStream> PipeWireStream::open(int fd, uint32_t node, std:
     s->hooks_->coreEvents.version = PW_VERSION_CORE_EVENTS;
     s->hooks_->coreEvents.error = onCoreError;
     pw_core_add_listener(s->core_, &s->hooks_->core, &s->hooks_->coreEvents, s.get());
+    // The cast's node leaving the registry is the desktop ending the cast.
+    s->node_ = node;
+    s->hooks_->registryProxy = pw_core_get_registry(s->core_, PW_VERSION_REGISTRY, 0);
+    if (s->hooks_->registryProxy) {
+        s->hooks_->registryEvents.version = PW_VERSION_REGISTRY_EVENTS;
+        s->hooks_->registryEvents.global_remove = [](void* self, uint32_t id) {
+            auto* st = static_cast<PipeWireStream*>(self);
+            if (id == st->node_) st->end("The screen is no longer shared (the desktop ended the screen cast)");
+        };
+        pw_registry_add_listener(s->hooks_->registryProxy, &s->hooks_->registry, &s->hooks_->registryEvents, s.get());
+    }
 
     s->stream_ = pw_stream_new(s->core_, "torvane-screen",
                                pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
@@ -107,6 +125,10 @@ PipeWireStream::~PipeWireStream() {
         held_ = nullptr;   // freed with the stream, nothing to keep
         heldPixels_ = nullptr;
     }
+    if (hooks_ && hooks_->registryProxy) {
+        spa_hook_remove(&hooks_->registry);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(hooks_->registryProxy));
+    }
     if (stream_) pw_stream_destroy(stream_);
     if (core_) pw_core_disconnect(core_);
     if (context_) pw_context_destroy(context_);
@@ -120,6 +142,14 @@ void PipeWireStream::end(const std::string& why) {
     endReason_ = why;
 }
 
+bool PipeWireStream::endedLocked() {
+    if (!ended_ && paused_ && std::chrono::steady_clock::now() - pausedAt_ >= kPauseGrace) {
+        ended_ = true;
+        endReason_ = "The screen is no longer shared (the desktop ended the screen cast)";
+    }
+    return ended_;
+}
+
 void PipeWireStream::onCoreError(void* self, uint32_t id, int, int res, const char* message) {
     auto* s = static_cast<PipeWireStream*>(self);
     if (id == PW_ID_CORE || res == -EPIPE)
@@ -131,15 +161,15 @@ void PipeWireStream::onStateChanged(void* self, int, int state, const char* erro
     if (state == PW_STREAM_STATE_STREAMING) {
         std::lock_guard<std::mutex> lock(s->mutex_);
         s->streamed_ = true;
+        s->paused_ = false;
     } else if (state == PW_STREAM_STATE_PAUSED) {
-        // A cast's node feeds only this stream: once it streamed, losing the link means the
-        // desktop's side of the cast is gone.
-        bool streamed;
-        {
-            std::lock_guard<std::mutex> lock(s->mutex_);
-            streamed = s->streamed_;
+        // Once it streamed, a pause that lasts means the desktop's side of the cast is gone; a
+        // short one is a change of format.
+        std::lock_guard<std::mutex> lock(s->mutex_);
+        if (s->streamed_ && !s->paused_) {
+            s->paused_ = true;
+            s->pausedAt_ = std::chrono::steady_clock::now();
         }
-        if (streamed) s->end("The screen is no longer shared (the desktop ended the screen cast)");
     } else if (state == PW_STREAM_STATE_ERROR) {
         s->end(std::string("The shared screen's stream failed: ") + (error ? error : ""));
     } else if (state == PW_STREAM_STATE_UNCONNECTED) {
@@ -350,7 +380,7 @@ bool PipeWireStream::waitFirstPicture(int ms, std::string* error) {
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (ended_) {
+            if (endedLocked()) {
                 if (error) *error = endReason_;
                 return false;
             }
@@ -366,7 +396,7 @@ bool PipeWireStream::waitFirstPicture(int ms, std::string* error) {
 
 bool PipeWireStream::copyNewest(int x, int y, QImage& out, std::string* error, uint64_t* sequence) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (ended_) {
+    if (endedLocked()) {
         if (error) *error = endReason_;
         return false;
     }
@@ -398,7 +428,7 @@ bool PipeWireStream::viewNewest(int x, int y, int w, int h, const std::function<
     // Held for the whole read: the PipeWire thread takes it before it gives a buffer back or
     // drops one, so the pixels stay mapped and unchanged until `read` returns.
     std::lock_guard<std::mutex> lock(mutex_);
-    if (ended_ || sequence_ == 0 || w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > width_ || y + h > height_)
+    if (endedLocked() || sequence_ == 0 || w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > width_ || y + h > height_)
         return false;
     const uint8_t* pixels = heldPixels_;
     int stride = heldStride_;
@@ -423,9 +453,9 @@ bool PipeWireStream::viewNewest(int x, int y, int w, int h, const std::function<
     return true;
 }
 
-bool PipeWireStream::ended() const {
+bool PipeWireStream::ended() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return ended_;
+    return endedLocked();
 }
 
 uint64_t PipeWireStream::sequence() const {

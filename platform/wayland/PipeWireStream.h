@@ -3,6 +3,7 @@
 
 #include <QImage>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,7 +56,7 @@ public:
     bool takeChanges(std::vector<ScreenRect>& parts, uint64_t& sequence);
 
     // Whether the stream has ended (the next copyNewest() says why).
-    bool ended() const;
+    bool ended();
     // The pointer position in stream coordinates, from the cursor metadata of the newest buffer
     // that had any; false when none came (the portal draws the pointer into the picture then).
     bool pointer(int& x, int& y) const;
@@ -76,6 +77,7 @@ private:
     static void boundDamage(std::vector<ScreenRect>& parts);
     static void onCoreError(void* self, uint32_t id, int seq, int res, const char* message);
     void end(const std::string& why);
+    bool endedLocked();   // ended_, after a pause that outlasted its grace; with mutex_ held
 
     pw_thread_loop* loop_ = nullptr;
     pw_context* context_ = nullptr;
@@ -101,6 +103,9 @@ private:
     bool pointerKnown_ = false;
     int pointerX_ = 0, pointerY_ = 0;
     bool streamed_ = false;
+    bool paused_ = false;   // since pausedAt_, after it streamed
+    std::chrono::steady_clock::time_point pausedAt_;
+    uint32_t node_ = 0;     // the cast's node
     bool ended_ = false;
     std::string endReason_;
 };

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Recordings on a headless Wayland desktop (with-env.sh --wayland) through the screen cast portal:
 # a native Wayland window (green, left half) and an XWayland window (blue, right half) in their
-# colours, full screen and area; the restore token stored and used by the next run; the stream
-# ending mid-recording finishes the file with the reason; a highlight the desktop leaves no place
-# for is told, not failed.
+# colours, full screen and area; the restore token stored and used by the next run; a change of the
+# monitor's mode goes on recording; the stream ending mid-recording finishes the file with the
+# reason; a highlight the desktop leaves no place for is told, not failed.
 #   wayland_recording_test.sh TORVANE_RECORD
 set -u
 rec=$1
@@ -121,9 +121,32 @@ for f in first second; do
   done
 done
 
-# 4. The compositor's cast goes away mid-recording: the file is finished, the reason is told.
+# 3d. The monitor's mode changes during a recording and changes back: the desktop pauses the cast
+# to change its format each time; the recording goes on at its size, black where the smaller
+# monitor leaves nothing.
 clock_on
 sleep 1
+output=$(swaymsg -t get_outputs | sed -n 's/.*"name": "\([^"]*\)".*/\1/p' | head -1)
+"$rec" --out "$out/mode.avi" --seconds 8 --sound off --fps 10 >"$out/mode.log" 2>&1 &
+r=$!
+for _ in $(seq 600); do grep -q "recording to" "$out/mode.log" && break; sleep 0.05; done
+sleep 2
+swaymsg -q output "$output" mode 800x600
+sleep 3
+swaymsg -q output "$output" mode 1280x720
+wait $r || fail "the recording stopped when the monitor's mode changed: $(cat "$out/mode.log")"
+pixel_at() { ffmpeg -v error -ss "$2" -i "$1" -frames:v 1 -vf "format=rgb24,crop=1:1:$3:$4" -f rawvideo -pix_fmt rgb24 - 2>/dev/null |
+  od -An -tu1 | awk '{print $1, $2, $3}'; }
+# The two windows share the monitor side by side (which is left depends on the cases before).
+left=$(pixel_at "$out/mode.avi" 1 200 300) right=$(pixel_at "$out/mode.avi" 1 960 400)
+near "$left" 0 0 0 || near "$right" 0 0 0 || [ -z "$left" ] && fail "before the change the windows show '$left' and '$right'"
+p=$(pixel_at "$out/mode.avi" 3.5 200 300); near "$p" $left || fail "at 800x600 the left window is $p, not $left"
+p=$(pixel_at "$out/mode.avi" 3.5 1000 650); near "$p" 0 0 0 || fail "at 800x600 the picture beyond the monitor is $p, not black"
+p=$(pixel_at "$out/mode.avi" 7.2 960 400); near "$p" $right || fail "back at 1280x720 the right window is $p, not $right"
+d=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$out/mode.avi")
+awk -v d="$d" 'BEGIN { exit !(d > 7.4 && d < 8.6) }' || fail "the recording across the mode changes lasts $d s, not 8"
+
+# 4. The compositor's cast goes away mid-recording: the file is finished, the reason is told.
 "$rec" --out "$out/lost.avi" --seconds 30 --sound off --fps 10 >"$out/lost.log" 2>&1 &
 r=$!
 # A second of recorded time first, however long a busy machine takes to get there.
