@@ -305,34 +305,6 @@ void recordWithSkew(double ppm, uint32_t changeMs, uint32_t dropMs = 0) {
     x.destroy(w);
 }
 
-// The larger of the two sources' losses when both lost sound from the same second on (the server's
-// doing, not one device's), and nothing else is reported; 0 otherwise.
-int64_t serverStallMs(const std::string& report) {
-    // The loss and the second its first gap began, from the sentence that starts with `start`.
-    struct Loss {
-        long ms = -1;
-        int at = -1;
-    };
-    std::string rest = lossesBesidesLate(report);
-    auto take = [&](const std::string& start) {
-        Loss loss;
-        const size_t from = rest.find(start), first = rest.find(", the first at ", from);
-        const size_t to = rest.find("stays in step.", from);
-        int h = 0, m = 0, sec = 0;
-        if (from == std::string::npos || first == std::string::npos || to == std::string::npos ||
-            std::sscanf(rest.c_str() + from + start.size(), "%ld", &loss.ms) != 1 ||
-            std::sscanf(rest.c_str() + first, ", the first at %d:%d:%d", &h, &m, &sec) != 3)
-            return Loss{};
-        loss.at = (h * 60 + m) * 60 + sec;
-        rest.erase(from, to + std::strlen("stays in step.") - from);
-        return loss;
-    };
-    const Loss mic = take("The microphone lost "), system = take("The system sound recording lost ");
-    if (mic.ms < 0 || system.ms < 0 || mic.at != system.at) return 0;
-    if (rest.find_first_not_of(" \n") != std::string::npos) return 0;   // something else was lost too
-    return std::max(mic.ms, system.ms);
-}
-
 // On PipeWire, the microphone is the monitor of a sink of its own that a player plays into: the
 // server's pipe source reads on its own clock and delays by tens of ms more or less from one tone
 // to the next, while a player tells when its tone is heard.
@@ -351,6 +323,13 @@ public:
 private:
     std::string module_, defaultAtStart_;
 };
+
+// The recording's time at `t`, a moment just past: a thread woken late on a busy machine reads the
+// clock late, by as much as it overslept.
+double recordedAt(const CCaptureSession& s, test::TonePlayer::Clock::time_point t) {
+    const auto now = test::TonePlayer::Clock::now();
+    return s.recordedMilliseconds() / 1000.0 - std::chrono::duration<double>(now - t).count();
+}
 
 // "Both": a microphone that stalls twice (0.6 s) and then hands over what it owes at once stays where it
 // belongs in the mix, and the system sound does too; `pause`: with a pause between the stalls. On
@@ -396,7 +375,7 @@ void recordBothWithStalls(bool pause) {
         const auto heard = micPlayer->play(1000, 0.5);
         if (heard == test::TonePlayer::Clock::time_point()) return -1;
         std::this_thread::sleep_until(heard);
-        return s.recordedMilliseconds() / 1000.0;
+        return recordedAt(s, heard);
     };
     // A first microphone tone just before the stalls: the test source's own delay.
     waitRecorded(s, 2000);
@@ -419,7 +398,7 @@ void recordBothWithStalls(bool pause) {
     const auto heard = player.play(2500, 0.5);
     ASSERT_NE(heard, test::TonePlayer::Clock::time_point());
     std::this_thread::sleep_until(heard);
-    const double systemAt = s.recordedMilliseconds() / 1000.0;
+    const double systemAt = recordedAt(s, heard);
     waitRecorded(s, 9000);
     ASSERT_TRUE(s.stop());
     // A server starved of the processor may skip cycles of its clock (PipeWire's graph does): every

@@ -331,10 +331,12 @@ TEST_F(CaptureThreads, BothMixesAStallingMicrophoneAtItsOwnPositions) {
         size_t begin = 0;
         while (begin < left.size() && left[begin] <= 1) ++begin;
         ASSERT_LT(begin, size_t(44100 / 2)) << "the microphone is missing from the mix's first half second";
-        // From 10 ms after the ramp begins (where its start is still being settled) to 50 ms before
-        // the end (where the microphone's last block may end first).
+        // From 50 ms after the ramp begins (its first 10 ms chunks, where its start is still being
+        // settled: a slow machine moves it by a frame as late as the third) to 50 ms before the end
+        // (where the microphone's last block may end first).
         int jumps = 0, holes = 0;
-        for (size_t i = begin + 441; i + 2205 < left.size(); ++i) {
+        std::string firstJump;
+        for (size_t i = begin + 2205; i + 2205 < left.size(); ++i) {
             if (left[i] == 1) {
                 // The microphone missing: a run of the system sound alone (the ramp's own wrap to 0
                 // is one sample).
@@ -343,10 +345,12 @@ TEST_F(CaptureThreads, BothMixesAStallingMicrophoneAtItsOwnPositions) {
             }
             // Sums above the knee are compressed: only the exact part of the ramp is compared.
             if (left[i - 1] >= 16384 || left[i] >= 16384 || left[i - 1] == 1) continue;
-            jumps += left[i] != left[i - 1] + 1;
+            if (left[i] != left[i - 1] + 1 && jumps++ == 0)
+                firstJump = "at " + std::to_string(double(i - begin) / 44100) + " s of the ramp, " +
+                            std::to_string(left[i - 1]) + " then " + std::to_string(left[i]);
         }
         EXPECT_EQ(holes, 0) << "the microphone's sound has holes in the mix";
-        EXPECT_LE(jumps, pause ? 1 : 0) << "the microphone's sound moved in the mix";
+        EXPECT_LE(jumps, pause ? 1 : 0) << "the microphone's sound moved in the mix " << firstJump << "; " << c.lossReport();
         EXPECT_NEAR(double(frames) / 44100, pause ? 2.1 : 2.5, 0.05);
     }
 }
