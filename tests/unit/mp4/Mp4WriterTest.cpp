@@ -226,6 +226,43 @@ TEST(Mp4Writer, SoundThatStartsLateKeepsItsPlace) {
     EXPECT_NEAR(start + duration, 2.0, 0.001) << "the sound ends where it was written to";
 }
 
+// A first picture that comes a few positions late (a slow first grab) is shown from 0: the video
+// lasts the whole recording in every reader, and what follows keeps its place.
+TEST(Mp4Writer, AFirstPictureThatComesLateIsShownFromTheStart) {
+    TempDir dir;
+    const std::string path = dir.file("first.mp4");
+    auto file = mp4::Mp4Writer::create(path, nullptr);
+    ASSERT_TRUE(file);
+    Pictures p;
+    media::ITrack* video = file->addVideo({kW, kH, kFps});
+    media::ITrack* audio = file->addSound({2, kRate, 16});
+    ASSERT_TRUE(video && audio);
+    for (int64_t i = 0; i < 4; ++i) ASSERT_TRUE(video->writeEmpty(i));
+    ASSERT_TRUE(writePicture(video, p, 60, 4, true));
+    for (int64_t i = 5; i < 60; ++i) ASSERT_TRUE(video->writeEmpty(i));
+    ASSERT_TRUE(writePicture(video, p, 180, 60, false));   // light from 2 s on
+    // A still stretch ends with pictures at its last three positions, as the recorder writes it.
+    for (int64_t i = 61; i < 117; ++i) ASSERT_TRUE(video->writeEmpty(i));
+    for (int64_t i = 117; i < 120; ++i) ASSERT_TRUE(writePicture(video, p, 180, i, false));
+    ASSERT_TRUE(writeSound(audio, 0, 4 * kRate, false));
+    ASSERT_TRUE(file->finish()) << file->lastError();
+
+    double start = -1, duration = 0;
+    std::sscanf(run("ffprobe -v error -select_streams v -show_entries stream=start_time,duration -of csv=p=0 '" + path +
+                    "'").c_str(), "%lf,%lf", &start, &duration);
+    EXPECT_NEAR(start, 0.0, 0.001);
+    EXPECT_NEAR(duration, 4.0, 0.001);
+    // ffmpeg converting it with its defaults: the same length, not the late start added.
+    const std::string mp4 = dir.file("converted.mp4");
+    ASSERT_EQ(run("ffmpeg -nostdin -v error -y -i '" + path + "' '" + mp4 + "' 2>&1"), "");
+    EXPECT_NEAR(number("ffprobe -v error -select_streams v -show_entries packet=pts_time,duration_time -of csv=p=0 '" + mp4 +
+                       "' | awk -F, '{ e = $1 + $2; if (e > m) m = e } END { print m }'"),
+                4.0, 1.0 / kFps + 0.002);
+    const std::vector<int> luma = lumaTimeline(path);
+    ASSERT_EQ(luma.size(), 40u);
+    for (size_t i = 0; i < luma.size(); ++i) EXPECT_EQ(luma[i] > 110, i >= 20) << luma[i] << " at " << i / 10.0 << " s";
+}
+
 TEST(Mp4Writer, RefusesWhatWouldMakeABadFileAndReportsAFullDisk) {
     TempDir dir;
     std::string error;
