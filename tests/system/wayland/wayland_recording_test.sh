@@ -104,7 +104,8 @@ done
 # 3c. A still screen that another program already casts: this desktop's portal sends a picture
 # only when the screen changes, and the first cast took the last change. Each recording still gets
 # its first picture, and the redraw that brings it leaves no mark on the picture.
-pkill -f "date +%T" 2>/dev/null; pkill foot 2>/dev/null
+# Closed through this desktop: other tests run their own desktops with their own windows.
+swaymsg -q '[app_id="foot"] kill'
 for _ in $(seq 200); do swaymsg -t get_tree | grep -q '"app_id": "foot"' || break; sleep 0.05; done
 sleep 1
 "$rec" --out "$out/first.avi" --seconds 8 --sound off --fps 10 >"$out/first.log" 2>&1 &
