@@ -76,7 +76,8 @@ TEST(WaylandDamage, PartsToldAtEachGrabRebuildTheScreen) {
                              5 + int(random() % 40), uint32_t(random()) & 0xFFFFFF);
             if (round % 3 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 60));
         }
-        ASSERT_TRUE(d.waitForChange()) << "round " << round;
+        ASSERT_TRUE(d.waitForChange()) << "round " << round << ": " << d.producer.pictures.load()
+                                       << " pictures sent; the producer's stream was " << d.producer.statesSeen();
         ASSERT_TRUE(d.source->grab(kMonitor.left, kMonitor.top));
         const bool known = d.source->changedParts(parts);
         const QImage now = d.read();

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -62,6 +63,8 @@ struct Producer {
     // The next picture is lost on the way (as PipeWire drops a buffer queued behind another): its
     // damage goes with it, and a sequence number is skipped.
     bool loseNext = false;
+    // The stream's states, in order, for a test's failure message; under `sceneLock`.
+    std::string states;
     void paint(int x, int y, int w, int h, uint32_t bgrx) {
         std::lock_guard lock(sceneLock);
         const int left = std::max(0, x), top = std::max(0, y), right = std::min(kW, x + w), bottom = std::min(kH, y + h);
@@ -69,6 +72,10 @@ struct Producer {
         for (int r = top; r < bottom; ++r)
             for (int c = left; c < right; ++c) scenePixels[size_t(r) * kW + c] = 0xFF000000u | bgrx;
         painted.push_back({{left, top}, {uint32_t(right - left), uint32_t(bottom - top)}});
+    }
+    std::string statesSeen() {
+        std::lock_guard lock(sceneLock);
+        return states;
     }
     uint32_t format = SPA_VIDEO_FORMAT_BGRx;   // or SPA_VIDEO_FORMAT_RGBx, chosen before start()
     std::thread ticker;
@@ -108,6 +115,15 @@ struct Producer {
             } else {
                 pw_stream_update_params(p->stream, params, 2);
             }
+        };
+        events.state_changed = [](void* self, pw_stream_state, pw_stream_state state, const char*) {
+            auto* p = static_cast<Producer*>(self);
+            std::lock_guard lock(p->sceneLock);
+            p->states += std::string(p->states.empty() ? "" : ", ") + pw_stream_state_as_string(state);
+            // Like a desktop whose cast is linked again (the session manager moved it): what was
+            // sent while it was not linked went nowhere, so the whole picture goes again.
+            if (state == PW_STREAM_STATE_STREAMING && p->scene && p->sceneSent)
+                p->painted.push_back({{0, 0}, {uint32_t(kW), uint32_t(kH)}});
         };
         events.process = [](void* self) {
             auto* p = static_cast<Producer*>(self);
