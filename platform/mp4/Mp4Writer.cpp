@@ -127,8 +127,8 @@ public:
         // Positions before the first picture (a first grab that came late) are shown by it: a
         // video track that starts after 0 is read as shorter than the recording, and players and
         // editors that skip the edit list would play it early against the sound.
-        pending->pts = pending->dts = pictures == 0 ? 0 : position;
-        ++pictures;
+        pending->pts = pending->dts = shown ? position : 0;
+        shown = true;
         pending->stream_index = stream->index;
         if (keyframe) pending->flags |= AV_PKT_FLAG_KEY;
         end = position + 1;
@@ -165,8 +165,8 @@ public:
     AVStream* stream;
     int fps;
     AVPacket* pending = nullptr;
-    int64_t end = 0;        // the position after the last one; guarded by the writer's lock
-    int64_t pictures = 0;   // written so far; guarded by the writer's lock
+    int64_t end = 0;      // the position after the last one; guarded by the writer's lock
+    bool shown = false;   // a picture was written; guarded by the writer's lock
     bool released = false;
 };
 
